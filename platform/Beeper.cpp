@@ -1,0 +1,5 @@
+#include "platform/Beeper.h"
+
+#include <QApplication>
+
+void QtBeeper::beep() { QApplication::beep(); }

@@ -1,0 +1,12 @@
+#pragma once
+// The system's default beep.
+class IBeeper {
+public:
+    virtual ~IBeeper() = default;
+    virtual void beep() = 0;
+};
+
+class QtBeeper final : public IBeeper {
+public:
+    void beep() override;
+};

@@ -1,0 +1,49 @@
+#pragma once
+// Every modal message box and file dialog of the program goes through IDialogs,
+// so that tests answer them and nothing blocks a headless run.
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+enum class DialogButton { Ok = 1, Cancel = 2, Yes = 4, No = 8 };
+
+struct DialogButtons {
+    int mask = 0;
+    constexpr DialogButtons(DialogButton b) : mask(int(b)) {}
+    constexpr DialogButtons(int m) : mask(m) {}
+    constexpr bool has(DialogButton b) const { return (mask & int(b)) != 0; }
+};
+constexpr DialogButtons operator|(DialogButton a, DialogButton b) { return DialogButtons(int(a) | int(b)); }
+
+class IDialogs {
+public:
+    virtual ~IDialogs() = default;
+
+    // A plain box with OK, titled with the application title.
+    virtual void showMessage(const QString& text) = 0;
+
+    // An information box with the given buttons; returns the button pressed.
+    virtual DialogButton ask(const QString& text, DialogButtons buttons) = 0;
+
+    // The general error report: a modal box with the failure's text, titled
+    // with the application title.
+    virtual void showError(const QString& text) = 0;
+
+    // File dialogs. `filter` uses the "Caption|pattern|Caption|pattern" form.
+    // An empty result means the user cancelled.
+    virtual std::optional<QString> openFileName(const QString& filter) = 0;
+    virtual std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix) = 0;
+};
+
+// The real dialogs, shown with Qt's message boxes and file dialogs.
+class QtDialogs final : public IDialogs {
+public:
+    void showMessage(const QString& text) override;
+    DialogButton ask(const QString& text, DialogButtons buttons) override;
+    void showError(const QString& text) override;
+    std::optional<QString> openFileName(const QString& filter) override;
+    std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix) override;
+
+    // "Caption|*.xls|Other|*.*" -> "Caption (*.xls);;Other (*.*)"
+    static QString toQtFilter(const QString& filter);
+};
