@@ -1,0 +1,209 @@
+#include "platform/SerialDevice.h"
+
+// The kernel's termios2 (asm/termbits.h) is used instead of <termios.h>: it is
+// the only way to set speeds without a Bxxx constant, such as 14400 and 56000.
+// The two headers cannot be included together, so this file uses ioctl() only.
+#include <asm/termbits.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+tcflag_t DataBitsFlag(uint8_t byteSize)
+{
+    switch (byteSize) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+    }
+}
+
+tcflag_t ParityFlags(SerialParity parity)
+{
+    switch (parity) {
+    case SerialParity::None: return 0;
+    case SerialParity::Odd: return PARENB | PARODD;
+    case SerialParity::Even: return PARENB;
+    // Mark and space: the parity bit is stuck at 1 or 0 (CMSPAR).
+    case SerialParity::Mark: return PARENB | CMSPAR | PARODD;
+    case SerialParity::Space: return PARENB | CMSPAR;
+    }
+    return 0;
+}
+
+bool IsVanished(int err)
+{
+    return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
+}
+
+} // namespace
+
+PosixSerialDevice::~PosixSerialDevice()
+{
+    Close();
+}
+
+bool PosixSerialDevice::Fail(int err)
+{
+    lastErrno_ = err;
+    lastError_ = err == ENOTTY ? std::string("Not a serial device") : std::string(std::strerror(err));
+    return false;
+}
+
+bool PosixSerialDevice::Open(const std::string& path)
+{
+    Close();
+    lastErrno_ = 0;
+    lastError_.clear();
+
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return Fail(errno);
+
+    struct termios2 tio {};
+    if (::ioctl(fd, TCGETS2, &tio) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return Fail(err == EINVAL ? ENOTTY : err);
+    }
+    // TIOCEXCL refuses later opens, but not to root; the lock on the device
+    // node refuses every other opener that locks too, whatever name it used.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return Fail(err == EWOULDBLOCK ? EBUSY : err);
+    }
+    ::ioctl(fd, TIOCEXCL);
+    fd_ = fd;
+    return true;
+}
+
+void PosixSerialDevice::Close()
+{
+    if (fd_ < 0)
+        return;
+    // The exclusive flag belongs to the tty, which may outlive this descriptor
+    // (a pseudo-terminal whose other side stays open): clear it for the next open.
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+bool PosixSerialDevice::ApplySettings(const LineSettings& s)
+{
+    if (fd_ < 0)
+        return Fail(EBADF);
+
+    struct termios2 tio {};
+    if (::ioctl(fd_, TCGETS2, &tio) != 0)
+        return Fail(errno);
+
+    // Raw mode: no line editing, echo, signals or character translation, and no
+    // parity checking or stripping of input.
+    tio.c_iflag = IGNBRK;
+    if (s.XonXoffOutput)
+        tio.c_iflag |= IXON;
+    if (s.XonXoffInput)
+        tio.c_iflag |= IXOFF;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+
+    tio.c_cflag = CREAD | CLOCAL | DataBitsFlag(s.ByteSize) | ParityFlags(s.Parity);
+    // Linux has one or two stop bits; 1.5 (meant for 5 data bits) becomes 2.
+    if (s.StopBits != SerialStopBits::One)
+        tio.c_cflag |= CSTOPB;
+    if (s.RtsCtsHandshake)
+        tio.c_cflag |= CRTSCTS;
+    // Any speed, in bit/s, for both directions.
+    tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    tio.c_ispeed = s.BaudRate;
+    tio.c_ospeed = s.BaudRate;
+
+    // Reads return at once with whatever is waiting.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    tio.c_cc[VSTART] = s.XonChar;
+    tio.c_cc[VSTOP] = s.XoffChar;
+    // XonLim and XoffLim have no counterpart: the kernel throttles its input
+    // queue at fixed marks.
+
+    if (::ioctl(fd_, TCSETS2, &tio) != 0)
+        return Fail(errno);
+
+    // Modem lines. Devices without them (pseudo-terminals) refuse; that is fine.
+    int dtr = TIOCM_DTR;
+    ::ioctl(fd_, s.DtrEnable ? TIOCMBIS : TIOCMBIC, &dtr);
+    int rts = TIOCM_RTS;
+    ::ioctl(fd_, s.RtsCtsHandshake ? TIOCMBIS : TIOCMBIC, &rts);
+    return true;
+}
+
+bool PosixSerialDevice::Purge(bool input, bool output)
+{
+    if (fd_ < 0)
+        return Fail(EBADF);
+    if (!input && !output)
+        return true;
+    const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+    if (::ioctl(fd_, TCFLSH, which) != 0)
+        return Fail(errno);
+    return true;
+}
+
+bool PosixSerialDevice::SetQueueSizes(uint32_t, uint32_t)
+{
+    // No counterpart on Linux: the tty layer's queues have fixed sizes.
+    // Accepted and ignored.
+    return true;
+}
+
+SerialReadResult PosixSerialDevice::Read(uint8_t* buffer, size_t capacity)
+{
+    if (fd_ < 0)
+        return {SerialReadStatus::Gone, 0};
+    if (capacity == 0)
+        return {SerialReadStatus::Ok, 0};
+
+    pollfd p{fd_, POLLIN, 0};
+    const int ready = ::poll(&p, 1, 0);
+    if (ready < 0) {
+        if (errno == EINTR)
+            return {SerialReadStatus::Ok, 0};
+        Fail(errno);
+        return {SerialReadStatus::Error, 0};
+    }
+    if (ready == 0)
+        return {SerialReadStatus::Ok, 0};
+    if (p.revents & POLLNVAL) {
+        Fail(EBADF);
+        return {SerialReadStatus::Gone, 0};
+    }
+
+    // A hung-up device may still hold bytes that arrived before: read them
+    // first, report the hang-up once nothing is left.
+    const bool hungUp = (p.revents & (POLLHUP | POLLERR)) != 0;
+    const ssize_t n = ::read(fd_, buffer, capacity);
+    if (n > 0)
+        return {SerialReadStatus::Ok, size_t(n)};
+    if (n < 0) {
+        const int err = errno;
+        if (err == EAGAIN || err == EINTR) {
+            if (!hungUp)
+                return {SerialReadStatus::Ok, 0};
+        } else {
+            Fail(err);
+            return {IsVanished(err) ? SerialReadStatus::Gone : SerialReadStatus::Error, 0};
+        }
+    }
+    if (hungUp) {
+        Fail(EIO);
+        return {SerialReadStatus::Gone, 0};
+    }
+    return {SerialReadStatus::Ok, 0};
+}

@@ -1,0 +1,95 @@
+#pragma once
+// The system side of a serial port: open a device exclusively, write its line
+// settings, read what is waiting without blocking, purge, close. The serial
+// port driver talks only to ISerialDevice, so tests can script a device.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+enum class SerialParity { None, Odd, Even, Mark, Space };
+enum class SerialStopBits { One, OneAndHalf, Two };
+
+// Everything a settings write puts on the line. Parity is generated but never
+// checked on input, and line errors never abort reading.
+struct LineSettings {
+    uint32_t BaudRate = 9600;
+    uint8_t ByteSize = 8; // 5 ... 8
+    SerialParity Parity = SerialParity::None;
+    SerialStopBits StopBits = SerialStopBits::One;
+    bool Binary = true;
+    bool DtrEnable = false;    // raise DTR; otherwise DTR is dropped
+    bool RtsCtsHandshake = false; // RTS/CTS flow control; otherwise RTS is held off
+    bool XonXoffOutput = false;
+    bool XonXoffInput = false;
+    uint16_t XonLim = 0;  // free space in the input queue before XON is sent
+    uint16_t XoffLim = 0; // minimum free space before XOFF is sent
+    uint8_t XonChar = 0x11;
+    uint8_t XoffChar = 0x13;
+
+    bool operator==(const LineSettings&) const = default;
+};
+
+enum class SerialReadStatus {
+    Ok,    // the count says how many bytes were read; 0 when nothing waited
+    Error, // a failed read that may pass; nothing was read
+    Gone,  // the device hung up or vanished; no further read can succeed
+};
+
+struct SerialReadResult {
+    SerialReadStatus Status = SerialReadStatus::Ok;
+    size_t Count = 0;
+};
+
+class ISerialDevice {
+public:
+    virtual ~ISerialDevice() = default;
+
+    // Opens `path` for reading and writing, for this process alone. On failure
+    // returns false and LastError() / LastErrorCode() tell why.
+    virtual bool Open(const std::string& path) = 0;
+    virtual bool IsOpen() const = 0;
+    virtual void Close() = 0;
+
+    // Writes the line settings to the open device.
+    virtual bool ApplySettings(const LineSettings& settings) = 0;
+    // Discards pending input and/or output.
+    virtual bool Purge(bool input, bool output) = 0;
+    // Asks for driver queues of these sizes.
+    virtual bool SetQueueSizes(uint32_t inputSize, uint32_t outputSize) = 0;
+    // Reads at most `capacity` bytes that are already waiting; never blocks.
+    virtual SerialReadResult Read(uint8_t* buffer, size_t capacity) = 0;
+
+    // The reason of the last failure in words, and its errno (0 when none).
+    virtual std::string LastError() const = 0;
+    virtual int LastErrorCode() const = 0;
+};
+
+// A tty device driven through termios. Open() sets O_NONBLOCK and O_NOCTTY,
+// takes an flock() on the device and sets TIOCEXCL, so a second opener fails
+// whichever name (or symlink) it uses, root included.
+class PosixSerialDevice final : public ISerialDevice {
+public:
+    PosixSerialDevice() = default;
+    ~PosixSerialDevice() override;
+    PosixSerialDevice(const PosixSerialDevice&) = delete;
+    PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+    bool Open(const std::string& path) override;
+    bool IsOpen() const override { return fd_ >= 0; }
+    void Close() override;
+    bool ApplySettings(const LineSettings& settings) override;
+    bool Purge(bool input, bool output) override;
+    bool SetQueueSizes(uint32_t inputSize, uint32_t outputSize) override;
+    SerialReadResult Read(uint8_t* buffer, size_t capacity) override;
+    std::string LastError() const override { return lastError_; }
+    int LastErrorCode() const override { return lastErrno_; }
+
+    int Descriptor() const { return fd_; }
+
+private:
+    bool Fail(int err);
+
+    int fd_ = -1;
+    int lastErrno_ = 0;
+    std::string lastError_;
+};
