@@ -1,0 +1,72 @@
+#pragma once
+// Scripted stand-ins for the program's seams: they record what the program
+// shows and answer with what the test queued.
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <optional>
+
+#include "platform/Beeper.h"
+#include "platform/Dialogs.h"
+
+class FakeDialogs final : public IDialogs {
+public:
+    QStringList messages;   // plain boxes
+    QStringList questions;  // information boxes
+    QStringList errors;     // general error reports
+    std::deque<DialogButton> answers;        // next answers to ask(); default: the first button offered
+    std::deque<std::optional<QString>> files; // next answers to file dialogs; default: cancel
+    QStringList filters;
+    // Runs while a box is "open" (e.g. to deliver more frames meanwhile).
+    std::function<void()> whileOpen;
+
+    void showMessage(const QString& text) override
+    {
+        messages << text;
+        open();
+    }
+    DialogButton ask(const QString& text, DialogButtons buttons) override
+    {
+        questions << text;
+        open();
+        if (!answers.empty()) {
+            const DialogButton b = answers.front();
+            answers.pop_front();
+            return b;
+        }
+        for (DialogButton b : {DialogButton::Ok, DialogButton::Yes, DialogButton::No, DialogButton::Cancel})
+            if (buttons.has(b)) return b;
+        return DialogButton::Ok;
+    }
+    void showError(const QString& text) override
+    {
+        errors << text;
+        open();
+    }
+    std::optional<QString> openFileName(const QString& filter) override { return nextFile(filter); }
+    std::optional<QString> saveFileName(const QString& filter, const QString&) override { return nextFile(filter); }
+
+private:
+    void open()
+    {
+        if (whileOpen) {
+            auto f = whileOpen;
+            f();
+        }
+    }
+    std::optional<QString> nextFile(const QString& filter)
+    {
+        filters << filter;
+        if (files.empty()) return std::nullopt;
+        auto f = files.front();
+        files.pop_front();
+        return f;
+    }
+};
+
+class FakeBeeper final : public IBeeper {
+public:
+    int beeps = 0;
+    void beep() override { ++beeps; }
+};
