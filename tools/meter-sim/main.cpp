@@ -1,0 +1,385 @@
+// meter-sim: a stand-in for the meter on a pseudo-terminal. It links "COMn" in
+// a directory to the terminal, where the program finds it as port n, and sends
+// 14-byte runs at the pace of the meter's 2400 bit/s line.
+#include "MeterFrame.h"
+#include "platform/Convert.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <stdexcept>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void OnSignal(int)
+{
+    g_stop = 1;
+}
+
+constexpr long kByteNanos = 4166667; // 10 bits at 2400 bit/s
+constexpr long long kMaxReplayBytes = 64LL * 1024 * 1024;
+
+const char kUsage[] =
+    "Usage: meter-sim [options]\n"
+    "Plays a 6000-count multimeter on a pseudo-terminal linked as COMn.\n"
+    "\n"
+    "  --port N          link name COMN, N = 1..4 (default 1)\n"
+    "  --dir DIR         make the link in DIR (default: the working directory)\n"
+    "  --scenario NAME   steady (default), sweep, units, overload, noise\n"
+    "  --seed N          seed of the noise scenario (default 1)\n"
+    "  --interval MS     time from one frame to the next (default 400)\n"
+    "  --fast            send without pacing\n"
+    "  --count N         stop after N frames (with --replay: N passes, default 1)\n"
+    "  --replay FILE     send the bytes of FILE instead of a scenario\n"
+    "  --help            show this text\n"
+    "\n"
+    "Runs until killed (SIGINT, SIGTERM) or until --count is reached, and removes\n"
+    "the link when it ends.\n";
+
+struct Options {
+    int port = 1;
+    std::string dir = ".";
+    std::string scenario = "steady";
+    uint32_t seed = 1;
+    int interval = 400;
+    bool fast = false;
+    long long count = 0; // 0: run until stopped
+    std::string replay;
+    bool help = false;
+};
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+int IntOption(const std::string& name, const char* text, int low, int high)
+{
+    int value = 0;
+    try {
+        value = StrToInt(text);
+    } catch (const std::exception& e) {
+        throw UsageError(e.what());
+    }
+    if (value < low || value > high)
+        throw UsageError(name + " must be " + std::to_string(low) + " to " + std::to_string(high));
+    return value;
+}
+
+Options ParseOptions(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc)
+                throw UsageError(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h")
+            o.help = true;
+        else if (arg == "--port")
+            o.port = IntOption(arg, value(), 1, 4);
+        else if (arg == "--dir")
+            o.dir = value();
+        else if (arg == "--scenario")
+            o.scenario = value();
+        else if (arg == "--seed")
+            o.seed = uint32_t(IntOption(arg, value(), 0, INT_MAX));
+        else if (arg == "--interval")
+            o.interval = IntOption(arg, value(), 0, 3600000);
+        else if (arg == "--fast")
+            o.fast = true;
+        else if (arg == "--count")
+            o.count = IntOption(arg, value(), 1, INT_MAX);
+        else if (arg == "--replay")
+            o.replay = value();
+        else
+            throw UsageError("unknown option '" + arg + "' (see --help)");
+    }
+    if (o.replay.empty() && !metersim::MakeScenario(o.scenario, o.seed))
+        throw UsageError("unknown scenario '" + o.scenario + "'; choose steady, sweep, units, overload or noise");
+    return o;
+}
+
+std::vector<uint8_t> ReadReplayFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    struct stat st {};
+    if (!in || ::stat(path.c_str(), &st) != 0)
+        throw std::runtime_error("cannot read '" + path + "': " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        throw std::runtime_error("'" + path + "' is not a file");
+    if (st.st_size > kMaxReplayBytes)
+        throw std::runtime_error("'" + path + "' is too large to replay (more than 64 MiB)");
+    if (st.st_size == 0)
+        throw std::runtime_error("'" + path + "' is empty");
+    std::vector<uint8_t> bytes(size_t(st.st_size));
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    bytes.resize(size_t(in.gcount()));
+    return bytes;
+}
+
+timespec Now()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t;
+}
+
+void Advance(timespec& t, long long nanos)
+{
+    const long long total = t.tv_nsec + nanos;
+    t.tv_sec += time_t(total / 1000000000);
+    t.tv_nsec = long(total % 1000000000);
+}
+
+bool Before(const timespec& a, const timespec& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Sleeps until `t`; false when a stop was asked for meanwhile.
+bool SleepUntil(const timespec& t)
+{
+    while (!g_stop) {
+        const int r = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr);
+        if (r == 0)
+            return !g_stop;
+        if (r != EINTR)
+            return !g_stop;
+    }
+    return false;
+}
+
+// Writes to the terminal's master side. When nobody reads and the terminal's
+// queue is full, it waits for room, so no run is ever cut in two.
+class LineWriter {
+public:
+    LineWriter(int fd, bool paced) : fd_(fd), paced_(paced), next_(Now()) {}
+
+    bool Send(const uint8_t* data, size_t size)
+    {
+        if (!paced_)
+            return WriteAll(data, size);
+        for (size_t i = 0; i < size; ++i) {
+            const timespec now = Now();
+            if (Before(next_, now))
+                next_ = now; // fell behind (the queue was full): no catching up in a burst
+            if (!SleepUntil(next_) || !WriteAll(data + i, 1))
+                return false;
+            Advance(next_, kByteNanos);
+        }
+        return true;
+    }
+
+private:
+    bool WriteAll(const uint8_t* data, size_t size)
+    {
+        while (size > 0) {
+            if (g_stop)
+                return false;
+            const ssize_t n = ::write(fd_, data, size);
+            if (n > 0) {
+                data += n;
+                size -= size_t(n);
+                continue;
+            }
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                std::fprintf(stderr, "meter-sim: write failed: %s\n", std::strerror(errno));
+                return false;
+            }
+            pollfd p{fd_, POLLOUT, 0};
+            ::poll(&p, 1, 100);
+        }
+        return true;
+    }
+
+    int fd_;
+    bool paced_;
+    timespec next_;
+};
+
+class PseudoTerminal {
+public:
+    PseudoTerminal()
+    {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+            throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+        const char* name = ptsname(master_);
+        if (!name)
+            throw std::runtime_error(std::string("cannot name the pseudo-terminal: ") + std::strerror(errno));
+        slaveName_ = name;
+        // Holding the slave side open keeps sent bytes queued while no program
+        // has the port open, and keeps the terminal alive between its opens.
+        slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (slave_ < 0)
+            throw std::runtime_error("cannot open " + slaveName_ + ": " + std::strerror(errno));
+        termios tio{};
+        tcgetattr(slave_, &tio);
+        cfmakeraw(&tio); // no echo, no CR to LF translation
+        cfsetspeed(&tio, B2400);
+        tcsetattr(slave_, TCSANOW, &tio);
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~PseudoTerminal()
+    {
+        if (slave_ >= 0)
+            ::close(slave_);
+        if (master_ >= 0)
+            ::close(master_);
+    }
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    int Master() const { return master_; }
+    const std::string& SlaveName() const { return slaveName_; }
+
+    // Gives a reader up to two seconds to take what is still queued.
+    void Linger() const
+    {
+        timespec deadline = Now();
+        Advance(deadline, 2000000000LL);
+        timespec step{0, 20000000};
+        nanosleep(&step, nullptr);
+        int queued = 0;
+        while (!g_stop && Before(Now(), deadline) && ::ioctl(slave_, FIONREAD, &queued) == 0 && queued > 0)
+            nanosleep(&step, nullptr);
+    }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slaveName_;
+};
+
+std::string AbsoluteDir(const std::string& dir)
+{
+    char buf[PATH_MAX];
+    if (::realpath(dir.c_str(), buf))
+        return buf;
+    throw std::runtime_error("cannot use the directory '" + dir + "': " + std::strerror(errno));
+}
+
+// The link "COMn" to the terminal; removed when the simulator ends, if it
+// still points to this simulator's terminal.
+class PortLink {
+public:
+    PortLink(const std::string& dir, int port, const std::string& target)
+        : path_(AbsoluteDir(dir) + "/COM" + std::to_string(port))
+        , target_(target)
+    {
+        struct stat st {};
+        if (::lstat(path_.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode))
+                throw std::runtime_error("'" + path_ + "' exists and is not a link; not touching it");
+            if (::stat(path_.c_str(), &st) == 0)
+                throw std::runtime_error("'" + path_ + "' is in use (it links to an existing device); remove it or choose another --port");
+            ::unlink(path_.c_str()); // left behind by a simulator that was killed
+        }
+        if (::symlink(target_.c_str(), path_.c_str()) != 0)
+            throw std::runtime_error("cannot make the link '" + path_ + "': " + std::strerror(errno));
+    }
+    ~PortLink()
+    {
+        char buf[4096];
+        const ssize_t n = ::readlink(path_.c_str(), buf, sizeof buf - 1);
+        if (n > 0 && std::string(buf, size_t(n)) == target_)
+            ::unlink(path_.c_str());
+    }
+    PortLink(const PortLink&) = delete;
+    PortLink& operator=(const PortLink&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string target_;
+};
+
+int Run(const Options& o)
+{
+    std::vector<uint8_t> replay;
+    if (!o.replay.empty())
+        replay = ReadReplayFile(o.replay);
+
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0; // no SA_RESTART: a signal ends the sleeps at once
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    PseudoTerminal pty;
+    PortLink link(o.dir, o.port, pty.SlaveName());
+    std::printf("meter-sim: %s -> %s\n", link.Path().c_str(), pty.SlaveName().c_str());
+    std::fflush(stdout);
+
+    LineWriter writer(pty.Master(), !o.fast);
+    bool completed = false;
+    if (!replay.empty()) {
+        const long long passes = o.count > 0 ? o.count : 1;
+        long long pass = 0;
+        while (pass < passes && writer.Send(replay.data(), replay.size()))
+            ++pass;
+        completed = pass == passes;
+    } else {
+        auto scenario = metersim::MakeScenario(o.scenario, o.seed);
+        timespec frameStart = Now();
+        long long sent = 0;
+        while (!g_stop && (o.count == 0 || sent < o.count)) {
+            if (!o.fast && !SleepUntil(frameStart))
+                break;
+            const std::vector<uint8_t> piece = scenario->Next();
+            if (!writer.Send(piece.data(), piece.size()))
+                break;
+            ++sent;
+            Advance(frameStart, o.interval * 1000000LL);
+            const timespec now = Now();
+            if (Before(frameStart, now))
+                frameStart = now;
+        }
+        completed = o.count > 0 && sent == o.count;
+    }
+    if (completed)
+        pty.Linger();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        const Options o = ParseOptions(argc, argv);
+        if (o.help) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        return Run(o);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "meter-sim: %s\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "meter-sim: %s\n", e.what());
+        return 1;
+    }
+}
