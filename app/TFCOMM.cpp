@@ -1,0 +1,497 @@
+#include "app/TFCOMM.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include "display/FrameDecoder.h"
+#include "display/LcdPanel.h"
+#include "display/ScaleView.h"
+#include "platform/Beeper.h"
+#include "platform/Convert.h"
+#include "platform/Dialogs.h"
+#include "ui_TFCOMM.h"
+
+namespace {
+
+QCheckBox* ProfileBox(Ui::TFCOMM* ui, ProfileFlag f)
+{
+    QCheckBox* const boxes[] = {ui->IFEvrin, ui->IFQuelt, ui->IFOstra, ui->IFHarvo,
+                                ui->IFLintra, ui->IFTormo, ui->IFBramo, ui->IFDessa,
+                                ui->IFElvik, ui->IFAvrel, ui->IFNusko};
+    return boxes[int(f)];
+}
+
+// The key filter of the interval and page-size boxes: digits and backspace.
+bool RecordSITimeKeyAccepts(QChar c)
+{
+    return (c >= '0' && c <= '9') || c == QChar(8);
+}
+
+}  // namespace
+
+FormLayout ComputeFormLayout(int W, int H, int KDHeight)
+{
+    FormLayout l{};
+    l.BtExitLeft = W - 80;
+    l.BTConLeft = W - 190;
+    l.BtDisconLeft = W - 190;
+    l.DBGrid1Height = H - 311;
+    l.ChtshowWidth = W - 300;
+    l.KDWidth = W - 303;
+    l.KD2Width = W - 305;
+    l.KD2Height = KDHeight - 6;
+    l.ChtshowTop = KDHeight + 34;
+    return l;
+}
+
+template <class Sender, class Signal>
+void TFCOMM::Bind(Sender* sender, Signal signal, void (TFCOMM::*handler)())
+{
+    connect(sender, signal, this, [this, handler] { errors.Guard([this, handler] { (this->*handler)(); }); });
+}
+
+TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlagCount>> profileFlags,
+               QWidget* parent)
+    : QMainWindow(parent),
+      ui(new Ui::TFCOMM),
+      errors(services.dialogs),
+      COMM2(nullptr, services.serialDevices),
+      services_(services)
+{
+    ui->setupUi(this);
+    if (profileFlags)
+        for (int i = 0; i < kProfileFlagCount; ++i)
+            ProfileBox(ui, ProfileFlag(i))->setChecked((*profileFlags)[size_t(i)]);
+
+    // Fixed-size window with a caption and a close box, centred on the screen.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    ui->centralwidget->setFixedSize(614, 455);
+    setFixedSize(614, 455 + menuBar()->sizeHint().height());
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    // The serial component as the window stores it.
+    COMM2.setComPort(pnCOM1);
+    COMM2.setComPortSpeed(br2400);
+    COMM2.setComPortPollingDelay(100);
+
+    lcd = std::make_unique<LcdPanel>(ui->Panel1, ui->PBar2);
+    scaleView = new ScaleView(scale, limits, ui->KD);
+    scaleView->setGeometry(ui->KD->contentsRect());
+    scaleView->setLimitChecks([this] { return ui->SetMaxB->isChecked(); },
+                              [this] { return ui->SetMinB->isChecked(); });
+    scaleView->lower();  // the link pictures and the alarm panel lie over the dial
+
+    assembler.onFrame = [this](const std::string&) { LcdDisplayTormo(); };
+    BindHandlers();
+
+    ConTimer.setInterval(100);
+    Bind(&ConTimer, &QTimer::timeout, &TFCOMM::ConTimerTimer);
+    ConTimer.start();
+    Trecord.setInterval(1000);
+    Bind(&Trecord, &QTimer::timeout, &TFCOMM::TrecordTimer);
+    Trecord.start();
+
+    errors.Guard([this] { FormCreate(); });
+}
+
+TFCOMM::~TFCOMM()
+{
+    COMM2.Disconnect();
+    delete ui;
+}
+
+void TFCOMM::BindHandlers()
+{
+    // Port selection: the menu items select their own port; the visible panel
+    // selects the next one.
+    Bind(ui->COM11, &QAction::triggered, &TFCOMM::COM11Click);
+    Bind(ui->COM21, &QAction::triggered, &TFCOMM::COM21Click);
+    Bind(ui->COM31, &QAction::triggered, &TFCOMM::COM31Click);
+    Bind(ui->COM41, &QAction::triggered, &TFCOMM::COM41Click);
+    for (QLabel* panel : {ui->BtCOM1, ui->BtCOM2, ui->BtCOM3, ui->BtCOM4, ui->BTCon, ui->BtDiscon, ui->BtExit})
+        panel->installEventFilter(this);
+
+    Bind(ui->COMCon, &QPushButton::clicked, &TFCOMM::COMConClick);
+    Bind(ui->USBCon, &QPushButton::clicked, &TFCOMM::USBConClick);
+    Bind(ui->START1, &QAction::triggered, &TFCOMM::BTCon1Click);
+    Bind(ui->STOP1, &QAction::triggered, &TFCOMM::BtDiscon1Click);
+
+    // Limits.
+    Bind(ui->Setmax, &QLineEdit::textChanged, &TFCOMM::SetmaxExit);
+    Bind(ui->SetMaxB, &QCheckBox::clicked, &TFCOMM::SetmaxExit);
+    Bind(ui->SetMin, &QLineEdit::textChanged, &TFCOMM::SetMinExit);
+    Bind(ui->SetMinB, &QCheckBox::clicked, &TFCOMM::SetMinExit);
+    for (QLineEdit* edit : {ui->Setmax, ui->SetMin, ui->RecordSITime, ui->Maxrecord})
+        edit->installEventFilter(this);
+
+    // Record toolbar and menu.
+    Bind(ui->RecordSITime, &QLineEdit::textChanged, &TFCOMM::RecordSITimeChange);
+    Bind(ui->RecordNew, &QToolButton::clicked, &TFCOMM::RecordNewClick);
+    Bind(ui->RecordNew1, &QAction::triggered, &TFCOMM::RecordNewClick);
+    Bind(ui->OpenDataFiles, &QToolButton::clicked, &TFCOMM::SpeedButton2Click);
+    Bind(ui->saveas, &QToolButton::clicked, &TFCOMM::saveasClick);
+    Bind(ui->RecordSave1, &QAction::triggered, &TFCOMM::saveasClick);
+    Bind(ui->BtPrint, &QToolButton::clicked, &TFCOMM::BtPrintClick);
+    Bind(ui->N10001, &QAction::triggered, &TFCOMM::N10001Click);
+    Bind(ui->N50001, &QAction::triggered, &TFCOMM::N50001Click);
+    Bind(ui->N100001, &QAction::triggered, &TFCOMM::N100001Click);
+    Bind(ui->N500001, &QAction::triggered, &TFCOMM::N500001Click);
+    Bind(ui->N1000001, &QAction::triggered, &TFCOMM::N1000001Click);
+    Bind(ui->limitess, &QAction::triggered, &TFCOMM::limitessClick);
+
+    // Chart toolbar and menu.
+    Bind(ui->Maxrecord, &QLineEdit::textChanged, &TFCOMM::MaxrecordExit);
+    Bind(ui->BtFill, &QCheckBox::clicked, &TFCOMM::btFillClick);
+    Bind(ui->Fill1, &QAction::triggered, &TFCOMM::FillClick);
+    Bind(ui->BtNew, &QToolButton::clicked, &TFCOMM::BtNewClick);
+    Bind(ui->New1, &QAction::triggered, &TFCOMM::BtNewClick);
+    Bind(ui->BtSave, &QToolButton::clicked, &TFCOMM::BtSaveClick);
+    Bind(ui->Save1, &QAction::triggered, &TFCOMM::BtSaveClick);
+    Bind(ui->BtFirst, &QToolButton::clicked, &TFCOMM::BtFirstClick);
+    Bind(ui->First1, &QAction::triggered, &TFCOMM::BtFirstClick);
+    Bind(ui->BTPrevious, &QToolButton::clicked, &TFCOMM::BTPreviousClick);
+    Bind(ui->Previous1, &QAction::triggered, &TFCOMM::BTPreviousClick);
+    Bind(ui->BtNext, &QToolButton::clicked, &TFCOMM::BtNextClick);
+    Bind(ui->Next1, &QAction::triggered, &TFCOMM::BtNextClick);
+    Bind(ui->BTlast, &QToolButton::clicked, &TFCOMM::BTlastClick);
+    Bind(ui->Last1, &QAction::triggered, &TFCOMM::BTlastClick);
+    ui->TbFd->installEventFilter(this);
+    ui->TbSx->installEventFilter(this);
+
+    // Exit.
+    Bind(ui->BitBtn1, &QPushButton::clicked, &TFCOMM::BitBtn1Click);
+    Bind(ui->BtExit1, &QAction::triggered, &TFCOMM::BtExit1Click);
+}
+
+bool TFCOMM::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const QString text = key->text();
+        if (!text.isEmpty()) {
+            const QChar c = text.front();
+            if (watched == ui->Setmax || watched == ui->SetMin)
+                return !SetmaxKeyAccepts(c);
+            if (watched == ui->RecordSITime || watched == ui->Maxrecord)
+                return !RecordSITimeKeyAccepts(c);
+        }
+        return false;
+    }
+    if (event->type() == QEvent::MouseButtonRelease) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || !widget->isEnabled())
+            return false;
+        void (TFCOMM::*handler)() = nullptr;
+        if (watched == ui->BtCOM1) handler = &TFCOMM::COM21Click;
+        else if (watched == ui->BtCOM2) handler = &TFCOMM::COM31Click;
+        else if (watched == ui->BtCOM3) handler = &TFCOMM::COM41Click;
+        else if (watched == ui->BtCOM4) handler = &TFCOMM::COM11Click;
+        else if (watched == ui->BTCon) handler = &TFCOMM::BTCon1Click;
+        else if (watched == ui->BtDiscon) handler = &TFCOMM::BtDiscon1Click;
+        else if (watched == ui->BtExit) handler = &TFCOMM::BtExit1Click;
+        else if (watched == ui->TbFd || watched == ui->TbSx) handler = &TFCOMM::TbFdClick;
+        if (handler) {
+            errors.Guard([this, handler] { (this->*handler)(); });
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void TFCOMM::FormCreate()
+{
+    // 1.
+    limits.LastUnitText = "113";
+    // 3.
+    chart.FollowLastPage = true;
+
+    // 5. The meter profile.
+    std::array<bool, kProfileFlagCount> checked{};
+    for (int i = 0; i < kProfileFlagCount; ++i)
+        checked[size_t(i)] = ProfileBox(ui, ProfileFlag(i))->isChecked();
+    profile = ResolveProfile(checked);
+    setWindowTitle(profile.caption);
+    attachedRoutine = profile.routine;
+    COMM2.OnReceiveData = [this](TSerialPortDriver*, const uint8_t* data, int32_t size) { ReceiveData(data, size); };
+    if (profile.speed19200)
+        COMM2.setComPortSpeed(br19200);
+    if (profile.firstDigitThree)
+        ui->LcdDa->setText("3");
+    scale.FullScaleCode = profile.fullScaleCode.toStdString();
+
+    // 6. and 7. The scale set and the limit texts of the profile.
+    if (scale.FullScaleCode == "6" || scale.FullScaleCode == "34") {
+        scale = scale.FullScaleCode == "6" ? ScaleSet::Set6() : ScaleSet::Set34();
+        const QString f = QString::number(scale.FullScale);
+        ui->Setmax->setText(f);
+        ui->SetMin->setText("-" + f);
+        ui->MinText->setText(QString::number(scale.FullScale + 1));
+        ui->MaxText->setText(QString::number(-(scale.FullScale + 1)));
+    }
+
+    // 9. The dial of the start-up set, with the needle at zero.
+    scaleView->KDsetup();
+    scaleView->KDrun(scale.ScaleZero);
+}
+
+void TFCOMM::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!laidOut_) {
+        laidOut_ = true;
+        errors.Guard([this] { FormResize(); });
+    }
+}
+
+void TFCOMM::FormResize()
+{
+    const int W = ui->centralwidget->width() + kOuterExtraWidth;
+    const int H = ui->centralwidget->height() + kOuterExtraHeight;
+    const FormLayout l = ComputeFormLayout(W, H, ui->KD->height());
+    ui->BtExit->move(l.BtExitLeft, ui->BtExit->y());
+    ui->BTCon->move(l.BTConLeft, ui->BTCon->y());
+    ui->BtDiscon->move(l.BtDisconLeft, ui->BtDiscon->y());
+    ui->DBGrid1->resize(ui->DBGrid1->width(), l.DBGrid1Height);
+    ui->Chtshow->resize(l.ChtshowWidth, ui->Chtshow->height());
+    ui->KD->resize(l.KDWidth, ui->KD->height());
+    ui->KD2->resize(l.KD2Width, ui->KD2->height());
+    ui->KD2->resize(ui->KD2->width(), l.KD2Height);
+    ui->Chtshow->move(ui->Chtshow->x(), l.ChtshowTop);
+    scaleView->setGeometry(ui->KD->contentsRect());
+}
+
+// ---------------------------------------------------------------------------
+// Serial link
+
+void TFCOMM::SelectPort(int n)
+{
+    QAction* const items[] = {ui->COM11, ui->COM21, ui->COM31, ui->COM41};
+    QLabel* const panels[] = {ui->BtCOM1, ui->BtCOM2, ui->BtCOM3, ui->BtCOM4};
+    for (int i = 0; i < 4; ++i) {
+        items[i]->setChecked(i == n - 1);
+        panels[i]->setVisible(i == n - 1);
+    }
+    COMM2.setComPort(TComPortNumber(n - 1));
+}
+
+void TFCOMM::COM11Click() { SelectPort(1); }
+void TFCOMM::COM21Click() { SelectPort(2); }
+void TFCOMM::COM31Click() { SelectPort(3); }
+void TFCOMM::COM41Click() { SelectPort(4); }
+
+void TFCOMM::ShowConnectionState(bool connected)
+{
+    connectedState = connected;
+    ui->ComSetup1->menuAction()->setEnabled(!connected);
+    ui->START1->setChecked(connected);
+    ui->START1->setEnabled(!connected);
+    ui->STOP1->setEnabled(connected);
+    ui->STOP1->setChecked(!connected);
+    ui->BTCon->setVisible(!connected);
+    ui->BtDiscon->setVisible(connected);
+    for (QLabel* panel : {ui->BtCOM1, ui->BtCOM2, ui->BtCOM3, ui->BtCOM4})
+        panel->setEnabled(!connected);
+}
+
+void TFCOMM::ConnectSerial()
+{
+    ui->ComSetup1->menuAction()->setEnabled(false);
+    ui->START1->setChecked(true);
+    ui->START1->setEnabled(false);
+    ui->STOP1->setEnabled(true);
+    ui->STOP1->setChecked(false);
+    if (!COMM2.Connect()) {
+        // A port that cannot be opened is told, and the controls go back to
+        // the Disconnected state instead of showing a link that is not there.
+        const int n = int(COMM2.ComPort()) + 1;
+        QString text = QString("Could not open COM%1 (%2): %3.").arg(n).arg(COMM2.DevicePath(), COMM2.LastError());
+        if (COMM2.LastErrorIsPermission())
+            text += "\nYou must be a member of the group that owns the device (dialout on Debian). "
+                    "Add yourself to it, then log out and log in again.";
+        ui->COMCon->setChecked(false);
+        ShowConnectionState(false);
+        services_.dialogs.showMessage(text);
+        return;
+    }
+    ShowConnectionState(true);
+}
+
+void TFCOMM::DisconnectSerial()
+{
+    COMM2.Disconnect();
+    ShowConnectionState(false);
+}
+
+void TFCOMM::COMConClick()
+{
+    if (ui->COMCon->isChecked()) {
+        // One toggle group with "USB Connect": raising it runs none of its command.
+        ui->USBCon->setChecked(false);
+        ConnectSerial();
+    } else {
+        DisconnectSerial();
+    }
+}
+
+void TFCOMM::BTCon1Click() { ConnectSerial(); }
+void TFCOMM::BtDiscon1Click() { DisconnectSerial(); }
+
+void TFCOMM::USBConClick()
+{
+    if (ui->USBCon->isChecked())
+        ui->COMCon->setChecked(false);  // the serial port stays as it is
+}
+
+void TFCOMM::ReceiveData(const uint8_t* data, int32_t size)
+{
+    errors.Guard([&] {
+        switch (attachedRoutine) {
+        case ReceiveRoutine::Plain: assembler.RECEIVE_COM_Data(data, size); break;
+        case ReceiveRoutine::Nibble: assembler.HBrevoRData(data, size); break;
+        case ReceiveRoutine::None: break;
+        }
+    });
+}
+
+void TFCOMM::ConTimerTimer()
+{
+    if (!indicator.Advance())
+        return;
+    if (ConnectionIndicator::UsbSilent(usb.UsbIdleReports)) {
+        ui->USBCon->setChecked(false);
+        services_.dialogs.ask("USB interface cable is securely connected, please check if the meter is ready.",
+                              DialogButton::Ok);
+    }
+    indicator.LinkLost();
+    ui->CONok->hide();
+    ui->CONokN->show();
+}
+
+// ---------------------------------------------------------------------------
+// One frame, in its fixed order.
+
+void TFCOMM::LcdDisplayTormo()
+{
+    // 1. The link indicator.
+    indicator.FrameDecoded();
+    ui->CONok->show();
+    ui->CONokN->hide();
+    // 2.-4. The panel's reset, then the symbols as they are decoded.
+    lcd->Reset();
+    DecodeSymbols(assembler.FrameText, reading);
+    lcd->ShowSymbols(reading);
+    // 5. Value text and count, against the full scale in force.
+    DecodeValue(reading, scale.FullScale);
+    // 6. The limit alarm.
+    if (LimitAlarm(limits, reading.CountValue, ui->SetMaxB->isChecked(), ui->SetMinB->isChecked())) {
+        services_.beeper.beep();
+        ui->oltext->show();
+    } else {
+        ui->oltext->hide();
+    }
+    // 7. MAX/MIN since the last range change.
+    if (TrackMaxMin(limits, reading, scale.FullScale))
+        BtNewClick();
+    ui->MaxText->setText(QString::fromStdString(limits.MaxReadingText));
+    ui->MinText->setText(QString::fromStdString(limits.MinReadingText));
+    const QString unit = QString::fromStdString(reading.UnitText);
+    ui->MaxTextU->setText(unit);
+    ui->MinTextU->setText(unit);
+    // 8. The digits.
+    lcd->ShowDigits(reading);
+    // 9. The scale set of the unit, the bar's range and the dial.
+    scale = ScaleSetForUnit(reading.UnitText);
+    const int barMaximum = BarMaximumForUnit(reading.UnitText);
+    lcd->SetBarMaximum(barMaximum);
+    scaleView->KDsetup();
+    scaleView->KDrun(scale.ScaleZero);
+    scaleView->KDrun(NeedlePosition(reading, scale));
+    // 10. The recorder.
+    // 11. The bar.
+    lcd->SetBarPosition(BarPosition(reading, scale, barMaximum));
+    // 12. The chart.
+}
+
+// ---------------------------------------------------------------------------
+// Limits
+
+void TFCOMM::SetLimitFromText(QLineEdit* edit, float& limit)
+{
+    limit = ReadLimit(edit->text().toStdString());  // a failed conversion keeps the limit
+    scaleView->KDsetup();
+}
+
+void TFCOMM::SetmaxExit() { SetLimitFromText(ui->Setmax, limits.MaxLimit); }
+void TFCOMM::SetMinExit() { SetLimitFromText(ui->SetMin, limits.MinLimit); }
+
+// ---------------------------------------------------------------------------
+// Recording
+
+void TFCOMM::RecordSITimeChange() {}
+void TFCOMM::RecordNewClick() {}
+void TFCOMM::SpeedButton2Click() {}
+void TFCOMM::saveasClick() {}
+void TFCOMM::BtPrintClick() {}
+void TFCOMM::N10001Click() {}
+void TFCOMM::N50001Click() {}
+void TFCOMM::N100001Click() {}
+void TFCOMM::N500001Click() {}
+void TFCOMM::N1000001Click() {}
+void TFCOMM::limitessClick() {}
+void TFCOMM::TrecordTimer() {}
+
+// ---------------------------------------------------------------------------
+// Chart
+
+void TFCOMM::MaxrecordExit()
+{
+    chart.PointsPerPage = StrToInt(ui->Maxrecord->text().toStdString());
+}
+
+void TFCOMM::btFillClick() {}
+void TFCOMM::FillClick() {}
+void TFCOMM::BtNewClick() {}
+void TFCOMM::BtSaveClick() {}
+void TFCOMM::BtFirstClick() {}
+void TFCOMM::BTPreviousClick() {}
+void TFCOMM::BtNextClick() {}
+void TFCOMM::BTlastClick() {}
+void TFCOMM::TbFdClick() {}
+
+// ---------------------------------------------------------------------------
+// Exit
+
+void TFCOMM::ExitApplication()
+{
+    exitRequested = true;
+    COMM2.Disconnect();
+    QApplication::quit();
+}
+
+void TFCOMM::BitBtn1Click()
+{
+    if (services_.dialogs.ask(QString::fromUtf8("Are you ensure to exit the program\xEF\xBC\x9F"),
+                              DialogButton::Yes | DialogButton::No) == DialogButton::Yes)
+        ExitApplication();
+}
+
+void TFCOMM::BtExit1Click() { ExitApplication(); }
+
+void TFCOMM::closeEvent(QCloseEvent* event)
+{
+    exitRequested = true;
+    event->accept();
+}

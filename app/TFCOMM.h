@@ -1,0 +1,170 @@
+#pragma once
+// The program's one window. It owns every component, runs the start-up
+// sequence and, for each decoded frame, drives the displays and the recorder in
+// their fixed order. Its handlers keep the names of the commands they serve and
+// hand the work to the components.
+#include <QMainWindow>
+#include <QTimer>
+#include <array>
+#include <memory>
+#include <optional>
+
+#include "app/ErrorReport.h"
+#include "app/MeterProfile.h"
+#include "display/LimitAlarm.h"
+#include "display/Reading.h"
+#include "display/ScaleSet.h"
+#include "link/serial/ConnectionIndicator.h"
+#include "link/serial/FrameAssembler.h"
+#include "link/serial/SerialPortDriver.h"
+
+namespace Ui {
+class TFCOMM;
+}
+class IDialogs;
+class IBeeper;
+class LcdPanel;
+class ScaleView;
+class QLineEdit;
+
+// The seams to the system that the window uses.
+struct AppServices {
+    IDialogs& dialogs;
+    IBeeper& beeper;
+    // Makes the serial device for COMM2; empty: the real serial ports.
+    TSerialPortDriver::DeviceFactory serialDevices = {};
+};
+
+// State of the USB cable link that the connection indicator reads.
+struct UsbLinkState {
+    int32_t UsbIdleReports = 0;
+};
+
+// What the window keeps for the trend chart until the chart itself joins.
+struct ChartState {
+    bool FollowLastPage = false;
+    int32_t PointsPerPage = 100;
+};
+
+// The outer size the re-layout works from, and what it computes.
+struct FormLayout {
+    int BtExitLeft, BTConLeft, BtDisconLeft;
+    int DBGrid1Height;
+    int ChtshowWidth, ChtshowTop;
+    int KDWidth;
+    int KD2Width, KD2Height;
+};
+FormLayout ComputeFormLayout(int W, int H, int KDHeight);
+
+class TFCOMM : public QMainWindow {
+    Q_OBJECT
+public:
+    // `profileFlags` replaces the stored profile check boxes (for tests).
+    explicit TFCOMM(AppServices services,
+                    std::optional<std::array<bool, kProfileFlagCount>> profileFlags = std::nullopt,
+                    QWidget* parent = nullptr);
+    ~TFCOMM() override;
+
+    // The window's outer size on the platform it was laid out for: the client
+    // area with a 3-pixel border on each side and its caption and menu.
+    static constexpr int kOuterExtraWidth = 6;
+    static constexpr int kOuterExtraHeight = 31;
+
+    // --- start-up and layout ---
+    void FormCreate();
+    void FormResize();
+
+    // --- serial link ---
+    void COM11Click();
+    void COM21Click();
+    void COM31Click();
+    void COM41Click();
+    void COMConClick();
+    void BTCon1Click();
+    void BtDiscon1Click();
+    void ConTimerTimer();
+    void USBConClick();
+
+    // --- the frame ---
+    void LcdDisplayTormo();
+
+    // --- limits ---
+    void SetmaxExit();
+    void SetMinExit();
+
+    // --- record toolbar and menu (the recorder and data files join here) ---
+    void RecordSITimeChange();
+    void RecordNewClick();
+    void SpeedButton2Click();
+    void saveasClick();
+    void BtPrintClick();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+    void TrecordTimer();
+
+    // --- chart toolbar and menu (the trend chart joins here) ---
+    void MaxrecordExit();
+    void btFillClick();
+    void FillClick();
+    void BtNewClick();
+    void BtSaveClick();
+    void BtFirstClick();
+    void BTPreviousClick();
+    void BtNextClick();
+    void BTlastClick();
+    void TbFdClick();
+
+    // --- exit ---
+    void BitBtn1Click();
+    void BtExit1Click();
+
+    // Delivers received serial bytes to the attached receive routine, as the
+    // serial component's receive event does.
+    void ReceiveData(const uint8_t* data, int32_t size);
+
+    // --- components and state, grouped by owner ---
+    Ui::TFCOMM* ui;
+    ErrorReport errors;
+    TSerialPortDriver COMM2;
+    FrameAssembler assembler;           // FrameText, HexAccumulator
+    ConnectionIndicator indicator;      // LinkTicks, CONok / CONokN
+    UsbLinkState usb;
+    Reading reading;                    // the shared reading
+    ScaleSet scale;                     // the scale set in force
+    LimitState limits;                  // limits and MAX/MIN
+    ChartState chart;
+    MeterProfile profile;
+    ReceiveRoutine attachedRoutine = ReceiveRoutine::None;
+    std::unique_ptr<LcdPanel> lcd;
+    ScaleView* scaleView = nullptr;
+    bool connectedState = false;        // the connection controls show Connected
+
+    QTimer ConTimer;
+    QTimer Trecord;
+
+    // Set when the application has been asked to end.
+    bool exitRequested = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void SelectPort(int n);
+    void ConnectSerial();
+    void DisconnectSerial();
+    void ShowConnectionState(bool connected);
+    void SetLimitFromText(QLineEdit* edit, float& limit);
+    void ExitApplication();
+    void BindHandlers();
+    template <class Sender, class Signal>
+    void Bind(Sender* sender, Signal signal, void (TFCOMM::*handler)());
+
+    AppServices services_;
+    bool laidOut_ = false;
+};
