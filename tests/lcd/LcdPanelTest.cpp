@@ -1,0 +1,275 @@
+// The LCD panel over the window's own Panel1 and PBar2, driven in the
+// decoder's frame order from frame texts.
+#include <QLabel>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QWidget>
+#include <array>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <set>
+#include <stdexcept>
+#include <string>
+
+#include "display/FrameDecoder.h"
+#include "display/LcdPanel.h"
+#include "ui_TFCOMM.h"
+
+namespace {
+
+// One frame text: sign, four digit bytes, a spare byte, the point code, four
+// status bytes, a spare byte and the end byte.
+std::string Frame(bool negative, std::array<uint8_t, 4> digits, char pointCode,
+                  std::array<uint8_t, 4> status = {})
+{
+    std::string text;
+    auto add = [&](uint8_t b) {
+        char h[3];
+        std::snprintf(h, sizeof h, "%02X", b);
+        text += h;
+    };
+    add(negative ? 0x2D : 0x2B);
+    for (uint8_t d : digits) add(d);
+    add(0x20);
+    add(uint8_t(pointCode));
+    for (uint8_t s : status) add(s);
+    add(0x00);
+    add(0x0D);
+    return text;
+}
+
+std::array<uint8_t, 4> Digits(const char* four)
+{
+    return {uint8_t(four[0]), uint8_t(four[1]), uint8_t(four[2]), uint8_t(four[3])};
+}
+
+constexpr std::array<uint8_t, 4> kOverload = {0x3F, 0x30, 0x3A, 0x3F};
+
+class LcdPanelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ui.setupUi(&window);
+        panel = std::make_unique<LcdPanel>(ui.Panel1, ui.PBar2);
+    }
+
+    // The panel's part of one frame, in the decoder's order.
+    Reading Show(const std::string& frameText)
+    {
+        const DecodedFrame d = DecodeFrame(frameText, scale);
+        panel->Reset();
+        panel->ShowSymbols(d.reading);
+        panel->ShowDigits(d.reading);
+        panel->SetBarMaximum(d.barMaximum);
+        panel->SetBarPosition(d.barPosition);
+        scale = d.scale;
+        return d.reading;
+    }
+
+    // Names of the panel's elements that are shown.
+    std::set<std::string> Shown() const
+    {
+        std::set<std::string> names;
+        for (QWidget* w : ui.Panel1->findChildren<QWidget*>())
+            if (!w->isHidden()) names.insert(w->objectName().toStdString());
+        return names;
+    }
+
+    std::array<QString, 4> DigitTexts() const
+    {
+        return {ui.LcdDa->text(), ui.LcdDb->text(), ui.LcdDc->text(), ui.LcdDd->text()};
+    }
+
+    QMainWindow window;
+    Ui::TFCOMM ui;
+    std::unique_ptr<LcdPanel> panel;
+    ScaleSet scale = ScaleSet::Set6();
+};
+
+const std::set<std::string> kDigits = {"LcdDa", "LcdDb", "LcdDc", "LcdDd"};
+
+std::set<std::string> With(std::set<std::string> base, std::initializer_list<const char*> more)
+{
+    for (const char* m : more) base.insert(m);
+    return base;
+}
+
+TEST_F(LcdPanelTest, BeforeTheFirstFrameShowsMinus5999AndNoAnnunciator)
+{
+    EXPECT_EQ(Shown(), With(kDigits, {"LcdFH"}));
+    EXPECT_EQ(DigitTexts(), (std::array<QString, 4>{"5", "9", "9", "9"}));
+    EXPECT_EQ(ui.PBar2->value(), 30);
+}
+
+TEST_F(LcdPanelTest, SignFollowsEachFrame)
+{
+    Show(Frame(true, Digits("1234"), '1'));
+    EXPECT_FALSE(ui.LcdFH->isHidden());
+    Show(Frame(false, Digits("1234"), '1'));
+    EXPECT_TRUE(ui.LcdFH->isHidden());
+    Show(Frame(true, Digits("0012"), '0'));
+    EXPECT_FALSE(ui.LcdFH->isHidden());
+}
+
+TEST_F(LcdPanelTest, OverloadWithPointTwoShowsBlank0LBlankAndFullBar)
+{
+    Show(Frame(false, kOverload, '2', {0x00, 0x00, 0x00, 0x80}));
+    EXPECT_EQ(DigitTexts(), (std::array<QString, 4>{"", "0", "@", ""}));
+    EXPECT_EQ(Shown(), With(kDigits, {"LcdP2", "LcdV", "LCDsend"}));
+    EXPECT_EQ(ui.PBar2->maximum(), 60);
+    EXPECT_EQ(ui.PBar2->value(), 60);
+}
+
+TEST_F(LcdPanelTest, ExactlyThePointOfPointPosIsLit)
+{
+    const struct {
+        char code;
+        std::set<std::string> lit;
+    } cases[] = {
+        {'1', {"LcdP1"}}, {'2', {"LcdP2"}}, {'4', {"LcdP3"}}, {'0', {}}, {'3', {}}, {'9', {}},
+    };
+    for (const auto& c : cases) {
+        Show(Frame(false, Digits("1234"), c.code));
+        std::set<std::string> lit;
+        for (QWidget* p : {ui.LcdP1, ui.LcdP2, ui.LcdP3})
+            if (!p->isHidden()) lit.insert(p->objectName().toStdString());
+        EXPECT_EQ(lit, c.lit) << "point code " << c.code;
+    }
+}
+
+TEST_F(LcdPanelTest, VoltAndMilliShowOnlyTheirSymbolsAndTheFramesRangeLabel)
+{
+    // Status bytes 0x20 0x00 0x40 0x80: Auto, Milli, Volt.
+    const Reading r = Show(Frame(false, Digits("0531"), '1', {0x20, 0x00, 0x40, 0x80}));
+    EXPECT_EQ(r.UnitText, "mV");
+    EXPECT_EQ(Shown(), With(kDigits, {"LcdV", "Lcdm", "LcdAuto", "LcdP1", "LCDsend"}));
+    EXPECT_EQ(ui.PBar2->value(), 5);
+
+    // Without Auto but with DC coupling the range label goes and DC comes.
+    Show(Frame(false, Digits("0531"), '1', {0x10, 0x00, 0x40, 0x80}));
+    EXPECT_EQ(Shown(), With(kDigits, {"LcdV", "Lcdm", "LcdDc1", "LcdP1", "LCDsend"}));
+}
+
+TEST_F(LcdPanelTest, FrameWithoutFlagsHidesEveryAnnunciator)
+{
+    Show(Frame(true, Digits("1234"), '2', {0xFF, 0xFF, 0xFF, 0xFF}));
+    ASSERT_GT(Shown().size(), 20u);
+    const Reading r = Show(Frame(false, Digits("1234"), '0'));
+    EXPECT_EQ(r.RangeModeText, "MANU");
+    EXPECT_EQ(Shown(), With(kDigits, {"LCDsend"}));
+}
+
+TEST_F(LcdPanelTest, EachFlagShowsItsOwnElement)
+{
+    const char* expected[kFlagCount] = {
+        "LcdAuto", "LcdDc1", "LcdAC", "LCDREL", "LCDHold", "Labmax", "Labmin", "LCDBATT",
+        "LCDn", "LCDu", "Lcdm", "LCDk", "LCDM1", "LCDFm", "LCDDI", "LCDBF",
+        "LcdV", "LCDA", "LCDohm", "LCDHz", "LCDF", "LCDCS", "LCDFS",
+    };
+    Reading r;
+    r.Digit1 = "1";
+    for (int i = 0; i < kFlagCount; ++i) {
+        r.Flags = {};
+        r.Flags.set(Flag(i));
+        panel->Reset();
+        panel->ShowSymbols(r);
+        EXPECT_EQ(Shown(), With(kDigits, {expected[i], "LCDsend"})) << FlagName(Flag(i));
+    }
+}
+
+TEST_F(LcdPanelTest, ResetHidesTheElementsNoFrameShows)
+{
+    for (QWidget* w : {static_cast<QWidget*>(ui.LcdRPM), static_cast<QWidget*>(ui.LCDBT),
+                       static_cast<QWidget*>(ui.EF), static_cast<QWidget*>(ui.LCDHold)})
+        w->show();
+    panel->Reset();
+    // The sign goes with the reset; the points and digits wait for the frame.
+    EXPECT_EQ(Shown(), With(kDigits, {"LCDsend"}));
+}
+
+TEST_F(LcdPanelTest, SameFrameTwiceLeavesThePanelAsItWas)
+{
+    const std::string f = Frame(true, Digits("0042"), '2', {0x22, 0x02, 0x20, 0x20});
+    Show(f);
+    const auto shown = Shown();
+    const auto digits = DigitTexts();
+    const int bar = ui.PBar2->value();
+    Show(f);
+    EXPECT_EQ(Shown(), shown);
+    EXPECT_EQ(DigitTexts(), digits);
+    EXPECT_EQ(ui.PBar2->value(), bar);
+    EXPECT_TRUE(shown.count("LCDk") && shown.count("LCDohm") && shown.count("LcdFH"));
+}
+
+TEST_F(LcdPanelTest, BarFollowsTheLeadingDigitsWithinTheUnitsMaximum)
+{
+    const struct {
+        std::array<uint8_t, 4> status;
+        std::array<uint8_t, 4> digits;
+        int maximum;
+        int position;
+    } cases[] = {
+        // Volts: maximum 60.
+        {{0, 0, 0, 0x80}, Digits("0531"), 60, 5},
+        {{0, 0, 0, 0x80}, Digits("5999"), 60, 59},
+        {{0, 0, 0, 0x80}, Digits("0012"), 60, 1},
+        {{0, 0, 0, 0x80}, Digits("0199"), 60, 1},
+        // Percent: maximum 10; the overload's 100 stops at the end.
+        {{0, 0, 0x02, 0}, Digits("0500"), 10, 5},
+        {{0, 0, 0x02, 0}, kOverload, 10, 10},
+        // Back to volts after percent: maximum 60 again.
+        {{0, 0, 0, 0x80}, kOverload, 60, 60},
+        {{0, 0, 0, 0x80}, Digits("2000"), 60, 20},
+    };
+    for (const auto& c : cases) {
+        Show(Frame(false, c.digits, '0', c.status));
+        EXPECT_EQ(ui.PBar2->maximum(), c.maximum);
+        EXPECT_EQ(ui.PBar2->value(), c.position)
+            << "digits " << c.digits[0] << c.digits[1] << c.digits[2] << c.digits[3];
+    }
+}
+
+TEST_F(LcdPanelTest, BarPositionStaysWithinItsRange)
+{
+    panel->SetBarMaximum(60);
+    panel->SetBarPosition(59);
+    panel->SetBarMaximum(10);  // the position comes down with the range
+    EXPECT_EQ(ui.PBar2->value(), 10);
+    panel->SetBarPosition(1000);
+    EXPECT_EQ(ui.PBar2->value(), 10);
+    panel->SetBarPosition(-5);
+    EXPECT_EQ(ui.PBar2->value(), 0);
+    panel->SetBarMaximum(-1);
+    EXPECT_EQ(ui.PBar2->minimum(), 0);
+    EXPECT_EQ(ui.PBar2->maximum(), 0);
+}
+
+TEST_F(LcdPanelTest, FailedFrameKeepsWhatTheResetDid)
+{
+    Show(Frame(true, Digits("1234"), '1', {0x20, 0, 0, 0x80}));
+    // A point code byte 0x4A (low digit A) fails the decode after the reset.
+    panel->Reset();
+    Reading r;
+    EXPECT_THROW(DecodeSymbols(Frame(false, Digits("1234"), 'J'), r), std::runtime_error);
+    EXPECT_EQ(Shown(), With(kDigits, {"LcdP1", "LCDsend"}));
+    EXPECT_EQ(DigitTexts(), (std::array<QString, 4>{"1", "2", "3", "4"}));
+}
+
+TEST(LcdPanelConstruction, MissingElementIsNamed)
+{
+    QWidget bare;
+    QProgressBar bar;
+    try {
+        LcdPanel p(&bare, &bar);
+        FAIL() << "a panel without elements was accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("LcdAuto"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(LcdPanel(nullptr, &bar), std::runtime_error);
+    QMainWindow w;
+    Ui::TFCOMM ui;
+    ui.setupUi(&w);
+    EXPECT_THROW(LcdPanel(ui.Panel1, nullptr), std::runtime_error);
+}
+
+}  // namespace
