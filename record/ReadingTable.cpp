@@ -1,0 +1,617 @@
+#include "record/ReadingTable.h"
+
+#include "platform/Convert.h"
+
+#include <QDate>
+#include <QLocale>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using paradox::Field;
+using paradox::ParadoxError;
+
+namespace {
+
+const char* const kClosed = "Cannot perform this operation on a closed dataset";
+const char* const kOpen = "Cannot perform this operation on an open dataset";
+const char* const kNotEditing = "Dataset not in edit or insert mode";
+
+constexpr int kMsPerDay = 86400000;
+
+bool equalNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto up = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
+               return up(x) == up(y);
+           });
+}
+
+// The path a table name stands for: ".DB" added to a name without extension,
+// relative names taken from the working directory.
+fs::path tablePath(const std::string& name)
+{
+    fs::path p(name);
+    if (!p.has_extension())
+        p += ".DB";
+    if (p.is_relative())
+        p = fs::current_path() / p;
+    return p;
+}
+
+// File names on the table engine's home system do not count case; a path
+// that does not exist as written is looked up component by component without
+// regard to case (the first match in name order wins).
+fs::path findIgnoringCase(const fs::path& p)
+{
+    std::error_code ec;
+    if (fs::exists(p, ec))
+        return p;
+    fs::path cur = p.root_path();
+    for (const fs::path& part : p.relative_path()) {
+        fs::path exact = cur / part;
+        if (fs::exists(exact, ec)) {
+            cur = exact;
+            continue;
+        }
+        std::vector<fs::path> matches;
+        for (fs::directory_iterator it(cur, ec), end; !ec && it != end; it.increment(ec))
+            if (equalNoCase(it->path().filename().string(), part.string()))
+                matches.push_back(it->path());
+        if (matches.empty())
+            return p;
+        std::sort(matches.begin(), matches.end());
+        cur = matches.front();
+    }
+    return cur;
+}
+
+// The .MB file that holds a table's memo and blob data, in whatever case it exists.
+fs::path memoPathFor(const fs::path& table)
+{
+    fs::path mb = table;
+    mb.replace_extension(".MB");
+    return findIgnoringCase(mb);
+}
+
+void copyFileReplacing(const fs::path& from, const fs::path& to)
+{
+    fs::path tmp = to;
+    tmp += ".tmp" + std::to_string(::getpid());
+    std::error_code ec;
+    fs::copy_file(from, tmp, fs::copy_options::overwrite_existing, ec);
+    if (!ec)
+        fs::rename(tmp, to, ec);
+    if (ec) {
+        fs::remove(tmp);
+        throw ParadoxError("Cannot copy memo file '" + from.string() + "' to '" + to.string() + "': " + ec.message());
+    }
+}
+
+std::string latin1(const QString& s)
+{
+    return s.toLatin1().toStdString();
+}
+
+QDate dateOfDay(int64_t day)
+{
+    return QDate::fromJulianDay(day + paradox::kJulianDayOfDayZero);
+}
+
+}  // namespace
+
+QString timeFormatWithoutZone(const QString& longFormat)
+{
+    QString out;
+    bool quoted = false;
+    for (QChar c : longFormat) {
+        if (c == u'\'')
+            quoted = !quoted;
+        if (!quoted && c == u't')
+            continue;
+        out += c;
+    }
+    return out.simplified();
+}
+
+ReadingTable::ReadingTable() = default;
+
+ReadingTable::~ReadingTable()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void ReadingTable::setTableName(const std::string& name)
+{
+    if (isOpen())
+        throw ParadoxError(kOpen);
+    name_ = name;
+}
+
+void ReadingTable::requireOpen() const
+{
+    if (!isOpen())
+        throw ParadoxError(kClosed);
+}
+
+template <class F> void ReadingTable::notify(F f)
+{
+    // Copy: an observer may unregister itself while being told.
+    const auto list = observers_;
+    for (ReadingTableObserver* o : list)
+        f(o);
+}
+
+void ReadingTable::open()
+{
+    if (isOpen())
+        return;
+    if (name_.empty())
+        throw ParadoxError("No table name is set");
+    const std::string path = findIgnoringCase(tablePath(name_)).string();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw ParadoxError("Cannot open table '" + path + "': " + std::strerror(errno));
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int err = errno;
+        ::close(fd);
+        if (err == EWOULDBLOCK)
+            throw ParadoxError("Table '" + path + "' is busy: it is open exclusively elsewhere");
+        throw ParadoxError("Cannot lock table '" + path + "': " + std::strerror(err));
+    }
+    paradox::Table t;
+    try {
+        t = paradox::readTableFd(fd, path);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
+    fd_ = fd;
+    path_ = path;
+    table_ = std::move(t);
+    appending_ = false;
+    edit_.clear();
+    timeFormat_ = timeFormatWithoutZone(QLocale().timeFormat(QLocale::LongFormat));
+    cur_ = table_.rows.empty() ? -1 : 0;
+    eof_ = table_.rows.empty();
+    notify([](ReadingTableObserver* o) { o->tableReset(); });
+    notify([](ReadingTableObserver* o) { o->currentRecordChanged(); });
+}
+
+void ReadingTable::close()
+{
+    if (!isOpen())
+        return;
+    notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
+    ::close(fd_);  // releases the lock
+    fd_ = -1;
+    path_.clear();
+    table_ = paradox::Table{paradox::Schema{}, paradox::RowStore(1)};
+    appending_ = false;
+    edit_.clear();
+    cur_ = -1;
+    eof_ = true;
+    notify([](ReadingTableObserver* o) { o->tableReset(); });
+}
+
+int ReadingTable::fieldCount() const
+{
+    requireOpen();
+    return int(table_.schema.fields.size());
+}
+
+std::string ReadingTable::fieldName(int index) const
+{
+    requireOpen();
+    if (index < 0 || index >= int(table_.schema.fields.size()))
+        return {};
+    return table_.schema.fields[size_t(index)].name;
+}
+
+int ReadingTable::fieldIndex(std::string_view name) const
+{
+    requireOpen();
+    return table_.schema.find(name);
+}
+
+const Field& ReadingTable::field(std::string_view name) const
+{
+    requireOpen();
+    int i = table_.schema.find(name);
+    if (i < 0)
+        throw ParadoxError("Field '" + std::string(name) + "' not found");
+    return table_.schema.fields[size_t(i)];
+}
+
+size_t ReadingTable::recordCount() const
+{
+    requireOpen();
+    return table_.rows.size();
+}
+
+// ---- Appending ------------------------------------------------------------------
+
+void ReadingTable::append()
+{
+    requireOpen();
+    postIfAppending();
+    edit_.assign(table_.schema.recordSize, 0);
+    appending_ = true;
+}
+
+void ReadingTable::setFieldString(std::string_view name, std::string_view text)
+{
+    const Field& f = field(name);
+    if (!appending_)
+        throw ParadoxError(kNotEditing);
+    uint8_t* row = edit_.data();
+    switch (f.type) {
+    case paradox::ftAlpha:
+        paradox::setText(row, f, text);
+        return;
+    case paradox::ftShort:
+    case paradox::ftLong:
+    case paradox::ftAutoInc:
+        if (text.empty())
+            paradox::clearField(row, f);
+        else
+            setFieldInteger(name, StrToInt(text));
+        return;
+    case paradox::ftNumber:
+    case paradox::ftCurrency: {
+        if (text.empty()) {
+            paradox::clearField(row, f);
+            return;
+        }
+        double v = 0;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(v))
+            throw ParadoxError("'" + std::string(text) + "' is not a valid floating point value");
+        paradox::setFloat(row, f, v);
+        return;
+    }
+    case paradox::ftLogical:
+        if (equalNoCase(text, "true"))
+            paradox::setLogical(row, f, true);
+        else if (equalNoCase(text, "false"))
+            paradox::setLogical(row, f, false);
+        else if (text.empty())
+            paradox::clearField(row, f);
+        else
+            throw ParadoxError("'" + std::string(text) + "' is not a valid boolean value");
+        return;
+    default:
+        throw ParadoxError("Field '" + f.name + "' cannot hold a text");
+    }
+}
+
+void ReadingTable::setFieldInteger(std::string_view name, int64_t value)
+{
+    const Field& f = field(name);
+    if (!appending_)
+        throw ParadoxError(kNotEditing);
+    uint8_t* row = edit_.data();
+    auto outOfRange = [&] {
+        return ParadoxError(std::to_string(value) + " is not a valid value for field '" + f.name + "'");
+    };
+    switch (f.type) {
+    case paradox::ftShort:
+        if (value < -32767 || value > 32767)
+            throw outOfRange();
+        paradox::setInteger(row, f, int32_t(value));
+        return;
+    case paradox::ftLong:
+    case paradox::ftAutoInc:
+        // The lowest 32-bit value shares its bytes with a blank field.
+        if (value < -2147483647LL || value > 2147483647LL)
+            throw outOfRange();
+        paradox::setInteger(row, f, int32_t(value));
+        return;
+    case paradox::ftNumber:
+    case paradox::ftCurrency:
+        paradox::setFloat(row, f, double(value));
+        return;
+    case paradox::ftAlpha:
+        paradox::setText(row, f, std::to_string(value));
+        return;
+    case paradox::ftLogical:
+        paradox::setLogical(row, f, value != 0);
+        return;
+    default:
+        throw ParadoxError("Field '" + f.name + "' cannot hold a number");
+    }
+}
+
+void ReadingTable::setFieldFloat(std::string_view name, double value)
+{
+    const Field& f = field(name);
+    if (!appending_)
+        throw ParadoxError(kNotEditing);
+    if (!std::isfinite(value))
+        throw ParadoxError("Invalid floating point value for field '" + f.name + "'");
+    switch (f.type) {
+    case paradox::ftNumber:
+    case paradox::ftCurrency:
+        paradox::setFloat(edit_.data(), f, value);
+        return;
+    case paradox::ftShort:
+    case paradox::ftLong:
+    case paradox::ftAutoInc:
+        if (std::fabs(value) > 2147483647.0)
+            throw ParadoxError(QString::number(value, 'g', 15).toStdString() + " is not a valid value for field '" + f.name + "'");
+        setFieldInteger(name, std::llround(value));
+        return;
+    case paradox::ftAlpha:
+        paradox::setText(edit_.data(), f, QString::number(value, 'g', 15).toStdString());
+        return;
+    default:
+        throw ParadoxError("Field '" + f.name + "' cannot hold a number");
+    }
+}
+
+void ReadingTable::setFieldTime(std::string_view name, const QTime& time)
+{
+    const Field& f = field(name);
+    if (!appending_)
+        throw ParadoxError(kNotEditing);
+    if (!time.isValid())
+        throw ParadoxError("Invalid time for field '" + f.name + "'");
+    const int ms = time.msecsSinceStartOfDay();
+    switch (f.type) {
+    case paradox::ftTime:
+        paradox::setInteger(edit_.data(), f, ms);
+        return;
+    case paradox::ftTimestamp: {
+        // A time without a date lies on the day-zero date of the time scale
+        // the original platform uses, 30 December 1899.
+        const double day = double(QDate(1899, 12, 30).toJulianDay() - paradox::kJulianDayOfDayZero);
+        paradox::setFloat(edit_.data(), f, day * kMsPerDay + ms);
+        return;
+    }
+    case paradox::ftAlpha:
+        paradox::setText(edit_.data(), f, latin1(time.toString(u"HH:mm:ss")));
+        return;
+    default:
+        throw ParadoxError("Field '" + f.name + "' cannot hold a time");
+    }
+}
+
+void ReadingTable::setFieldNull(std::string_view name)
+{
+    const Field& f = field(name);
+    if (!appending_)
+        throw ParadoxError(kNotEditing);
+    paradox::clearField(edit_.data(), f);
+}
+
+void ReadingTable::post()
+{
+    requireOpen();
+    if (!appending_)
+        return;
+    const size_t row = table_.rows.size();
+    notify([row](ReadingTableObserver* o) { o->rowAboutToBeAppended(row); });
+    std::memcpy(table_.rows.append(), edit_.data(), edit_.size());
+    appending_ = false;
+    cur_ = (long long)row;
+    eof_ = false;
+    notify([row](ReadingTableObserver* o) { o->rowAppended(row); });
+    notify([](ReadingTableObserver* o) { o->currentRecordChanged(); });
+}
+
+void ReadingTable::cancel()
+{
+    appending_ = false;
+}
+
+void ReadingTable::postIfAppending()
+{
+    if (appending_)
+        post();
+}
+
+// ---- Removing -------------------------------------------------------------------
+
+void ReadingTable::deleteRecord(size_t row)
+{
+    requireOpen();
+    postIfAppending();
+    const size_t n = table_.rows.size();
+    if (n == 0)
+        throw ParadoxError("Cannot perform this operation on an empty dataset");
+    if (row >= n)
+        throw ParadoxError("Record " + std::to_string(row + 1) + " does not exist");
+    notify([row](ReadingTableObserver* o) { o->rowAboutToBeRemoved(row); });
+    table_.rows.erase(row);
+    if (cur_ > (long long)row)
+        --cur_;
+    if (cur_ >= (long long)table_.rows.size())
+        cur_ = (long long)table_.rows.size() - 1;
+    eof_ = table_.rows.empty();
+    notify([row](ReadingTableObserver* o) { o->rowRemoved(row); });
+    notify([](ReadingTableObserver* o) { o->currentRecordChanged(); });
+}
+
+void ReadingTable::empty()
+{
+    requireOpen();
+    appending_ = false;
+    notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
+    table_.rows.clear();
+    cur_ = -1;
+    eof_ = true;
+    notify([](ReadingTableObserver* o) { o->tableReset(); });
+    notify([](ReadingTableObserver* o) { o->currentRecordChanged(); });
+}
+
+// ---- The walk -------------------------------------------------------------------
+
+void ReadingTable::first()
+{
+    requireOpen();
+    postIfAppending();
+    cur_ = table_.rows.empty() ? -1 : 0;
+    eof_ = table_.rows.empty();
+    notify([](ReadingTableObserver* o) { o->currentRecordChanged(); });
+}
+
+void ReadingTable::next()
+{
+    requireOpen();
+    postIfAppending();
+    if (cur_ + 1 < (long long)table_.rows.size()) {
+        ++cur_;
+        eof_ = false;
+        notify([](ReadingTableObserver* o) { o->currentRecordChanged(); });
+    } else {
+        eof_ = true;
+    }
+}
+
+bool ReadingTable::eof() const
+{
+    requireOpen();
+    return eof_;
+}
+
+long long ReadingTable::currentRecord() const
+{
+    requireOpen();
+    return cur_;
+}
+
+void ReadingTable::setCurrentRecord(size_t row)
+{
+    requireOpen();
+    if (row >= table_.rows.size())
+        return;
+    cur_ = (long long)row;
+    eof_ = false;
+    notify([](ReadingTableObserver* o) { o->currentRecordChanged(); });
+}
+
+// ---- Text forms -----------------------------------------------------------------
+
+std::string ReadingTable::textOf(const uint8_t* row, const Field& f) const
+{
+    using namespace paradox;
+    switch (f.type) {
+    case ftAlpha:
+    case ftMemo:
+    case ftFmtMemo:
+        return getText(row, f);
+    case ftShort:
+    case ftLong:
+    case ftAutoInc:
+        if (auto v = getInteger(row, f))
+            return std::to_string(*v);
+        return {};
+    case ftNumber:
+    case ftCurrency:
+        if (auto v = getFloat(row, f))
+            return latin1(QString::number(*v, 'g', 15));
+        return {};
+    case ftLogical:
+        if (auto v = getLogical(row, f))
+            return *v ? "True" : "False";
+        return {};
+    case ftDate:
+        if (auto v = getInteger(row, f))
+            return latin1(QLocale().toString(dateOfDay(*v), QLocale::ShortFormat));
+        return {};
+    case ftTime:
+        if (auto v = getInteger(row, f); v && *v >= 0 && *v < kMsPerDay)
+            return latin1(QLocale().toString(QTime::fromMSecsSinceStartOfDay(*v), timeFormat_));
+        return {};
+    case ftTimestamp:
+        if (auto v = getFloat(row, f); v && *v >= 0 && *v < 4e14) {
+            const auto ms = int64_t(*v);
+            QDate d = dateOfDay(ms / kMsPerDay);
+            QTime t = QTime::fromMSecsSinceStartOfDay(int(ms % kMsPerDay));
+            return latin1(QLocale().toString(d, QLocale::ShortFormat) + u' ' + QLocale().toString(t, timeFormat_));
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+std::string ReadingTable::fieldText(std::string_view name) const
+{
+    const Field& f = field(name);
+    if (cur_ < 0 || cur_ >= (long long)table_.rows.size())
+        return {};
+    return textOf(table_.rows.row(size_t(cur_)), f);
+}
+
+std::string ReadingTable::cellText(size_t row, int column) const
+{
+    requireOpen();
+    if (row >= table_.rows.size() || column < 0 || column >= int(table_.schema.fields.size()))
+        return {};
+    return textOf(table_.rows.row(row), table_.schema.fields[size_t(column)]);
+}
+
+// ---- Copy and index -------------------------------------------------------------
+
+void ReadingTable::copyTo(const std::string& target)
+{
+    requireOpen();
+    postIfAppending();
+    const fs::path to = tablePath(target);
+    // A table at the target that someone has open stays as it is; the lock
+    // also refuses the file this handle has open, under any name.
+    int lockFd = ::open(to.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(lockFd);
+        throw ParadoxError("Table '" + to.string() + "' is busy: it is open exclusively elsewhere");
+    }
+    try {
+        bool hasBlobs = std::any_of(table_.schema.fields.begin(), table_.schema.fields.end(),
+                                    [](const Field& f) { return paradox::isBlobType(f.type); });
+        if (hasBlobs) {
+            fs::path mb = memoPathFor(path_);
+            std::error_code ec;
+            if (!fs::exists(mb, ec))
+                throw ParadoxError("Cannot copy table '" + path_ + "': its memo file '" + mb.string() + "' is missing");
+            fs::path toMb = to;
+            toMb.replace_extension(".MB");
+            copyFileReplacing(mb, toMb);
+        }
+        paradox::writeTableFile(to.string(), table_.schema, table_.rows);
+    } catch (...) {
+        if (lockFd >= 0)
+            ::close(lockFd);
+        throw;
+    }
+    if (lockFd >= 0)
+        ::close(lockFd);
+}
+
+void ReadingTable::addIndex(std::string_view fieldName)
+{
+    field(fieldName);
+}
+
+// ---- Observers ------------------------------------------------------------------
+
+void ReadingTable::addObserver(ReadingTableObserver* o)
+{
+    if (std::find(observers_.begin(), observers_.end(), o) == observers_.end())
+        observers_.push_back(o);
+}
+
+void ReadingTable::removeObserver(ReadingTableObserver* o)
+{
+    observers_.erase(std::remove(observers_.begin(), observers_.end(), o), observers_.end());
+}

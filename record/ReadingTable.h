@@ -1,0 +1,130 @@
+#pragma once
+// The reading log's table handle: a Paradox table opened exclusively, with
+// every change (appended, deleted, emptied records) held as a pending change
+// in memory and never written back to the file. Everything that reads through
+// the handle sees the table together with its pending changes.
+#include "record/ParadoxTable.h"
+
+#include <QString>
+#include <QTime>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Learns of changes to the rows of a ReadingTable, before and after each,
+// so that a grid model can follow without polling.
+class ReadingTableObserver {
+public:
+    virtual ~ReadingTableObserver() = default;
+    // Open, close and empty replace every row.
+    virtual void tableAboutToReset() {}
+    virtual void tableReset() {}
+    virtual void rowAboutToBeAppended(size_t /*row*/) {}
+    virtual void rowAppended(size_t /*row*/) {}
+    virtual void rowAboutToBeRemoved(size_t /*row*/) {}
+    virtual void rowRemoved(size_t /*row*/) {}
+    // The current record moved (walk, post, delete, open).
+    virtual void currentRecordChanged() {}
+};
+
+class ReadingTable {
+public:
+    ReadingTable();
+    ~ReadingTable();
+    ReadingTable(const ReadingTable&) = delete;
+    ReadingTable& operator=(const ReadingTable&) = delete;
+
+    // A bare name ("Queltdb") means "Queltdb.DB" in the current working
+    // directory; a path names the file itself (".DB" is added when the name
+    // has no extension). Only while closed.
+    void setTableName(const std::string& name);
+    const std::string& tableName() const { return name_; }
+    // The file the handle has open, empty while closed.
+    const std::string& filePath() const { return path_; }
+
+    // Opens the named table exclusively (no other handle, in this or another
+    // process, can open the same file until close) and reads its records.
+    // Positions on the first record.
+    void open();
+    // Closes the table; pending changes are discarded.
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+
+    // Fields, in file order. fieldIndex compares names without regard to
+    // case and gives -1 when the table has no such field.
+    int fieldCount() const;
+    std::string fieldName(int index) const;
+    int fieldIndex(std::string_view name) const;
+
+    size_t recordCount() const;
+
+    // Appending: append() starts a blank record (every field empty), the
+    // setters fill it, post() adds it at the end as the current record.
+    // A record not yet posted is discarded by close() and cancel(), and
+    // posted first by the walk, delete, empty and copy.
+    void append();
+    void setFieldString(std::string_view name, std::string_view text);
+    void setFieldInteger(std::string_view name, int64_t value);
+    void setFieldFloat(std::string_view name, double value);
+    void setFieldTime(std::string_view name, const QTime& time);
+    void setFieldNull(std::string_view name);
+    void post();
+    void cancel();
+    bool isAppending() const { return appending_; }
+
+    void deleteRecord(size_t row);
+    // Removes every record; the table stays open.
+    void empty();
+
+    // The walk: first(); while (!eof()) { ...; next(); } ends on the last record.
+    void first();
+    void next();
+    bool eof() const;
+    // Row of the current record, -1 when the table is empty.
+    long long currentRecord() const;
+    void setCurrentRecord(size_t row);
+
+    // Text forms: decimal digits for integers, the stored text for alpha,
+    // the time of day in the locale's long time format without zone for time
+    // fields; 8-bit text.
+    std::string fieldText(std::string_view name) const;       // current record
+    std::string cellText(size_t row, int column) const;      // "" outside the table
+
+    // Writes the table with its pending changes as a new table file at path
+    // (replacing one already there); the same fields in the same order. A
+    // table with memo or blob fields takes its .MB file along.
+    void copyTo(const std::string& path);
+    // Primary index on a field of this table: checks the field exists
+    // ("Field '%s' not found"); the table itself stays non-indexed.
+    void addIndex(std::string_view fieldName);
+
+    void addObserver(ReadingTableObserver* o);
+    void removeObserver(ReadingTableObserver* o);
+
+    // Bytes held for the records (for measurements).
+    size_t memoryBytes() const { return table_.rows.memoryBytes(); }
+
+private:
+    void requireOpen() const;
+    const paradox::Field& field(std::string_view name) const;
+    void postIfAppending();
+    std::string textOf(const uint8_t* row, const paradox::Field& f) const;
+    template <class F> void notify(F f);
+
+    std::string name_;
+    std::string path_;
+    int fd_ = -1;
+    paradox::Table table_;
+    std::vector<uint8_t> edit_;
+    bool appending_ = false;
+    long long cur_ = -1;
+    bool eof_ = true;
+    QString timeFormat_;
+    std::vector<ReadingTableObserver*> observers_;
+};
+
+// The locale's long time format with its time-zone parts removed.
+QString timeFormatWithoutZone(const QString& longFormat);

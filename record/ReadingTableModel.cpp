@@ -1,0 +1,111 @@
+#include "record/ReadingTableModel.h"
+
+namespace {
+
+constexpr std::array<const char*, ReadingTableModel::kColumns> kNames = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"};
+constexpr std::array<Qt::Alignment::Int, ReadingTableModel::kColumns> kAlign = {
+    Qt::AlignLeft | Qt::AlignVCenter,  Qt::AlignHCenter | Qt::AlignVCenter, Qt::AlignHCenter | Qt::AlignVCenter,
+    Qt::AlignRight | Qt::AlignVCenter, Qt::AlignRight | Qt::AlignVCenter,   Qt::AlignLeft | Qt::AlignVCenter,
+};
+
+}  // namespace
+
+ReadingTableModel::ReadingTableModel(ReadingTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table)
+{
+    resolveColumns();
+    table_.addObserver(this);
+}
+
+ReadingTableModel::~ReadingTableModel()
+{
+    table_.removeObserver(this);
+}
+
+void ReadingTableModel::resolveColumns()
+{
+    for (int c = 0; c < kColumns; ++c) {
+        fieldOf_[size_t(c)] = table_.isOpen() ? table_.fieldIndex(kNames[size_t(c)]) : -1;
+        titles_[size_t(c)] = fieldOf_[size_t(c)] >= 0 ? QString::fromLatin1(table_.fieldName(fieldOf_[size_t(c)]))
+                                                      : QString::fromLatin1(kNames[size_t(c)]);
+    }
+}
+
+int ReadingTableModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid() || !table_.isOpen())
+        return 0;
+    return int(table_.recordCount());
+}
+
+int ReadingTableModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant ReadingTableModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || !table_.isOpen() || index.column() >= kColumns)
+        return {};
+    const size_t c = size_t(index.column());
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(kAlign[c]);
+    if (role != Qt::DisplayRole)
+        return {};
+    if (fieldOf_[c] < 0)
+        return QString();
+    return QString::fromLatin1(table_.cellText(size_t(index.row()), fieldOf_[c]));
+}
+
+QVariant ReadingTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= kColumns)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::DisplayRole)
+        return titles_[size_t(section)];
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(kAlign[size_t(section)]);
+    return {};
+}
+
+Qt::ItemFlags ReadingTableModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+void ReadingTableModel::tableAboutToReset()
+{
+    beginResetModel();
+}
+
+void ReadingTableModel::tableReset()
+{
+    resolveColumns();
+    endResetModel();
+}
+
+void ReadingTableModel::rowAboutToBeAppended(size_t row)
+{
+    beginInsertRows(QModelIndex(), int(row), int(row));
+}
+
+void ReadingTableModel::rowAppended(size_t)
+{
+    endInsertRows();
+}
+
+void ReadingTableModel::rowAboutToBeRemoved(size_t row)
+{
+    beginRemoveRows(QModelIndex(), int(row), int(row));
+}
+
+void ReadingTableModel::rowRemoved(size_t)
+{
+    endRemoveRows();
+}
+
+void ReadingTableModel::currentRecordChanged()
+{
+    emit currentRowChanged(table_.isOpen() ? int(table_.currentRecord()) : -1);
+}

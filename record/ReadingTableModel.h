@@ -1,0 +1,43 @@
+#pragma once
+// The grid's view of the reading log: columns No, Time, DC/AC, Value, Unit,
+// AUTO, found by name without regard to case (a field the table lacks gives
+// an empty column), read only. Follows the table through its observer hooks,
+// one inserted row per appended record.
+#include "record/ReadingTable.h"
+
+#include <QAbstractTableModel>
+
+#include <array>
+
+class ReadingTableModel : public QAbstractTableModel, private ReadingTableObserver {
+    Q_OBJECT
+public:
+    explicit ReadingTableModel(ReadingTable& table, QObject* parent = nullptr);
+    ~ReadingTableModel() override;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    static constexpr int kColumns = 6;
+
+signals:
+    // The table's current record moved to this row (-1: none).
+    void currentRowChanged(int row);
+
+private:
+    void tableAboutToReset() override;
+    void tableReset() override;
+    void rowAboutToBeAppended(size_t row) override;
+    void rowAppended(size_t row) override;
+    void rowAboutToBeRemoved(size_t row) override;
+    void rowRemoved(size_t row) override;
+    void currentRecordChanged() override;
+    void resolveColumns();
+
+    ReadingTable& table_;
+    std::array<int, kColumns> fieldOf_{};
+    std::array<QString, kColumns> titles_;
+};
