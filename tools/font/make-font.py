@@ -242,10 +242,10 @@ def ohm():
 
 
 def percent():
-    s = 100
-    polys = frame(0, H - s - 60, s + 60, H + T / 2, 44)
-    polys += moved(frame(0, -T / 2, s + 60, s + 60 - T / 2, 44), WD - s)
-    polys.append(bar((-10, -T / 2 + 20), (WD + 50, H + T / 2 - 20), 56))
+    box = 150
+    polys = frame(-10, H + T / 2 - box - 40, box - 10, H + T / 2, 58)
+    polys += frame(WD - box + 30, -T / 2, WD + 30, box + 40 - T / 2, 58)
+    polys.append(bar((-10, -T / 2 + 30), (WD + 30, H + T / 2 - 30), 62))
     return polys
 
 
@@ -260,7 +260,9 @@ SYMBOLS = {  # char: (outlines, slanted)
     "?": (degree(80, H - 40) + moved(UPPER["F"], 220), True),
     "@": (seven("def"), True),
     "%": (percent(), True),
-    "-": ([seg((0, M), (WD - 20, M))], True),
+    # The sign sits a little above the digits' middle: the panel's sign label
+    # is 8 px lower than the digit labels.
+    "-": ([seg((0, M + 60), (WD - 20, M + 60))], True),
     ".": ([rect(0, -T / 2, 90, 90 - T / 2)], True),
     ":": ([rect(0, -T / 2, 90, 90 - T / 2), rect(0, 320, 90, 410)], True),
     ",": ([rect(0, -T / 2, 90, 90 - T / 2), [(20, -T / 2), (90, -T / 2), (20, -170), (-20, -170)]], True),
