@@ -44,6 +44,24 @@ bool IsVanished(int err)
 
 } // namespace
 
+TermiosFlags TermiosFlagsFor(const LineSettings& s)
+{
+    TermiosFlags f;
+    // No parity checking or stripping of input, breaks ignored.
+    f.Input = IGNBRK;
+    if (s.XonXoffOutput)
+        f.Input |= IXON;
+    if (s.XonXoffInput)
+        f.Input |= IXOFF;
+    f.Control = CREAD | CLOCAL | DataBitsFlag(s.ByteSize) | ParityFlags(s.Parity);
+    // Linux has one or two stop bits; 1.5 (meant for 5 data bits) becomes 2.
+    if (s.StopBits != SerialStopBits::One)
+        f.Control |= CSTOPB;
+    if (s.RtsCtsHandshake)
+        f.Control |= CRTSCTS;
+    return f;
+}
+
 PosixSerialDevice::~PosixSerialDevice()
 {
     Close();
@@ -104,22 +122,12 @@ bool PosixSerialDevice::ApplySettings(const LineSettings& s)
     if (::ioctl(fd_, TCGETS2, &tio) != 0)
         return Fail(errno);
 
-    // Raw mode: no line editing, echo, signals or character translation, and no
-    // parity checking or stripping of input.
-    tio.c_iflag = IGNBRK;
-    if (s.XonXoffOutput)
-        tio.c_iflag |= IXON;
-    if (s.XonXoffInput)
-        tio.c_iflag |= IXOFF;
+    // Raw mode: no line editing, echo, signals or character translation.
+    const TermiosFlags flags = TermiosFlagsFor(s);
+    tio.c_iflag = flags.Input;
     tio.c_oflag = 0;
     tio.c_lflag = 0;
-
-    tio.c_cflag = CREAD | CLOCAL | DataBitsFlag(s.ByteSize) | ParityFlags(s.Parity);
-    // Linux has one or two stop bits; 1.5 (meant for 5 data bits) becomes 2.
-    if (s.StopBits != SerialStopBits::One)
-        tio.c_cflag |= CSTOPB;
-    if (s.RtsCtsHandshake)
-        tio.c_cflag |= CRTSCTS;
+    tio.c_cflag = flags.Control;
     // Any speed, in bit/s, for both directions.
     tio.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
     tio.c_ispeed = s.BaudRate;

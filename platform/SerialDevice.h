@@ -40,6 +40,14 @@ struct SerialReadResult {
     size_t Count = 0;
 };
 
+// The termios control and input flags (c_cflag, c_iflag; speed bits apart)
+// that `settings` stand for on a Linux tty.
+struct TermiosFlags {
+    unsigned int Control = 0;
+    unsigned int Input = 0;
+};
+TermiosFlags TermiosFlagsFor(const LineSettings& settings);
+
 class ISerialDevice {
 public:
     virtual ~ISerialDevice() = default;

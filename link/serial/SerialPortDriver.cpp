@@ -70,8 +70,8 @@ QString ResolvePortDevice(int n, const QString& workDir, const QString& devDir)
 TSerialPortDriver::TSerialPortDriver(QObject* owner, DeviceFactory factory)
     : QObject(owner)
     , factory_(std::move(factory))
-    , inputBuffer_(settings_.InBufSize)
 {
+    inputBuffer_.assign(settings_.InBufSize, 0);
     if (!factory_)
         factory_ = [] { return std::make_unique<PosixSerialDevice>(); };
     connect(&pollTimer_, &QTimer::timeout, this, &TSerialPortDriver::PollTick);

@@ -1,0 +1,2 @@
+// meter-sim smoke tests.
+#include <gtest/gtest.h>
