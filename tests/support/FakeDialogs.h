@@ -58,10 +58,12 @@ private:
     std::optional<QString> nextFile(const QString& filter)
     {
         filters << filter;
-        if (files.empty()) return std::nullopt;
-        auto f = files.front();
-        files.pop_front();
-        return f;
+        std::optional<QString> answer;
+        if (!files.empty()) {
+            answer.swap(files.front());
+            files.pop_front();
+        }
+        return answer;
     }
 };
 

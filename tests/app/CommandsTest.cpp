@@ -1,0 +1,210 @@
+#include "WindowFixture.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+namespace {
+
+void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+
+struct ControlState {
+    bool comSetup, startEnabled, startChecked, stopEnabled, btConVisible, btDisconVisible, panelsEnabled;
+};
+
+ControlState State(TFCOMM& w)
+{
+    return {w.ui->ComSetup1->menuAction()->isEnabled(), w.ui->START1->isEnabled(), w.ui->START1->isChecked(),
+            w.ui->STOP1->isEnabled(), w.ui->BTCon->isVisibleTo(&w), w.ui->BtDiscon->isVisibleTo(&w),
+            w.ui->BtCOM1->isEnabled()};
+}
+
+void ExpectConnected(TFCOMM& w, bool connected)
+{
+    const ControlState s = State(w);
+    EXPECT_EQ(s.comSetup, !connected);
+    EXPECT_EQ(s.startEnabled, !connected);
+    EXPECT_EQ(s.startChecked, connected);
+    EXPECT_EQ(s.stopEnabled, connected);
+    EXPECT_EQ(s.btConVisible, !connected);
+    EXPECT_EQ(s.btDisconVisible, connected);
+    EXPECT_EQ(s.panelsEnabled, !connected);
+}
+
+TEST(Commands, PortPanelCyclesThroughTheFourPorts)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    QLabel* panels[] = {w.ui->BtCOM1, w.ui->BtCOM2, w.ui->BtCOM3, w.ui->BtCOM4};
+    QAction* items[] = {w.ui->COM11, w.ui->COM21, w.ui->COM31, w.ui->COM41};
+    for (int click = 1; click <= 4; ++click) {
+        Click(panels[(click - 1) % 4]);
+        const int port = click % 4;  // 0-based port now selected
+        EXPECT_EQ(w.COMM2.ComPort(), TComPortNumber(port));
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(panels[i]->isVisibleTo(&w), i == port) << click << " " << i;
+            EXPECT_EQ(items[i]->isChecked(), i == port);
+        }
+    }
+    EXPECT_EQ(w.ui->BtCOM1->text(), "COM 1");
+}
+
+TEST(Commands, ConnectAndDisconnectFromEveryControl)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    ExpectConnected(w, false);
+    EXPECT_FALSE(w.ui->STOP1->isChecked());
+
+    Click(w.ui->COMCon);
+    EXPECT_TRUE(w.COMM2.IsConnected());
+    ExpectConnected(w, true);
+    // While connected no port can be chosen.
+    Click(w.ui->BtCOM1);
+    EXPECT_EQ(w.COMM2.ComPort(), pnCOM1);
+
+    f.line->Queue(MeterRun('+', "4321"));
+    w.COMM2.PollTick();
+    EXPECT_EQ(w.reading.ValueText, "4321");
+
+    Click(w.ui->COMCon);
+    EXPECT_FALSE(w.COMM2.IsConnected());
+    ExpectConnected(w, false);
+    EXPECT_TRUE(w.ui->STOP1->isChecked());
+
+    w.ui->START1->trigger();
+    ExpectConnected(w, true);
+    w.ui->STOP1->trigger();
+    ExpectConnected(w, false);
+    Click(w.ui->BTCon);
+    ExpectConnected(w, true);
+    Click(w.ui->BtDiscon);
+    ExpectConnected(w, false);
+    EXPECT_TRUE(f.dialogs.messages.isEmpty());
+}
+
+TEST(Commands, FailedConnectIsToldAndLeavesTheControlsDisconnected)
+{
+    struct Case {
+        int err;
+        bool mentionsGroup;
+    } cases[] = {{ENOENT, false}, {EACCES, true}, {EBUSY, false}};
+    for (const Case& c : cases) {
+        WindowFixture f;
+        f.line->openFails = true;
+        f.line->openErrno = c.err;
+        Click(f.w->ui->COMCon);
+        ASSERT_EQ(f.dialogs.messages.size(), 1);
+        const QString text = f.dialogs.messages[0];
+        EXPECT_TRUE(text.startsWith("Could not open COM1")) << text.toStdString();
+        EXPECT_TRUE(text.contains(QString::fromLocal8Bit(std::strerror(c.err)))) << text.toStdString();
+        EXPECT_EQ(text.contains("dialout"), c.mentionsGroup);
+        EXPECT_FALSE(f.w->ui->COMCon->isChecked());
+        ExpectConnected(*f.w, false);
+    }
+}
+
+TEST(Commands, ConnectButtonsFormOneGroupThatMayBeAllUp)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    Click(w.ui->COMCon);
+    Click(w.ui->USBCon);
+    EXPECT_TRUE(w.ui->USBCon->isChecked());
+    EXPECT_FALSE(w.ui->COMCon->isChecked());
+    EXPECT_TRUE(w.COMM2.IsConnected());  // raising "COM Connect" runs none of its command
+    Click(w.ui->COMCon);
+    EXPECT_FALSE(w.ui->USBCon->isChecked());
+    EXPECT_TRUE(w.ui->COMCon->isChecked());
+    Click(w.ui->COMCon);
+    EXPECT_FALSE(w.ui->USBCon->isChecked());
+    EXPECT_FALSE(w.ui->COMCon->isChecked());
+}
+
+TEST(Commands, ExitFlows)
+{
+    {
+        WindowFixture f;
+        f.dialogs.answers = {DialogButton::No};
+        Click(f.w->ui->BitBtn1);
+        EXPECT_EQ(f.dialogs.questions, QStringList{QString::fromUtf8("Are you ensure to exit the program？")});
+        EXPECT_FALSE(f.w->exitRequested);
+        f.dialogs.answers = {DialogButton::Yes};
+        Click(f.w->ui->BitBtn1);
+        EXPECT_TRUE(f.w->exitRequested);
+    }
+    {
+        WindowFixture f;
+        f.w->ui->BtExit1->trigger();
+        EXPECT_TRUE(f.w->exitRequested);
+        EXPECT_TRUE(f.dialogs.questions.isEmpty());
+    }
+    {
+        WindowFixture f;
+        f.w->show();
+        EXPECT_TRUE(f.w->close());
+        EXPECT_TRUE(f.w->exitRequested);
+        EXPECT_TRUE(f.dialogs.questions.isEmpty());
+    }
+}
+
+TEST(Commands, KeyFiltersDropOtherCharacters)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    struct {
+        QLineEdit* edit;
+        const char* typed;
+        const char* result;
+    } cases[] = {
+        {w.ui->Maxrecord, "a1-2+b", "12"},
+        {w.ui->RecordSITime, "x5 -", "5"},
+        {w.ui->Setmax, "a-1+2x", "-1+2"},
+        {w.ui->SetMin, "5-", "5-"},
+    };
+    for (const auto& c : cases) {
+        c.edit->clear();
+        f.dialogs.errors.clear();
+        QTest::keyClicks(c.edit, c.typed);
+        EXPECT_EQ(c.edit->text(), c.result) << c.typed;
+    }
+}
+
+TEST(Commands, PageSizeBoxConversion)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.ui->Maxrecord->setText("250");
+    EXPECT_EQ(w.chart.PointsPerPage, 250);
+    w.ui->Maxrecord->setText("0");
+    EXPECT_EQ(w.chart.PointsPerPage, 0);
+    w.ui->Maxrecord->setText("");
+    EXPECT_EQ(w.chart.PointsPerPage, 0);
+    EXPECT_EQ(f.dialogs.errors, QStringList{"'' is not a valid integer value"});
+}
+
+TEST(Commands, ReLayout)
+{
+    const FormLayout l = ComputeFormLayout(620, 486, 139);
+    EXPECT_EQ(l.BtExitLeft, 540);
+    EXPECT_EQ(l.BTConLeft, 430);
+    EXPECT_EQ(l.DBGrid1Height, 175);
+    EXPECT_EQ(l.ChtshowWidth, 320);
+    EXPECT_EQ(l.KDWidth, 317);
+    EXPECT_EQ(l.KD2Width, 315);
+    EXPECT_EQ(l.KD2Height, 133);
+    EXPECT_EQ(l.ChtshowTop, 173);
+
+    WindowFixture f;
+    f.w->show();
+    EXPECT_EQ(f.w->ui->KD->width(), 317);
+    EXPECT_EQ(f.w->ui->DBGrid1->geometry().bottom() + 1, 455);  // the grid ends at the client area's foot
+    EXPECT_EQ(f.w->ui->Chtshow->y(), 173);
+    EXPECT_EQ(f.w->ui->KD2->size(), QSize(315, 133));
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+#include "WindowFixture.h"
+
+#include <QLabel>
+#include <QProgressBar>
+
+#include "display/ScaleView.h"
+
+namespace {
+
+TEST(FramePath, AFrameDrivesEveryDisplay)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    // Volts, DC, auto range: 1.234 V.
+    f.Feed(MeterRun('+', "1234", '1', 0x30, 0, 0, 0x80));
+    EXPECT_EQ(w.reading.ValueText, "1.234");
+    EXPECT_EQ(w.ui->LcdDa->text() + w.ui->LcdDb->text() + w.ui->LcdDc->text() + w.ui->LcdDd->text(), "1234");
+    EXPECT_FALSE(w.ui->LcdFH->isVisibleTo(w.ui->Panel1));
+    EXPECT_TRUE(w.ui->LcdV->isVisibleTo(w.ui->Panel1));
+    EXPECT_TRUE(w.ui->LCDsend->isVisibleTo(w.ui->Panel1));
+    EXPECT_TRUE(w.ui->CONok->isVisibleTo(w.ui->KD));
+    EXPECT_FALSE(w.ui->CONokN->isVisibleTo(w.ui->KD));
+    EXPECT_EQ(w.ui->PBar2->maximum(), 60);
+    EXPECT_EQ(w.ui->PBar2->value(), 12);
+    // The first frame is a range change: MAX/MIN stay empty, the unit shows.
+    EXPECT_EQ(w.ui->MaxText->text(), "");
+    EXPECT_EQ(w.ui->MaxTextU->text(), "V");
+    f.Feed(MeterRun('-', "0500", '1', 0x30, 0, 0, 0x80));
+    EXPECT_EQ(w.ui->MaxText->text(), "-0.500");
+    EXPECT_EQ(w.ui->MinText->text(), "-0.500");
+    EXPECT_TRUE(w.ui->LcdFH->isVisibleTo(w.ui->Panel1));
+    // The needle follows the reading: -050 + 600.
+    const NeedleLine n = w.scaleView->needle();
+    EXPECT_LT(n.tip.x(), 159);
+}
+
+TEST(FramePath, HertzInstallsItsSetAndOverloadCountsAgainstIt)
+{
+    WindowFixture f;
+    f.Feed(MeterRun('+', "0500", '0', 0, 0, 0, 0x08));
+    EXPECT_EQ(f.w->scale, ScaleSet::Set10());
+    EXPECT_EQ(f.w->ui->PBar2->maximum(), 1000);
+    f.Feed(MeterRun('+', "?0:?", '0'));
+    EXPECT_EQ(f.w->reading.CountValue, 1001);
+    EXPECT_EQ(f.w->scale, ScaleSet::Set6());
+}
+
+TEST(FramePath, LimitAlarmBeepsAndShowsThePanel)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.ui->SetMaxB->click();
+    w.ui->Setmax->setText("1000");
+    f.Feed(MeterRun('+', "1001"));
+    EXPECT_EQ(f.beeper.beeps, 1);
+    EXPECT_TRUE(w.ui->oltext->isVisibleTo(w.ui->KD));
+    f.Feed(MeterRun('+', "1000"));
+    EXPECT_EQ(f.beeper.beeps, 1);
+    EXPECT_FALSE(w.ui->oltext->isVisibleTo(w.ui->KD));
+}
+
+TEST(FramePath, BadLimitTextIsReportedAndTheLimitKept)
+{
+    WindowFixture f;
+    f.w->ui->Setmax->setText("5-");
+    ASSERT_EQ(f.dialogs.errors.size(), 1);
+    EXPECT_EQ(f.dialogs.errors[0], "'5-' is not a valid integer value");
+    EXPECT_EQ(f.w->limits.MaxLimit, 6000);
+}
+
+TEST(FramePath, BadFramesWhileAReportIsOpenShowOneBox)
+{
+    WindowFixture f;
+    const std::vector<uint8_t> bad = MeterRun('+', "12:4");
+    int delivered = 0;
+    // While the box is open the poll timer keeps delivering bad frames.
+    f.dialogs.whileOpen = [&] {
+        for (int i = 0; i < 20; ++i, ++delivered) f.Feed(bad);
+    };
+    f.Feed(bad);
+    f.dialogs.whileOpen = nullptr;
+    EXPECT_EQ(delivered, 20);
+    ASSERT_EQ(f.dialogs.errors.size(), 1);
+    EXPECT_EQ(f.dialogs.errors[0], "'12A4' is not a valid integer value");
+    // Decoding goes on once the box is closed: one run lost, then frames decode.
+    f.Feed(MeterRun('+', "1111"));
+    f.Feed(MeterRun('+', "2222"));
+    EXPECT_EQ(f.w->reading.ValueText, "2222");
+}
+
+TEST(FramePath, IndicatorGoesOutOnTheThirdTick)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    f.Feed(MeterRun('+', "0000"));
+    w.ConTimerTimer();
+    w.ConTimerTimer();
+    EXPECT_TRUE(w.ui->CONok->isVisibleTo(w.ui->KD));
+    w.ConTimerTimer();
+    EXPECT_FALSE(w.ui->CONok->isVisibleTo(w.ui->KD));
+    EXPECT_TRUE(w.ui->CONokN->isVisibleTo(w.ui->KD));
+}
+
+TEST(FramePath, UsbSilenceRaisesUsbConnectOnce)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.ui->USBCon->setChecked(true);
+    w.usb.UsbIdleReports = 1900;
+    for (int i = 0; i < 6; ++i) w.ConTimerTimer();
+    EXPECT_FALSE(w.ui->USBCon->isChecked());
+    EXPECT_EQ(w.usb.UsbIdleReports, 0);
+    EXPECT_EQ(f.dialogs.questions,
+              QStringList{"USB interface cable is securely connected, please check if the meter is ready."});
+}
+
+}  // namespace
