@@ -108,34 +108,65 @@ QPoint ScaleGeometry::PointAt(float r, double t) const
     return {RoundPixel(double(w_) / 2.0 - double(rc) + 20.0), RoundPixel(double(R_) - double(rs) + 30.0)};
 }
 
+std::vector<DialLabel> ScaleGeometry::Labels(const ScaleSet& set) const
+{
+    std::vector<DialLabel> labels;
+    const DialScale scale = DialScale::For(set);
+    if (!valid_ || scale.Divisions <= 0)
+        return labels;
+    const float outer = R_ + 18.0f;
+    for (const ScaleLabelEntry& e : ScaleLabels(set.FullScaleCode)) {
+        if (e.i > scale.Divisions)
+            continue;
+        const QPoint p2 = PointAt(outer, double(e.i) / scale.Divisions);
+        labels.push_back({p2 - QPoint(e.dx, e.dy), QString::fromLatin1(e.text)});
+    }
+    return labels;
+}
+
+std::vector<QPoint> ScaleGeometry::Marks(const ScaleSet& set) const
+{
+    std::vector<QPoint> marks;
+    const DialScale scale = DialScale::For(set);
+    if (!valid_ || scale.Divisions <= 0)
+        return marks;
+    const float inner = R_ + 6.0f;
+    for (int i = 0; i <= scale.Divisions; ++i)
+        if (IsMajorMark(set.FullScaleCode, i))
+            marks.push_back(PointAt(inner, double(i) / scale.Divisions));
+    return marks;
+}
+
+std::vector<QPoint> ScaleGeometry::DotCorners(const ScaleSet& set) const
+{
+    std::vector<QPoint> dots;
+    const DialScale scale = DialScale::For(set);
+    if (!valid_ || scale.Divisions <= 0)
+        return dots;
+    const float ring = R_ + 3.0f;
+    const int32_t positions = 10 * scale.Divisions;
+    dots.reserve(size_t(positions) + 1);
+    for (int32_t k = 0; k <= positions; ++k)
+        dots.push_back(PointAt(ring, double(k) / positions));
+    return dots;
+}
+
+bool ScaleGeometry::DotIsRed(int32_t k, const ScaleSet& set, const DialLimits& limits)
+{
+    // The dot at k stands for (k - F/10) * 10 counts.
+    const double c = (double(k) - double(DialScale::For(set).FullScale) / 10.0) * 10.0;
+    return (limits.MaxOn && c > double(limits.MaxLimit)) || (limits.MinOn && c < double(limits.MinLimit));
+}
+
 DialFace ScaleGeometry::Face(const ScaleSet& set, const DialLimits& limits) const
 {
     DialFace face;
-    const DialScale scale = DialScale::For(set);
-    if (!valid_ || scale.Divisions <= 0)
-        return face;
-    const int32_t N = scale.Divisions;
-
-    const float outer = R_ + 18.0f, inner = R_ + 6.0f, ring = R_ + 3.0f;
-    for (const ScaleLabelEntry& e : ScaleLabels(set.FullScaleCode)) {
-        if (e.i > N)
-            continue;
-        const QPoint p2 = PointAt(outer, double(e.i) / N);
-        face.labels.push_back({p2 - QPoint(e.dx, e.dy), QString::fromLatin1(e.text)});
-    }
-    for (int i = 0; i <= N; ++i) {
-        if (IsMajorMark(set.FullScaleCode, i))
-            face.marks.push_back(PointAt(inner, double(i) / N));
-    }
-
-    const int32_t positions = 10 * N;
-    const double zeroCount = double(scale.FullScale) / 10.0;
-    face.dots.reserve(size_t(positions) + 1);
-    for (int32_t k = 0; k <= positions; ++k) {
-        const double c = (double(k) - zeroCount) * 10.0;
-        const bool red = (limits.MaxOn && c > double(limits.MaxLimit)) || (limits.MinOn && c < double(limits.MinLimit));
-        face.dots.push_back({PointAt(ring, double(k) / positions), red});
-    }
+    face.labels = Labels(set);
+    face.marks = Marks(set);
+    const std::vector<QPoint> corners = DotCorners(set);
+    face.dots.reserve(corners.size());
+    for (size_t k = 0; k < corners.size(); ++k)
+        face.dots.push_back({corners[k], DotIsRed(int32_t(k), set, limits)});
     return face;
 }
 

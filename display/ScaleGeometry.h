@@ -93,6 +93,13 @@ public:
 
     DialFace Face(const ScaleSet& set, const DialLimits& limits) const;
 
+    // The parts of Face: the dots' box corners by position depend only on the panel and the
+    // divisions; their colour only on the full scale and the limits.
+    std::vector<DialLabel> Labels(const ScaleSet& set) const;
+    std::vector<QPoint> Marks(const ScaleSet& set) const;
+    std::vector<QPoint> DotCorners(const ScaleSet& set) const;
+    static bool DotIsRed(int32_t k, const ScaleSet& set, const DialLimits& limits);
+
     // The needle at position p (0 .. 10 * divisions, not clamped); nothing when the set puts
     // no reading on the dial or the panel holds no dial.
     std::optional<NeedleLine> Needle(const ScaleSet& set, int32_t p) const;

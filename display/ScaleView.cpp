@@ -5,6 +5,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -41,21 +42,20 @@ const std::vector<QPoint>& DotStamp()
     return stamp;
 }
 
-void Put(QImage& img, QPoint p, QRgb c)
+// The surface's default font: small sans serif.
+const QFont& LabelFont()
 {
-    if (p.x() >= 0 && p.y() >= 0 && p.x() < img.width() && p.y() < img.height())
-        reinterpret_cast<QRgb*>(img.scanLine(p.y()))[p.x()] = c;
+    static const QFont font = [] {
+        QFont f;
+        f.setFamily(QStringLiteral("Sans Serif"));
+        f.setStyleHint(QFont::SansSerif);
+        f.setPixelSize(11);
+        return f;
+    }();
+    return font;
 }
 
-QFont LabelFont()
-{
-    // The surface's default font: small sans serif.
-    QFont f;
-    f.setFamily(QStringLiteral("Sans Serif"));
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(11);
-    return f;
-}
+constexpr size_t kCachedCorners = 4;
 
 } // namespace
 
@@ -102,6 +102,20 @@ ScaleView::DialKey ScaleView::currentKey() const
     return k;
 }
 
+const std::vector<QPoint>& ScaleView::dotCorners(const ScaleGeometry& g, const ScaleSet& set, QSize panel)
+{
+    const int32_t divisions = DialScale::For(set).Divisions;
+    for (size_t i = 0; i < corners_.size(); ++i)
+        if (corners_[i].panel == panel && corners_[i].divisions == divisions) {
+            std::rotate(corners_.begin(), corners_.begin() + ptrdiff_t(i), corners_.begin() + ptrdiff_t(i) + 1);
+            return corners_.front().dots;
+        }
+    if (corners_.size() == kCachedCorners)
+        corners_.pop_back();
+    corners_.insert(corners_.begin(), Corners{panel, divisions, g.DotCorners(set)});
+    return corners_.front().dots;
+}
+
 void ScaleView::renderDial(const DialKey& key)
 {
     dial_ = QImage(key.image, QImage::Format_RGB32);
@@ -110,15 +124,17 @@ void ScaleView::renderDial(const DialKey& key)
     set.FullScaleCode = key.code;
     set.FullScale = key.fullScale;
     set.ScaleDivisions = key.divisions;
-    const DialFace face = ScaleGeometry(key.panel.width(), key.panel.height()).Face(set, key.limits);
+    const ScaleGeometry g(key.panel.width(), key.panel.height());
 
-    if (!face.labels.empty() || !face.marks.empty()) {
+    const std::vector<DialLabel> labels = g.Labels(set);
+    const std::vector<QPoint> marks = g.Marks(set);
+    if (!labels.empty() || !marks.empty()) {
         QPainter p(&dial_);
-        const QFont font = LabelFont();
+        const QFont& font = LabelFont();
         const QFontMetrics fm(font);
         p.setFont(font);
         p.setPen(Qt::black);
-        for (const DialLabel& l : face.labels) {
+        for (const DialLabel& l : labels) {
             // Opaque white background behind the text.
             const QRect box(l.topLeft, QSize(fm.horizontalAdvance(l.text), fm.height()));
             p.fillRect(box, Qt::white);
@@ -126,15 +142,22 @@ void ScaleView::renderDial(const DialKey& key)
         }
         p.setPen(QPen(QColor(kRed), 2));
         p.setBrush(Qt::white);
-        for (const QPoint& m : face.marks)
+        for (const QPoint& m : marks)
             p.drawEllipse(QRectF(m, QSizeF(2, 2)));
     }
 
     const std::vector<QPoint>& stamp = DotStamp();
-    for (const DialDot& d : face.dots) {
-        const QRgb c = d.red ? kRed : kBlack;
-        for (const QPoint& o : stamp)
-            Put(dial_, d.corner + o, c);
+    const std::vector<QPoint>& dots = dotCorners(g, set, key.panel);
+    const int width = dial_.width(), height = dial_.height();
+    uchar* const bits = dial_.bits();
+    const qsizetype stride = dial_.bytesPerLine();
+    for (size_t k = 0; k < dots.size(); ++k) {
+        const QRgb c = ScaleGeometry::DotIsRed(int32_t(k), set, key.limits) ? kRed : kBlack;
+        for (const QPoint& o : stamp) {
+            const int x = dots[k].x() + o.x(), y = dots[k].y() + o.y();
+            if (x >= 0 && y >= 0 && x < width && y < height)
+                reinterpret_cast<QRgb*>(bits + y * stride)[x] = c;
+        }
     }
     dialKey_ = key;
     haveDial_ = true;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct ScaleSet;
 struct LimitState;
@@ -56,6 +57,7 @@ private:
     void renderDial(const DialKey& key);
     void restore(const QRect& r);
     void drawNeedle(const NeedleLine& n);
+    const std::vector<QPoint>& dotCorners(const ScaleGeometry& g, const ScaleSet& set, QSize panel);
 
     const ScaleSet& set_;
     const LimitState& limits_;
@@ -66,6 +68,14 @@ private:
     DialKey dialKey_;
     bool haveDial_ = false;
     QRect dirty_;      // where surface_ differs from dial_
+    // The dots' positions of the last few dials (a unit change switches between sets).
+    struct Corners {
+        QSize panel;
+        int32_t divisions = 0;
+        std::vector<QPoint> dots;
+    };
+    std::vector<Corners> corners_;
+
     NeedleLine needle_;
     bool needleShown_ = false;  // the surface shows a needle (at lastPos_)
     int32_t lastPos_ = 0;
