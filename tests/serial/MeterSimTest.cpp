@@ -1,2 +1,310 @@
-// meter-sim smoke tests.
+// meter-sim as a program: what it sends on its pseudo-terminal, its link, its
+// options. The runs are checked with checks of their own here, not with the
+// simulator's encoder.
+#include "platform/SerialDevice.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <functional>
+#include <set>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+QString SimProgram()
+{
+    const QByteArray dir = qgetenv("QUELT_BIN_DIR");
+    return (dir.isEmpty() ? QCoreApplication::applicationDirPath() : QString::fromLocal8Bit(dir)) + "/meter-sim";
+}
+
+using LineRun = std::vector<uint8_t>;
+
+// What is wrong with a 14-byte run, or empty.
+std::string RunProblem(const LineRun& r)
+{
+    if (r.size() != 14)
+        return "length " + std::to_string(r.size());
+    if (r[0] != 0x0A)
+        return "lead byte";
+    if (r[1] != '+' && r[1] != '-')
+        return "sign";
+    const bool overload = r[2] == 0x3F && r[3] == 0x30 && r[4] == 0x3A && r[5] == 0x3F;
+    for (int i = 2; i <= 5 && !overload; ++i)
+        if (r[size_t(i)] < '0' || r[size_t(i)] > '9')
+            return "digit " + std::to_string(i - 1);
+    if (r[6] != 0x20)
+        return "spare byte";
+    if (r[7] != '0' && r[7] != '1' && r[7] != '2' && r[7] != '4')
+        return "point code";
+    // Bits no meter sets: byte 1 bits 7, 6, 0; byte 2 bits 7, 6, 3, 0; byte 3 bit 0; byte 4 bit 4.
+    if ((r[8] & 0xC1) || (r[9] & 0xC9) || (r[10] & 0x01) || (r[11] & 0x10))
+        return "unused status bit";
+    if ((r[12] & 0x7F) > 41)
+        return "bar length";
+    if (bool(r[12] & 0x80) != (r[1] == '-'))
+        return "bar side";
+    if (r[13] != 0x0D)
+        return "end byte";
+    return {};
+}
+
+bool IsOverload(const LineRun& r)
+{
+    return r[2] == 0x3F && r[4] == 0x3A;
+}
+
+int UnitBits(const LineRun& r)
+{
+    // V, A, ohm, Hz, F, degrees C, degrees F in byte 4; % in byte 3.
+    return __builtin_popcount(r[11] & 0xEF) + ((r[10] >> 1) & 1);
+}
+
+class MeterSim : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QProcess sim;
+
+    QString Link() const { return QDir(dir.path()).filePath("COM2"); }
+
+    // Starts the simulator on port 2 in the test's directory and waits for its
+    // start line.
+    bool Start(QStringList args)
+    {
+        args << "--dir" << dir.path() << "--port" << "2";
+        sim.start(SimProgram(), args);
+        if (!sim.waitForStarted(10000))
+            return false;
+        QDeadlineTimer deadline(10000);
+        while (!sim.canReadLine() && sim.state() == QProcess::Running && !deadline.hasExpired())
+            sim.waitForReadyRead(100);
+        return sim.canReadLine();
+    }
+
+    // Reads everything the simulator sends until it ends.
+    std::vector<uint8_t> ReadAll()
+    {
+        std::vector<uint8_t> got;
+        PosixSerialDevice dev;
+        if (!dev.Open(Link().toStdString())) {
+            ADD_FAILURE() << dev.LastError();
+            return got;
+        }
+        uint8_t buf[512];
+        QDeadlineTimer deadline(60000);
+        while (!deadline.hasExpired()) {
+            const SerialReadResult r = dev.Read(buf, sizeof buf);
+            if (r.Status == SerialReadStatus::Gone)
+                break;
+            got.insert(got.end(), buf, buf + r.Count);
+            if (r.Count == 0)
+                ::usleep(1000);
+        }
+        EXPECT_TRUE(sim.waitForFinished(10000));
+        EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(sim.exitCode(), 0) << sim.readAllStandardError().toStdString();
+        EXPECT_FALSE(QFileInfo(Link()).isSymLink()); // removed at the end
+        return got;
+    }
+
+    std::vector<LineRun> Runs(const std::vector<uint8_t>& bytes)
+    {
+        std::vector<LineRun> runs;
+        for (size_t i = 0; i + 14 <= bytes.size(); i += 14)
+            runs.emplace_back(bytes.begin() + long(i), bytes.begin() + long(i) + 14);
+        return runs;
+    }
+};
+
+} // namespace
+
+TEST_F(MeterSim, ScenariosSendWellFormedRuns)
+{
+    struct Case {
+        const char* scenario;
+        int count;
+        std::function<void(const std::vector<LineRun>&)> check;
+    };
+    const Case cases[] = {
+        {"steady", 5, [](const std::vector<LineRun>& runs) {
+             for (const LineRun& r : runs)
+                 EXPECT_EQ(r, runs[0]);
+         }},
+        {"units", 27, [](const std::vector<LineRun>& runs) {
+             std::set<int> units;
+             bool ac = false, dc = false, manual = false, automatic = false;
+             for (const LineRun& r : runs) {
+                 EXPECT_EQ(UnitBits(r), 1); // a meter shows one unit
+                 EXPECT_FALSE((r[8] & 0x18) == 0x18); // never AC and DC at once
+                 units.insert((r[10] & 0x02) | (r[11] << 8));
+                 ac |= (r[8] & 0x08) != 0;
+                 dc |= (r[8] & 0x10) != 0;
+                 automatic |= (r[8] & 0x20) != 0;
+                 manual |= (r[8] & 0x20) == 0;
+             }
+             EXPECT_GE(units.size(), 8u);
+             EXPECT_TRUE(ac && dc && automatic && manual);
+         }},
+        {"overload", 9, [](const std::vector<LineRun>& runs) {
+             int positive = 0, negative = 0, normal = 0;
+             for (const LineRun& r : runs) {
+                 if (!IsOverload(r))
+                     ++normal;
+                 else if (r[1] == '-')
+                     ++negative;
+                 else
+                     ++positive;
+             }
+             EXPECT_GT(positive, 0);
+             EXPECT_GT(negative, 0);
+             EXPECT_EQ(normal, 1);
+         }},
+        {"sweep", 700, [](const std::vector<LineRun>& runs) {
+             std::set<uint8_t> points, signs;
+             bool barIsEndByte = false;
+             for (const LineRun& r : runs) {
+                 points.insert(r[7]);
+                 signs.insert(r[1]);
+                 barIsEndByte |= r[12] == 0x0D; // 13 segments
+             }
+             EXPECT_EQ(points.size(), 4u);
+             EXPECT_EQ(signs.size(), 2u);
+             EXPECT_TRUE(barIsEndByte);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        ASSERT_TRUE(Start({"--scenario", c.scenario, "--fast", "--count", QString::number(c.count)}));
+        const std::vector<uint8_t> bytes = ReadAll();
+        ASSERT_EQ(bytes.size(), size_t(14 * c.count));
+        const std::vector<LineRun> runs = Runs(bytes);
+        for (size_t i = 0; i < runs.size(); ++i)
+            ASSERT_EQ(RunProblem(runs[i]), "") << "run " << i;
+        c.check(runs);
+    }
+}
+
+TEST_F(MeterSim, PacedRunsArriveWhole)
+{
+    ASSERT_TRUE(Start({"--count", "3", "--interval", "0"}));
+    const std::vector<uint8_t> bytes = ReadAll();
+    ASSERT_EQ(bytes.size(), 42u);
+    for (const LineRun& r : Runs(bytes))
+        EXPECT_EQ(RunProblem(r), "");
+}
+
+TEST_F(MeterSim, NoiseMixesValidAndBrokenRuns)
+{
+    ASSERT_TRUE(Start({"--scenario", "noise", "--fast", "--count", "300", "--seed", "7"}));
+    const std::vector<uint8_t> bytes = ReadAll();
+    int valid = 0, broken = 0;
+    LineRun run;
+    for (uint8_t b : bytes) {
+        run.push_back(b);
+        if (b != 0x0D)
+            continue;
+        (RunProblem(run).empty() ? valid : broken)++;
+        run.clear();
+    }
+    EXPECT_GT(valid, 50);
+    EXPECT_GT(broken, 20);
+}
+
+TEST_F(MeterSim, ReplaysAFileByteForByte)
+{
+    std::vector<uint8_t> capture;
+    for (int i = 0; i < 100; ++i)
+        capture.push_back(uint8_t(i * 37));
+    capture.push_back(0x0D);
+    QFile file(dir.filePath("capture.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(capture.data()), qint64(capture.size()));
+    file.close();
+
+    ASSERT_TRUE(Start({"--replay", file.fileName(), "--count", "2", "--fast"}));
+    std::vector<uint8_t> twice = capture;
+    twice.insert(twice.end(), capture.begin(), capture.end());
+    EXPECT_EQ(ReadAll(), twice);
+}
+
+TEST_F(MeterSim, TerminationRemovesTheLink)
+{
+    ASSERT_TRUE(Start({}));
+    EXPECT_TRUE(QString::fromLocal8Bit(sim.readLine()).contains(Link()));
+    const QFileInfo link(Link());
+    ASSERT_TRUE(link.isSymLink());
+    EXPECT_TRUE(link.symLinkTarget().startsWith("/dev/pts/"));
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(10000));
+    EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(sim.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo(Link()).isSymLink());
+}
+
+TEST_F(MeterSim, LeavesOtherFilesAloneAndReplacesADeadLink)
+{
+    QFile plain(Link());
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    EXPECT_FALSE(Start({}));
+    sim.waitForFinished(10000);
+    EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(sim.exitCode(), 1);
+    EXPECT_TRUE(sim.readAllStandardError().contains("is not a link"));
+    EXPECT_TRUE(QFileInfo(Link()).isFile());
+
+    ASSERT_TRUE(QFile::remove(Link()));
+    ASSERT_TRUE(QFile::link(dir.filePath("gone"), Link()));
+    ASSERT_TRUE(Start({}));
+    EXPECT_TRUE(QFileInfo(Link()).symLinkTarget().startsWith("/dev/pts/"));
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(10000));
+}
+
+TEST_F(MeterSim, BadOptionsAreRefusedWithAMessage)
+{
+    QFile empty(dir.filePath("empty.bin"));
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    struct Case {
+        QStringList args;
+        int exitCode;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--port", "0"}, 2, "meter-sim: --port must be 1 to 4"},
+        {{"--port", "5"}, 2, "meter-sim: --port must be 1 to 4"},
+        {{"--count", "abc"}, 2, "meter-sim: 'abc' is not a valid integer value"},
+        {{"--count", "0"}, 2, "meter-sim: --count must be 1 to"},
+        {{"--interval", "-1"}, 2, "meter-sim: --interval must be 0 to"},
+        {{"--interval"}, 2, "meter-sim: --interval needs a value"},
+        {{"--scenario", "loud"}, 2, "meter-sim: unknown scenario 'loud'"},
+        {{"--bogus"}, 2, "meter-sim: unknown option '--bogus'"},
+        {{"--replay", dir.filePath("missing.bin")}, 1, "No such file or directory"},
+        {{"--replay", empty.fileName()}, 1, "is empty"},
+        {{"--replay", dir.path()}, 1, "is not a file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        QProcess p;
+        p.start(SimProgram(), QStringList{"--dir", dir.path()} + c.args);
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitCode(), c.exitCode);
+        EXPECT_TRUE(p.readAllStandardError().contains(c.message));
+        EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList({"COM*"}, QDir::AllEntries | QDir::System).size(), 0);
+
+    QProcess help;
+    help.start(SimProgram(), {"--help"});
+    ASSERT_TRUE(help.waitForFinished(10000));
+    EXPECT_EQ(help.exitCode(), 0);
+    EXPECT_TRUE(help.readAllStandardOutput().contains("--scenario"));
+}

@@ -251,16 +251,21 @@ public:
     int Master() const { return master_; }
     const std::string& SlaveName() const { return slaveName_; }
 
-    // Gives a reader up to two seconds to take what is still queued.
+    // Gives a reader up to two seconds to take what is still queued: the
+    // terminal drops its queue when the simulator closes it.
     void Linger() const
     {
         timespec deadline = Now();
         Advance(deadline, 2000000000LL);
-        timespec step{0, 20000000};
-        nanosleep(&step, nullptr);
-        int queued = 0;
-        while (!g_stop && Before(Now(), deadline) && ::ioctl(slave_, FIONREAD, &queued) == 0 && queued > 0)
+        const timespec step{0, 20000000};
+        int emptyChecks = 0; // two in a row, so bytes still on their way count too
+        while (!g_stop && emptyChecks < 2 && Before(Now(), deadline)) {
             nanosleep(&step, nullptr);
+            int queued = 0;
+            if (::ioctl(slave_, FIONREAD, &queued) != 0)
+                break;
+            emptyChecks = queued > 0 ? 0 : emptyChecks + 1;
+        }
     }
 
 private:
