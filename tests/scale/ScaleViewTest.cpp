@@ -135,6 +135,7 @@ TEST_F(ScaleViewTest, ChangedLimitAndSetAreDrawnAtTheNextSetup)
 
 TEST_F(ScaleViewTest, SetsWithoutDivisionsDrawNoNeedle)
 {
+    EXPECT_EQ(view.needle(), NeedleLine{});
     for (const ScaleSet& s : {ScaleSet{"4", 0, 0, 0, 0}, ScaleSet{}}) {
         SCOPED_TRACE(s.FullScaleCode);
         set = ScaleSet::Set6();
