@@ -13,6 +13,8 @@
 #include <QScreen>
 
 #include "display/FrameDecoder.h"
+#include "app/Pictures.h"
+#include "display/LcdFont.h"
 #include "display/LcdPanel.h"
 #include "display/ScaleView.h"
 #include "platform/Beeper.h"
@@ -62,7 +64,7 @@ void TFCOMM::Bind(Sender* sender, Signal signal, void (TFCOMM::*handler)())
 TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlagCount>> profileFlags,
                QWidget* parent)
     : QMainWindow(parent),
-      ui(new Ui::TFCOMM),
+      ui((LcdFontFamily(), new Ui::TFCOMM)),  // the LCD font is there before the labels use it
       errors(services.dialogs),
       COMM2(nullptr, services.serialDevices),
       services_(services)
@@ -78,6 +80,8 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
     setFixedSize(614, 455 + menuBar()->sizeHint().height());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+
+    ShowPictures();
 
     // The serial component as the window stores it.
     COMM2.setComPort(pnCOM1);
@@ -108,6 +112,16 @@ TFCOMM::~TFCOMM()
 {
     COMM2.Disconnect();
     delete ui;
+}
+
+void TFCOMM::ShowPictures()
+{
+    setWindowIcon(WindowIcon());
+    for (QLabel* label : {ui->LCDsend, ui->LCDREL, ui->CONok, ui->CONokN, ui->KD2, ui->TbFd, ui->TbSx})
+        label->setPixmap(Picture(label->objectName()));
+    for (QToolButton* button : {ui->RecordNew, ui->OpenDataFiles, ui->saveas, ui->BtPrint, ui->BtNew, ui->BtSave,
+                                ui->BtFirst, ui->BTPrevious, ui->BtNext, ui->BTlast})
+        button->setIcon(QIcon(Picture(button->objectName())));
 }
 
 void TFCOMM::BindHandlers()

@@ -162,6 +162,7 @@ private:
     void SetLimitFromText(QLineEdit* edit, float& limit);
     void ExitApplication();
     void BindHandlers();
+    void ShowPictures();
     template <class Sender, class Signal>
     void Bind(Sender* sender, Signal signal, void (TFCOMM::*handler)());
 

@@ -12,7 +12,7 @@ struct Result {
     QByteArray out, err;
 };
 
-Result Run(const QStringList& args, const QByteArray& input = {})
+Result RunTool(const QStringList& args, const QByteArray& input = {})
 {
     QProcess p;
     p.start(Tool(), args);
@@ -32,7 +32,7 @@ TEST(QueltDecodeTool, PrintsOneLinePerFrameAndGoesOnAfterAFailure)
     const QByteArray stream = Run14("+0123 2\x20\x00\x40\x80\x00") + Run14("+12:4 0\x00\x00\x00\x00\x00") +
                               Run14("+1111 0\x00\x00\x00\x00\x00") + Run14("-?0:? 2\x00\x00\x00\x08\x00") +
                               Run14("+0500 0\x00\x00\x02\x00\x00");
-    const Result r = Run({}, stream);
+    const Result r = RunTool({}, stream);
     EXPECT_EQ(r.exitCode, 0);
     // The bad frame is reported, the run after it is lost, then decoding goes on.
     EXPECT_EQ(r.out, "01.23\t123\tmV\t\tAUTO\tAuto,Milli,Volt\n"
@@ -43,7 +43,7 @@ TEST(QueltDecodeTool, PrintsOneLinePerFrameAndGoesOnAfterAFailure)
 
 TEST(QueltDecodeTool, UnreadableFileExitsWithTwo)
 {
-    const Result r = Run({"/nonexistent/capture.bin"});
+    const Result r = RunTool({"/nonexistent/capture.bin"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("cannot read"));
 }
