@@ -399,7 +399,7 @@ Table readTableFd(int fd, const std::string& name)
 
 Table readTableFile(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         throw ParadoxError("Cannot open table '" + path + "': " + std::strerror(errno));
     try {

@@ -96,8 +96,10 @@ void copyFileReplacing(const fs::path& from, const fs::path& to)
     }
 }
 
-std::string latin1(const QString& s)
+// 8-bit text of a locale's output; its narrow and thin spaces become plain ones.
+std::string latin1(QString s)
 {
+    s.replace(QChar(0x202F), u' ').replace(QChar(0x2009), u' ');
     return s.toLatin1().toStdString();
 }
 
@@ -158,7 +160,7 @@ void ReadingTable::open()
     if (name_.empty())
         throw ParadoxError("No table name is set");
     const std::string path = findIgnoringCase(tablePath(name_)).string();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // no wait on a FIFO
     if (fd < 0)
         throw ParadoxError("Cannot open table '" + path + "': " + std::strerror(errno));
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -571,7 +573,7 @@ void ReadingTable::copyTo(const std::string& target)
     const fs::path to = tablePath(target);
     // A table at the target that someone has open stays as it is; the lock
     // also refuses the file this handle has open, under any name.
-    int lockFd = ::open(to.c_str(), O_RDONLY | O_CLOEXEC);
+    int lockFd = ::open(to.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
         ::close(lockFd);
         throw ParadoxError("Table '" + to.string() + "' is busy: it is open exclusively elsewhere");

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -326,6 +327,9 @@ TEST_F(ReadingTableTest, MessagesForClosedTablesMissingFieldsAndBadFiles)
     EXPECT_FALSE(t.isOpen());
     t.setTableName(path("missing.db"));
     EXPECT_THROW(t.open(), ParadoxError);
+    ASSERT_EQ(::mkfifo(path("fifo.db").c_str(), 0600), 0);
+    t.setTableName(path("fifo.db"));
+    EXPECT_THROW(t.open(), ParadoxError);  // refused, not waited on
 }
 
 TEST(ReadingTableTime, LongFormatLosesItsZone)
