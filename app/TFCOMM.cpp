@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyledItemDelegate>
 
 #include "display/FrameDecoder.h"
 #include "app/Pictures.h"
@@ -20,7 +21,12 @@
 #include "platform/Beeper.h"
 #include "platform/Convert.h"
 #include "platform/Dialogs.h"
+#include "record/ReadingTableModel.h"
 #include "ui_TFCOMM.h"
+
+#include <QHeaderView>
+#include <QShortcut>
+#include <QTableView>
 
 namespace {
 
@@ -37,6 +43,19 @@ bool RecordSITimeKeyAccepts(QChar c)
 {
     return (c >= '0' && c <= '9') || c == QChar(8);
 }
+
+// Draws its cells in the LCD font.
+class LcdFontDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->font = LcdFont(12);
+    }
+};
 
 }  // namespace
 
@@ -67,7 +86,8 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
       ui((LcdFontFamily(), new Ui::TFCOMM)),  // the LCD font is there before the labels use it
       errors(services.dialogs),
       COMM2(nullptr, services.serialDevices),
-      services_(services)
+      services_(services),
+      recorder_(recorderState, readingTable, services.clock ? *services.clock : systemClock_)
 {
     ui->setupUi(this);
     if (profileFlags)
@@ -82,6 +102,7 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
         move(screen->availableGeometry().center() - rect().center());
 
     ShowPictures();
+    SetUpGrid();
 
     // The serial component as the window stores it.
     COMM2.setComPort(pnCOM1);
@@ -122,6 +143,28 @@ void TFCOMM::ShowPictures()
     for (QToolButton* button : {ui->RecordNew, ui->OpenDataFiles, ui->saveas, ui->BtPrint, ui->BtNew, ui->BtSave,
                                 ui->BtFirst, ui->BTPrevious, ui->BtNext, ui->BTlast})
         button->setIcon(QIcon(Picture(button->objectName())));
+}
+
+void TFCOMM::SetUpGrid()
+{
+    gridModel_ = new ReadingTableModel(readingTable, this);
+    QTableView* grid = ui->DBGrid1;
+    grid->setModel(gridModel_);
+    const int widths[] = {39, 53, 37, 43, 36};
+    for (int c = 0; c < 5; ++c)
+        grid->setColumnWidth(c, widths[c]);
+    // The Unit column in the LCD font, so that "*" shows as the ohm sign.
+    grid->setItemDelegateForColumn(4, new LcdFontDelegate(grid));
+    // A new record becomes the current one and is shown.
+    connect(gridModel_, &ReadingTableModel::currentRowChanged, grid, [grid](int row) {
+        if (row < 0) return;
+        const QModelIndex index = grid->model()->index(row, 0);
+        grid->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        grid->scrollTo(index);
+    });
+    auto* del = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete), grid);
+    del->setContext(Qt::WidgetShortcut);
+    Bind(del, &QShortcut::activated, &TFCOMM::DeleteRecordKey);
 }
 
 void TFCOMM::BindHandlers()
@@ -229,8 +272,13 @@ void TFCOMM::FormCreate()
 {
     // 1.
     limits.LastUnitText = "113";
+    // 2. The reading log "Queltdb" of the working directory.
+    readingTable.setTableName("Queltdb");
+    readingTable.open();
     // 3.
+    recorderState.NextRecordNo = 1;
     chart.FollowLastPage = true;
+    recorderState.RecordLimit = 10000;
 
     // 5. The meter profile.
     std::array<bool, kProfileFlagCount> checked{};
@@ -434,6 +482,7 @@ void TFCOMM::LcdDisplayTormo()
     scaleView->KDrun(scale.ScaleZero);
     scaleView->KDrun(NeedlePosition(reading, scale));
     // 10. The recorder.
+    recorder_.INDataToTable(reading, CurrentRecorderControls());
     // 11. The bar.
     lcd->SetBarPosition(BarPosition(reading, scale, barMaximum));
     // 12. The chart.
@@ -454,18 +503,47 @@ void TFCOMM::SetMinExit() { SetLimitFromText(ui->SetMin, limits.MinLimit); }
 // ---------------------------------------------------------------------------
 // Recording
 
-void TFCOMM::RecordSITimeChange() {}
-void TFCOMM::RecordNewClick() {}
+RecorderControls TFCOMM::CurrentRecorderControls() const
+{
+    return {ui->RepeatSet->isChecked(), ui->RecordSI->isChecked(), ui->RecordSITime->text().toStdString()};
+}
+
+void TFCOMM::RecordSITimeChange() { recorder_.RecordSITimeChange(ui->RecordSITime->text().toStdString()); }
+
+void TFCOMM::TrecordTimer() { recorder_.TrecordTimer(ui->RecordSI->isChecked()); }
+
+void TFCOMM::RecordNewClick()
+{
+    services_.dialogs.ask(" Record deleted ", DialogButton::Ok);
+    recorder_.New();
+}
+
+void TFCOMM::SelectRecordLimit(QAction* item, int32_t limit)
+{
+    recorderState.RecordLimit = limit;
+    for (QAction* a : {ui->N10001, ui->N50001, ui->N100001, ui->N500001, ui->N1000001, ui->limitess})
+        a->setChecked(a == item);
+}
+
+void TFCOMM::N10001Click() { SelectRecordLimit(ui->N10001, 1000); }
+void TFCOMM::N50001Click() { SelectRecordLimit(ui->N50001, 5000); }
+void TFCOMM::N100001Click() { SelectRecordLimit(ui->N100001, 10000); }
+void TFCOMM::N500001Click() { SelectRecordLimit(ui->N500001, 50000); }
+void TFCOMM::N1000001Click() { SelectRecordLimit(ui->N1000001, 100000); }
+void TFCOMM::limitessClick() { SelectRecordLimit(ui->limitess, kLimitless); }
+
+void TFCOMM::DeleteRecordKey()
+{
+    const QModelIndex current = ui->DBGrid1->currentIndex();
+    if (!current.isValid() || !readingTable.isOpen())
+        return;
+    if (services_.dialogs.ask("Delete record?", DialogButton::Ok | DialogButton::Cancel) == DialogButton::Ok)
+        readingTable.deleteRecord(size_t(current.row()));
+}
+
 void TFCOMM::SpeedButton2Click() {}
 void TFCOMM::saveasClick() {}
 void TFCOMM::BtPrintClick() {}
-void TFCOMM::N10001Click() {}
-void TFCOMM::N50001Click() {}
-void TFCOMM::N100001Click() {}
-void TFCOMM::N500001Click() {}
-void TFCOMM::N1000001Click() {}
-void TFCOMM::limitessClick() {}
-void TFCOMM::TrecordTimer() {}
 
 // ---------------------------------------------------------------------------
 // Chart
@@ -492,6 +570,7 @@ void TFCOMM::ExitApplication()
 {
     exitRequested = true;
     COMM2.Disconnect();
+    readingTable.close();  // pending records are discarded
     QApplication::quit();
 }
 
@@ -507,5 +586,6 @@ void TFCOMM::BtExit1Click() { ExitApplication(); }
 void TFCOMM::closeEvent(QCloseEvent* event)
 {
     exitRequested = true;
+    readingTable.close();
     event->accept();
 }

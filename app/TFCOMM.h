@@ -17,6 +17,9 @@
 #include "link/serial/ConnectionIndicator.h"
 #include "link/serial/FrameAssembler.h"
 #include "link/serial/SerialPortDriver.h"
+#include "platform/Clock.h"
+#include "record/ReadingTable.h"
+#include "record/Recorder.h"
 
 namespace Ui {
 class TFCOMM;
@@ -26,6 +29,8 @@ class IBeeper;
 class LcdPanel;
 class ScaleView;
 class QLineEdit;
+class QAction;
+class ReadingTableModel;
 
 // The seams to the system that the window uses.
 struct AppServices {
@@ -33,6 +38,8 @@ struct AppServices {
     IBeeper& beeper;
     // Makes the serial device for COMM2; empty: the real serial ports.
     TSerialPortDriver::DeviceFactory serialDevices = {};
+    // The time of day for the log; null: the computer clock.
+    IClock* clock = nullptr;
 };
 
 // State of the USB cable link that the connection indicator reads.
@@ -118,6 +125,9 @@ public:
     void BTlastClick();
     void TbFdClick();
 
+    // --- reading grid ---
+    void DeleteRecordKey();
+
     // --- exit ---
     void BitBtn1Click();
     void BtExit1Click();
@@ -139,6 +149,8 @@ public:
     ChartState chart;
     MeterProfile profile;
     ReceiveRoutine attachedRoutine = ReceiveRoutine::None;
+    ReadingTable readingTable;          // the reading log, open from start-up to exit
+    RecorderState recorderState;
     std::unique_ptr<LcdPanel> lcd;
     ScaleView* scaleView = nullptr;
     bool connectedState = false;        // the connection controls show Connected
@@ -160,6 +172,9 @@ private:
     void DisconnectSerial();
     void ShowConnectionState(bool connected);
     void SetLimitFromText(QLineEdit* edit, float& limit);
+    void SelectRecordLimit(QAction* item, int32_t limit);
+    RecorderControls CurrentRecorderControls() const;
+    void SetUpGrid();
     void ExitApplication();
     void BindHandlers();
     void ShowPictures();
@@ -167,5 +182,8 @@ private:
     void Bind(Sender* sender, Signal signal, void (TFCOMM::*handler)());
 
     AppServices services_;
+    SystemClock systemClock_;
+    Recorder recorder_;
+    ReadingTableModel* gridModel_ = nullptr;
     bool laidOut_ = false;
 };

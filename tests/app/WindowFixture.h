@@ -2,23 +2,48 @@
 // Builds the window with fakes for every seam.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <memory>
 #include <vector>
+
+#include "platform/Clock.h"
+#include "record/Recorder.h"
 
 #include "app/TFCOMM.h"
 #include "support/FakeDialogs.h"
 #include "support/FakeSerialDevice.h"
 #include "ui_TFCOMM.h"
 
+class FakeClock final : public IClock {
+public:
+    QTime now{12, 34, 56};
+    QTime timeOfDay() override { return now; }
+};
+
+// Creates an empty reading log table at path.
+inline void MakeLogTable(const QString& path)
+{
+    paradox::writeTableFile(path.toStdString(), ReadingLogSchema(), paradox::RowStore(ReadingLogSchema().recordSize));
+}
+
+// Runs the window in a working directory of its own that holds an empty log.
 struct WindowFixture {
+    QTemporaryDir workDir;
+    FakeClock clock;
     FakeDialogs dialogs;
     FakeBeeper beeper;
     std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
     std::unique_ptr<TFCOMM> w;
 
-    explicit WindowFixture(std::optional<std::array<bool, kProfileFlagCount>> flags = std::nullopt)
+    explicit WindowFixture(std::optional<std::array<bool, kProfileFlagCount>> flags = std::nullopt,
+                           bool withLog = true)
     {
-        w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, FakeSerialFactory(line)}, flags);
+        if (withLog) MakeLogTable(QDir(workDir.path()).filePath("Queltdb.DB"));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(workDir.path());
+        w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, FakeSerialFactory(line), &clock}, flags);
+        QDir::setCurrent(previous);
     }
 
     // Feeds bytes as the serial component delivers them.

@@ -1,0 +1,83 @@
+#include "record/Recorder.h"
+
+#include "display/Reading.h"
+#include "platform/Clock.h"
+#include "platform/Convert.h"
+#include "record/ReadingTable.h"
+
+paradox::Schema ReadingLogSchema()
+{
+    using namespace paradox;
+    return Schema::make({
+        {"No", ftLong, 0},
+        {"Time", ftTime, 0},
+        {"DC/AC", ftAlpha, 2},
+        {"Value", ftAlpha, 6},
+        {"Unit", ftAlpha, 2},
+        {"AUTO", ftAlpha, 4},
+        {"Nval", ftNumber, 0},
+    });
+}
+
+int32_t Recorder::IntervalSeconds(std::string_view text)
+{
+    if (text.empty() || text == "-" || text == "+")
+        return 0;
+    return StrToInt(text);
+}
+
+std::string Recorder::Key(const Reading& r)
+{
+    return r.ValueText + r.CouplingText + r.UnitText + r.RangeModeText;
+}
+
+bool Recorder::INDataToTable(const Reading& r, const RecorderControls& c)
+{
+    if (state_.RecordLimit < state_.RecordedCount)
+        return false;  // one run writes RecordLimit + 1 records
+    if (c.RecordSI && state_.SampleCountdown != 0)
+        return false;
+    std::string key = Key(r);
+    if (!c.RepeatSet && key == state_.LastRecordedKey)
+        return false;
+    state_.LastRecordedKey = std::move(key);
+    state_.SampleCountdown = IntervalSeconds(c.RecordSITime);
+    ++state_.RecordedCount;
+
+    table_.append();
+    try {
+        table_.setFieldString("Value", r.ValueText);
+        table_.setFieldFloat("Nval", r.CountValue);
+        table_.setFieldTime("Time", clock_.timeOfDay());
+        table_.setFieldInteger("No", state_.NextRecordNo);
+        table_.setFieldString("DC/AC", r.CouplingText);
+        table_.setFieldString("Unit", r.UnitText);
+        table_.setFieldString("AUTO", r.RangeModeText);
+    } catch (...) {
+        // A record that cannot be filled in whole is not kept half-filled.
+        table_.cancel();
+        throw;
+    }
+    ++state_.NextRecordNo;
+    table_.post();
+    return true;
+}
+
+void Recorder::TrecordTimer(bool recordSI)
+{
+    if (recordSI && state_.SampleCountdown > 0)
+        --state_.SampleCountdown;
+}
+
+void Recorder::RecordSITimeChange(std::string_view text)
+{
+    state_.SampleCountdown = IntervalSeconds(text);
+}
+
+void Recorder::New()
+{
+    if (table_.recordCount() >= 1)
+        table_.empty();
+    state_.NextRecordNo = 1;
+    state_.RecordedCount = 0;
+}
