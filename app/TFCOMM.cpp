@@ -22,6 +22,7 @@
 #include "platform/Convert.h"
 #include "platform/Dialogs.h"
 #include "record/ReadingTableModel.h"
+#include "record/RowIndicatorHeader.h"
 #include "ui_TFCOMM.h"
 
 #include <QHeaderView>
@@ -149,7 +150,12 @@ void TFCOMM::SetUpGrid()
 {
     gridModel_ = new ReadingTableModel(readingTable, this);
     QTableView* grid = ui->DBGrid1;
+    auto* indicator = new RowIndicatorHeader(grid);
+    indicator->setDefaultSectionSize(grid->verticalHeader()->defaultSectionSize());
+    grid->setVerticalHeader(indicator);
     grid->setModel(gridModel_);
+    connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, indicator,
+            [indicator](const QModelIndex& current) { indicator->setMarkedRow(current.isValid() ? current.row() : -1); });
     const int widths[] = {39, 53, 37, 43, 36};
     for (int c = 0; c < 5; ++c)
         grid->setColumnWidth(c, widths[c]);

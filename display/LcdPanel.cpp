@@ -87,5 +87,10 @@ void LcdPanel::SetBarMaximum(int maximum)
 void LcdPanel::SetBarPosition(int position)
 {
     position = std::clamp(position, bar_->minimum(), bar_->maximum());
-    if (bar_->value() != position) bar_->setValue(position);
+    if (bar_->value() == position) return;
+    // A progress bar repaints itself at once on every change of value; here the
+    // change is painted with the rest of the frame's work instead.
+    bar_->setUpdatesEnabled(false);
+    bar_->setValue(position);
+    bar_->setUpdatesEnabled(true);
 }
