@@ -18,6 +18,13 @@ using namespace paradox;
 
 namespace {
 
+// A directory from the test environment, else the one known at build time.
+const char* envOr(const char* name, const char* fallback)
+{
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
 std::vector<uint8_t> slurp(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -292,7 +299,7 @@ namespace {
 
 std::vector<std::filesystem::path> filesIn(const char* sub)
 {
-    const char* src = std::getenv("QUELT_SOURCE_DIR");
+    const char* src = envOr("QUELT_SOURCE_DIR", QUELT_SOURCE_DIR_DEFAULT);
     std::vector<std::filesystem::path> out;
     if (!src)
         return out;

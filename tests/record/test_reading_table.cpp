@@ -23,6 +23,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A directory from the test environment, else the one known at build time.
+const char* envOr(const char* name, const char* fallback)
+{
+    const char* v = std::getenv(name);
+    return v && *v ? v : fallback;
+}
+
 const char* const kClosed = "Cannot perform this operation on a closed dataset";
 
 std::vector<uint8_t> slurp(const std::string& path)
@@ -411,7 +418,7 @@ TEST_F(ReadingTableTest, ModelShowsTheSixColumnsReadOnly)
 
 TEST_F(ReadingTableTest, MkTableMakesAnEmptyLogThatPxlibAndTheHandleRead)
 {
-    const char* bin = std::getenv("QUELT_BIN_DIR");
+    const char* bin = envOr("QUELT_BIN_DIR", QUELT_BIN_DIR_DEFAULT);
     ASSERT_NE(bin, nullptr);
     const QString tool = QString::fromLocal8Bit(bin) + "/quelt-mktable";
     EXPECT_EQ(QProcess::execute(tool, {QString::fromStdString(path("Queltdb.DB"))}), 0);
