@@ -188,7 +188,7 @@ LOWER = {
     "r": chains([(0, 0), (0, x), (w, x)]),
     "s": chains([(w, x), (0, x), (0, xm), (w, xm), (w, 0), (0, 0)]),
     "t": chains([(30, A), (30, x), (30, 0), (w, 0)], [(-30, x), (w - 20, x)]),
-    "u": MU,      # drawn as micro: unit texts write "u" for it
+    "u": chains([(0, x), (0, 0), (w, 0), (w, x)]),  # a plain u, so "Auto range" reads right; "+" is the micro sign
     "v": chains([(0, x), (w / 2, 0), (w, x)]),
     "w": chains([(0, x), (0, 0), (WW / 2, 0), (WW, 0), (WW, x)], [(WW / 2, 0), (WW / 2, x * 0.7)]),
     "x": chains([(0, x), (w, 0)], [(w, x), (0, 0)]),
