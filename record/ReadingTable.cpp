@@ -128,6 +128,7 @@ ReadingTable::ReadingTable() = default;
 
 ReadingTable::~ReadingTable()
 {
+    notify([](ReadingTableObserver* o) { o->tableDestroyed(); });
     if (fd_ >= 0)
         ::close(fd_);
 }

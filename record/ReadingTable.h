@@ -28,6 +28,8 @@ public:
     virtual void rowRemoved(size_t /*row*/) {}
     // The current record moved (walk, post, delete, open).
     virtual void currentRecordChanged() {}
+    // The table is going away; drop every reference to it.
+    virtual void tableDestroyed() {}
 };
 
 class ReadingTable {

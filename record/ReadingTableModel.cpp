@@ -10,31 +10,32 @@ constexpr std::array<Qt::Alignment::Int, ReadingTableModel::kColumns> kAlign = {
 
 }  // namespace
 
-ReadingTableModel::ReadingTableModel(ReadingTable& table, QObject* parent) : QAbstractTableModel(parent), table_(table)
+ReadingTableModel::ReadingTableModel(ReadingTable& table, QObject* parent) : QAbstractTableModel(parent), table_(&table)
 {
     resolveColumns();
-    table_.addObserver(this);
+    table_->addObserver(this);
 }
 
 ReadingTableModel::~ReadingTableModel()
 {
-    table_.removeObserver(this);
+    if (table_)
+        table_->removeObserver(this);
 }
 
 void ReadingTableModel::resolveColumns()
 {
     for (int c = 0; c < kColumns; ++c) {
-        fieldOf_[size_t(c)] = table_.isOpen() ? table_.fieldIndex(kNames[size_t(c)]) : -1;
-        titles_[size_t(c)] = fieldOf_[size_t(c)] >= 0 ? QString::fromLatin1(table_.fieldName(fieldOf_[size_t(c)]))
+        fieldOf_[size_t(c)] = tableOpen() ? table_->fieldIndex(kNames[size_t(c)]) : -1;
+        titles_[size_t(c)] = fieldOf_[size_t(c)] >= 0 ? QString::fromLatin1(table_->fieldName(fieldOf_[size_t(c)]))
                                                       : QString::fromLatin1(kNames[size_t(c)]);
     }
 }
 
 int ReadingTableModel::rowCount(const QModelIndex& parent) const
 {
-    if (parent.isValid() || !table_.isOpen())
+    if (parent.isValid() || !tableOpen())
         return 0;
-    return int(table_.recordCount());
+    return int(table_->recordCount());
 }
 
 int ReadingTableModel::columnCount(const QModelIndex& parent) const
@@ -44,7 +45,7 @@ int ReadingTableModel::columnCount(const QModelIndex& parent) const
 
 QVariant ReadingTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || !table_.isOpen() || index.column() >= kColumns)
+    if (!index.isValid() || !tableOpen() || index.column() >= kColumns)
         return {};
     const size_t c = size_t(index.column());
     if (role == Qt::TextAlignmentRole)
@@ -53,7 +54,7 @@ QVariant ReadingTableModel::data(const QModelIndex& index, int role) const
         return {};
     if (fieldOf_[c] < 0)
         return QString();
-    return QString::fromLatin1(table_.cellText(size_t(index.row()), fieldOf_[c]));
+    return QString::fromLatin1(table_->cellText(size_t(index.row()), fieldOf_[c]));
 }
 
 QVariant ReadingTableModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -107,5 +108,21 @@ void ReadingTableModel::rowRemoved(size_t)
 
 void ReadingTableModel::currentRecordChanged()
 {
-    emit currentRowChanged(table_.isOpen() ? int(table_.currentRecord()) : -1);
+    if (currentPending_)
+        return;
+    currentPending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            currentPending_ = false;
+            emit currentRowChanged(tableOpen() ? int(table_->currentRecord()) : -1);
+        },
+        Qt::QueuedConnection);
+}
+
+void ReadingTableModel::tableDestroyed()
+{
+    beginResetModel();
+    table_ = nullptr;
+    endResetModel();
 }

@@ -2,7 +2,8 @@
 // The grid's view of the reading log: columns No, Time, DC/AC, Value, Unit,
 // AUTO, found by name without regard to case (a field the table lacks gives
 // an empty column), read only. Follows the table through its observer hooks,
-// one inserted row per appended record.
+// one inserted row per appended record. A closed (or destroyed) table shows
+// no rows.
 #include "record/ReadingTable.h"
 
 #include <QAbstractTableModel>
@@ -24,7 +25,9 @@ public:
     static constexpr int kColumns = 6;
 
 signals:
-    // The table's current record moved to this row (-1: none).
+    // The table's current record moved to this row (-1: none). Sent once from
+    // the event loop after any number of moves, so a walk over every record
+    // costs the view one update.
     void currentRowChanged(int row);
 
 private:
@@ -35,9 +38,12 @@ private:
     void rowAboutToBeRemoved(size_t row) override;
     void rowRemoved(size_t row) override;
     void currentRecordChanged() override;
+    void tableDestroyed() override;
     void resolveColumns();
+    bool tableOpen() const { return table_ && table_->isOpen(); }
 
-    ReadingTable& table_;
+    ReadingTable* table_;
+    bool currentPending_ = false;
     std::array<int, kColumns> fieldOf_{};
     std::array<QString, kColumns> titles_;
 };

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
+#include <QCoreApplication>
 #include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -405,6 +407,16 @@ TEST_F(ReadingTableTest, ModelShowsTheSixColumnsReadOnly)
         EXPECT_FALSE(m.flags(i) & Qt::ItemIsEditable);
     }
 
+    // A walk over every record reaches the view as one move, to the last row.
+    std::vector<int> moves;
+    QObject::connect(&m, &ReadingTableModel::currentRowChanged, [&](int row) { moves.push_back(row); });
+    QCoreApplication::processEvents();
+    moves.clear();
+    for (t.first(); !t.eof(); t.next()) {
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(moves, std::vector<int>{1});
+
     t.deleteRecord(0);
     EXPECT_EQ(m.rowCount(), 1);
     EXPECT_EQ(m.data(m.index(0, 0)).toString(), "2");
@@ -412,6 +424,18 @@ TEST_F(ReadingTableTest, ModelShowsTheSixColumnsReadOnly)
     EXPECT_EQ(m.rowCount(), 0);
     t.close();
     EXPECT_EQ(m.rowCount(), 0);
+}
+
+TEST_F(ReadingTableTest, ModelOutlivingItsTableShowsNothing)
+{
+    auto t = std::make_unique<ReadingTable>();
+    t->setTableName(makeTable(path("log.db"), logFields(), 3));
+    t->open();
+    ReadingTableModel m(*t);
+    EXPECT_EQ(m.rowCount(), 3);
+    t.reset();
+    EXPECT_EQ(m.rowCount(), 0);
+    EXPECT_FALSE(m.data(m.index(0, 0)).isValid());
 }
 
 // ---- quelt-mktable ----------------------------------------------------------------
