@@ -148,10 +148,9 @@ void ReadingTable::requireOpen() const
 
 template <class F> void ReadingTable::notify(F f)
 {
-    // Copy: an observer may unregister itself while being told.
-    const auto list = observers_;
-    for (ReadingTableObserver* o : list)
-        f(o);
+    // By index: an observer may unregister itself while being told.
+    for (size_t i = 0; i < observers_.size(); ++i)
+        f(observers_[i]);
 }
 
 void ReadingTable::open()
