@@ -159,6 +159,9 @@ void TFCOMM::SetUpGrid()
     const int widths[] = {39, 53, 37, 43, 36};
     for (int c = 0; c < 5; ++c)
         grid->setColumnWidth(c, widths[c]);
+    // A time of day just fills its narrow column: show it whole rather than
+    // shortened with an ellipsis.
+    grid->setTextElideMode(Qt::ElideNone);
     // The Unit column in the LCD font, so that "*" shows as the ohm sign.
     grid->setItemDelegateForColumn(4, new LcdFontDelegate(grid));
     // A new record becomes the current one and is shown.
