@@ -574,6 +574,9 @@ void writeTableFile(const std::string& path, const Schema& schema, const RowStor
         throw ParadoxError("Cannot create table '" + path + "': " + std::strerror(errno));
     try {
         writeTableFd(fd, schema, rows, path);
+        // On disk before it takes the place of an older table.
+        if (::fdatasync(fd) != 0)
+            throw ParadoxError("Cannot write table '" + path + "': " + std::strerror(errno));
         if (::close(fd) != 0) {
             fd = -1;
             throw ParadoxError("Cannot write table '" + path + "': " + std::strerror(errno));
