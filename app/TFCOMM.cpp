@@ -428,7 +428,9 @@ void TFCOMM::USBConClick()
 
 void TFCOMM::ReceiveData(const uint8_t* data, int32_t size)
 {
-    errors.Guard([&] {
+    // A frame that fails to decode is reported once the serial component has
+    // finished its delivery, so bytes keep arriving while the report is open.
+    errors.GuardPosted([&] {
         switch (attachedRoutine) {
         case ReceiveRoutine::Plain: assembler.RECEIVE_COM_Data(data, size); break;
         case ReceiveRoutine::Nibble: assembler.HBrevoRData(data, size); break;

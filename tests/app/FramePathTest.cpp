@@ -78,14 +78,19 @@ TEST(FramePath, BadFramesWhileAReportIsOpenShowOneBox)
         for (int i = 0; i < 20; ++i, ++delivered) f.Feed(bad);
     };
     f.Feed(bad);
+    f.Feed(bad);  // a second failure before the report opens joins the first
+    EXPECT_TRUE(f.dialogs.errors.isEmpty());  // shown from the event loop
+    QCoreApplication::processEvents();
     f.dialogs.whileOpen = nullptr;
     EXPECT_EQ(delivered, 20);
     ASSERT_EQ(f.dialogs.errors.size(), 1);
     EXPECT_EQ(f.dialogs.errors[0], "'12A4' is not a valid integer value");
-    // Decoding goes on once the box is closed: one run lost, then frames decode.
+    // Decoding goes on: one run lost, then frames decode.
     f.Feed(MeterRun('+', "1111"));
     f.Feed(MeterRun('+', "2222"));
     EXPECT_EQ(f.w->reading.ValueText, "2222");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.dialogs.errors.size(), 1);
 }
 
 TEST(FramePath, IndicatorGoesOutOnTheThirdTick)
@@ -112,6 +117,31 @@ TEST(FramePath, UsbSilenceRaisesUsbConnectOnce)
     EXPECT_EQ(w.usb.UsbIdleReports, 0);
     EXPECT_EQ(f.dialogs.questions,
               QStringList{"USB interface cable is securely connected, please check if the meter is ready."});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FramePath, ReadingsStayLiveWhileAReportIsOpen)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.ui->COMCon->click();
+    ASSERT_TRUE(w.COMM2.IsConnected());
+    std::string seenWhileOpen;
+    f.dialogs.whileOpen = [&] {
+        // The poll timer goes on while the box is open.
+        f.line->Queue(MeterRun('+', "3333"));
+        f.line->Queue(MeterRun('+', "4444"));
+        w.COMM2.PollTick();
+        seenWhileOpen = w.reading.ValueText;
+    };
+    f.line->Queue(MeterRun('+', "12:4"));
+    w.COMM2.PollTick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.dialogs.errors, QStringList{"'12A4' is not a valid integer value"});
+    EXPECT_EQ(seenWhileOpen, "4444");  // the run after the bad frame is lost, the next decodes
 }
 
 }  // namespace
