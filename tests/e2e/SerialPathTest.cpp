@@ -162,6 +162,8 @@ TEST(SerialPath, MeterGoneMidStreamLeavesTheProgramIdleAndReconnectable)
         Serve(1000);
         const double used = ProcessCpuSeconds() - before;
         EXPECT_LT(used, 0.3) << "CPU seconds in one second after the hang-up";
+        ::testing::Test::RecordProperty(std::string("cpu_seconds_after_") + (sig == SIGKILL ? "sigkill" : "sigterm"),
+                                        std::to_string(used));
 
         // Nothing was reported and the controls still show Connected until
         // the user disconnects.
