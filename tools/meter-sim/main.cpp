@@ -294,9 +294,14 @@ public:
         if (::lstat(path_.c_str(), &st) == 0) {
             if (!S_ISLNK(st.st_mode))
                 throw std::runtime_error("'" + path_ + "' exists and is not a link; not touching it");
-            if (::stat(path_.c_str(), &st) == 0)
+            // A link left by a killed simulator points nowhere, or at the
+            // terminal number that this simulator has just been given.
+            char old[4096];
+            const ssize_t n = ::readlink(path_.c_str(), old, sizeof old - 1);
+            const bool ours = n > 0 && std::string(old, size_t(n)) == target_;
+            if (!ours && ::stat(path_.c_str(), &st) == 0)
                 throw std::runtime_error("'" + path_ + "' is in use (it links to an existing device); remove it or choose another --port");
-            ::unlink(path_.c_str()); // left behind by a simulator that was killed
+            ::unlink(path_.c_str());
         }
         if (::symlink(target_.c_str(), path_.c_str()) != 0)
             throw std::runtime_error("cannot make the link '" + path_ + "': " + std::strerror(errno));
