@@ -7,6 +7,8 @@
 // directory.
 #include <gtest/gtest.h>
 
+#include "support/RunUntil.h"
+
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -46,21 +48,7 @@ namespace e2e {
 
 // Serves the event loop until `done()` holds or `limitMs` passed; returns
 // done(). The limit only keeps a broken test from hanging.
-inline bool WaitFor(const std::function<bool()>& done, int limitMs = 10000)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    check.start(5);
-    QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
+inline bool WaitFor(const std::function<bool()>& done, int limitMs = 10000) { return RunUntil(done, limitMs); }
 
 // Serves the event loop for `ms` milliseconds.
 inline void Serve(int ms)

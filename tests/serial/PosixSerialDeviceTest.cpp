@@ -1,7 +1,7 @@
 // The real tty device, and the driver on it, on a pseudo-terminal.
 #include "link/serial/SerialPortDriver.h"
 #include "platform/SerialDevice.h"
-#include "RunUntil.h"
+#include "support/RunUntil.h"
 
 // termios2, as the device layer uses it (not <termios.h>, which clashes).
 #include <asm/termbits.h>

@@ -1,7 +1,7 @@
 // TSerialPortDriver against a scripted device: connecting, settings writes,
 // polling and delivery, a vanishing device; the settings mapping; port names.
 #include "support/FakeSerialDevice.h"
-#include "RunUntil.h"
+#include "support/RunUntil.h"
 #include "link/serial/SerialPortDriver.h"
 
 #include <QCoreApplication>
