@@ -8,7 +8,7 @@
 namespace {
 
 // The shortest polling interval: a timer of 0 ms would poll whenever the event
-// loop is idle, a busy loop. Windows timers have the same floor.
+// loop is idle, a busy loop.
 constexpr int kMinPollInterval = 10;
 
 int PollInterval(uint16_t delay)
