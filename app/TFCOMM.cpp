@@ -11,7 +11,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyledItemDelegate>
 
 #include "display/FrameDecoder.h"
 #include "app/Pictures.h"
@@ -21,6 +20,7 @@
 #include "platform/Beeper.h"
 #include "platform/Convert.h"
 #include "platform/Dialogs.h"
+#include "record/ReadingGridDelegate.h"
 #include "record/ReadingTableModel.h"
 #include "record/RowIndicatorHeader.h"
 #include "ui_TFCOMM.h"
@@ -45,18 +45,6 @@ bool RecordSITimeKeyAccepts(QChar c)
     return (c >= '0' && c <= '9') || c == QChar(8);
 }
 
-// Draws its cells in the LCD font.
-class LcdFontDelegate final : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
-    {
-        QStyledItemDelegate::initStyleOption(option, index);
-        option->font = LcdFont(12);
-    }
-};
 
 }  // namespace
 
@@ -159,11 +147,10 @@ void TFCOMM::SetUpGrid()
     const int widths[] = {39, 53, 37, 43, 36};
     for (int c = 0; c < 5; ++c)
         grid->setColumnWidth(c, widths[c]);
-    // A time of day just fills its narrow column: show it whole rather than
-    // shortened with an ellipsis.
-    grid->setTextElideMode(Qt::ElideNone);
     // The Unit column in the LCD font, so that "*" shows as the ohm sign.
-    grid->setItemDelegateForColumn(4, new LcdFontDelegate(grid));
+    auto* cells = new ReadingGridDelegate(grid);
+    cells->setColumnFont(4, LcdFont(12));
+    grid->setItemDelegate(cells);
     // A new record becomes the current one and is shown.
     connect(gridModel_, &ReadingTableModel::currentRowChanged, grid, [grid](int row) {
         if (row < 0) return;
