@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,9 +12,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QTableView>
 
-#include "display/FrameDecoder.h"
 #include "app/Pictures.h"
+#include "display/FrameDecoder.h"
 #include "display/LcdFont.h"
 #include "display/LcdPanel.h"
 #include "display/ScaleView.h"
@@ -24,10 +27,6 @@
 #include "record/ReadingTableModel.h"
 #include "record/RowIndicatorHeader.h"
 #include "ui_TFCOMM.h"
-
-#include <QHeaderView>
-#include <QShortcut>
-#include <QTableView>
 
 namespace {
 
@@ -44,7 +43,6 @@ bool RecordSITimeKeyAccepts(QChar c)
 {
     return (c >= '0' && c <= '9') || c == QChar(8);
 }
-
 
 }  // namespace
 
