@@ -185,12 +185,3 @@ void BM_PxlibWriteTable(benchmark::State& state)
 BENCHMARK(BM_PxlibWriteTable)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
