@@ -8,6 +8,9 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTime>
+
+#include "display/Reading.h"
+#include "platform/Clock.h"
 #include <cstdlib>
 
 #include "record/ReadingGridDelegate.h"
@@ -18,18 +21,10 @@
 
 namespace {
 
-void AppendOne(ReadingTable& table, int32_t no)
-{
-    table.append();
-    table.setFieldString("Value", "1.234");
-    table.setFieldFloat("Nval", 1234);
-    table.setFieldTime("Time", QTime(12, 34, 56));
-    table.setFieldInteger("No", no);
-    table.setFieldString("DC/AC", "DC");
-    table.setFieldString("Unit", "V");
-    table.setFieldString("AUTO", "AUTO");
-    table.post();
-}
+class FixedClock final : public IClock {
+public:
+    QTime timeOfDay() override { return QTime(12, 34, 56); }
+};
 
 void BM_GridAppend(benchmark::State& state)
 {
@@ -39,8 +34,20 @@ void BM_GridAppend(benchmark::State& state)
     ReadingTable table;
     table.setTableName(path);
     table.open();
+    // Records go in as the recorder writes them.
+    RecorderState recorderState;
+    recorderState.RecordLimit = kLimitless;
+    FixedClock clock;
+    Recorder recorder(recorderState, table, clock);
+    Reading reading;
+    reading.ValueText = "1.234";
+    reading.CountValue = 1234;
+    reading.UnitText = "V";
+    reading.CouplingText = "DC";
+    reading.RangeModeText = "AUTO";
+    const RecorderControls controls;
     const int64_t before = state.range(0);
-    for (int64_t i = 0; i < before; ++i) AppendOne(table, int32_t(i + 1));
+    for (int64_t i = 0; i < before; ++i) recorder.INDataToTable(reading, controls);
 
     ReadingTableModel model(table);
     QTableView grid;
@@ -57,9 +64,8 @@ void BM_GridAppend(benchmark::State& state)
     grid.show();
     QApplication::processEvents();
 
-    int32_t no = int32_t(before);
     for (auto _ : state) {
-        AppendOne(table, ++no);
+        recorder.INDataToTable(reading, controls);
         QApplication::processEvents();  // the grid follows and paints
     }
 }
