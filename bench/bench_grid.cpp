@@ -11,7 +11,6 @@
 
 #include "display/Reading.h"
 #include "platform/Clock.h"
-#include <cstdlib>
 
 #include "record/ReadingGridDelegate.h"
 #include "record/ReadingTable.h"
