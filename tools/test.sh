@@ -8,6 +8,8 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   export XDG_RUNTIME_DIR
   chmod 700 "$XDG_RUNTIME_DIR"
 fi
+echo "== build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$(nproc)"
+echo "== tests"
 ctest --test-dir build --output-on-failure -j "$(nproc)" --timeout 300
