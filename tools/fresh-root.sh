@@ -132,6 +132,7 @@ if [ ! -s "$base" ]; then
 fi
 
 root=$(mktemp -d "$cache/root.XXXXXX")
+chmod 755 "$root"
 tar -C "$root" -xf "$base"
 t_base=$(( $(date +%s) - t0 ))
 printf '%s\n' "$sources" >"$root/etc/apt/sources.list.d/debian.sources"
@@ -162,6 +163,7 @@ ln -s /proc/self/fd /dev/fd; ln -s /proc/self/fd/0 /dev/stdin
 ln -s /proc/self/fd/1 /dev/stdout; ln -s /proc/self/fd/2 /dev/stderr
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 umount -l /host-dev
+chown _apt /var/cache/apt/archives/partial 2>/dev/null
 if [ "$FRESH_USER" != root ]; then
   echo "== as a user with sudo: installing sudo and adding $FRESH_USER"
   DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null &&
