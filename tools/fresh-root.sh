@@ -132,8 +132,8 @@ if [ ! -s "$base" ]; then
 fi
 
 root=$(mktemp -d "$cache/root.XXXXXX")
-chmod 755 "$root"
 tar -C "$root" -xf "$base"
+chmod 755 "$root"
 t_base=$(( $(date +%s) - t0 ))
 printf '%s\n' "$sources" >"$root/etc/apt/sources.list.d/debian.sources"
 rm -f "$root/etc/apt/sources.list"
