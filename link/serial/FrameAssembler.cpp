@@ -5,7 +5,12 @@ constexpr char kHex[] = "0123456789ABCDEF";
 // Bytes kept of a run: one more than a valid run, so an over-long run still
 // reads as over-long when it is cut.
 constexpr size_t kKeptChars = 2 * (FrameAssembler::kRunBytes + 1);
+
+uint8_t HexValue(char c)
+{
+    return uint8_t(c <= '9' ? c - '0' : c - 'A' + 10);
 }
+}  // namespace
 
 bool FrameAssembler::IsValidFrameText(std::string_view t)
 {
@@ -14,8 +19,15 @@ bool FrameAssembler::IsValidFrameText(std::string_view t)
     return sign && t[24] == '0' && t[25] == 'D';
 }
 
+bool FrameAssembler::SignSecond() const
+{
+    return HexAccumulator.size() >= 4 && HexAccumulator[2] == '2' &&
+           (HexAccumulator[3] == 'B' || HexAccumulator[3] == 'D');
+}
+
 void FrameAssembler::CutRun()
 {
+    heldEnd_ = 0;
     FrameText.assign(HexAccumulator.size() > 2 ? std::string_view(HexAccumulator).substr(2, 26)
                                                : std::string_view());
     if (afterFailure_) {
@@ -34,26 +46,49 @@ void FrameAssembler::CutRun()
     HexAccumulator.clear();
 }
 
+void FrameAssembler::CutAtHeldEnd()
+{
+    // The run is no frame: cut it at its first held 0x0D (a run of 9 to 13
+    // bytes, rejected) and frame the bytes after that end again.
+    const std::string rest = HexAccumulator.substr(2 * heldEnd_);
+    HexAccumulator.resize(2 * heldEnd_);
+    CutRun();
+    for (size_t i = 0; i + 1 < rest.size(); i += 2)
+        Take(uint8_t(HexValue(rest[i]) << 4 | HexValue(rest[i + 1])));
+}
+
+void FrameAssembler::Take(uint8_t b)
+{
+    if (HexAccumulator.size() < kKeptChars) {
+        HexAccumulator.push_back(kHex[b >> 4]);
+        HexAccumulator.push_back(kHex[b & 15]);
+    }
+    const size_t runBytes = HexAccumulator.size() / 2;
+    if (heldEnd_ != 0) {
+        // Until the 14th byte every byte, 0x0D or not, may still be frame data.
+        if (runBytes < kRunBytes)
+            return;
+        if (b == 0x0D)
+            CutRun();  // a frame whose status or bar bytes hold 0x0D
+        else
+            CutAtHeldEnd();
+        return;
+    }
+    if (b != 0x0D)
+        return;
+    if (runBytes >= kFirstDataEnd && runBytes <= kLastDataEnd && SignSecond()) {
+        heldEnd_ = runBytes;
+        return;
+    }
+    CutRun();
+}
+
 void FrameAssembler::RECEIVE_COM_Data(const uint8_t* DataPtr, int32_t DataSize)
 {
     if (HexAccumulator.capacity() < kKeptChars)
         HexAccumulator.reserve(kKeptChars);
-    for (int32_t i = 0; i < DataSize; ++i) {
-        const uint8_t b = DataPtr[i];
-        if (HexAccumulator.size() < kKeptChars) {
-            HexAccumulator.push_back(kHex[b >> 4]);
-            HexAccumulator.push_back(kHex[b & 15]);
-        }
-        if (b != 0x0D)
-            continue;
-        // A 0x0D inside a frame that has begun with its sign is frame data.
-        const size_t runBytes = HexAccumulator.size() / 2;
-        const bool signSecond = runBytes >= 2 && HexAccumulator[2] == '2' &&
-                                (HexAccumulator[3] == 'B' || HexAccumulator[3] == 'D');
-        if (runBytes < kRunBytes && signSecond)
-            continue;
-        CutRun();
-    }
+    for (int32_t i = 0; i < DataSize; ++i)
+        Take(DataPtr[i]);
 }
 
 void FrameAssembler::HBrevoRData(const uint8_t* DataPtr, int32_t DataSize)
