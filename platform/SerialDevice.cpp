@@ -7,9 +7,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <climits>
+#include <cstdlib>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -74,20 +77,44 @@ bool PosixSerialDevice::Fail(int err)
     return false;
 }
 
+bool PosixSerialDevice::Refuse(const PortHolder& holder)
+{
+    lock_.Release();
+    lastErrno_ = EBUSY;
+    lastError_ = "In use by " + holder.Describe();
+    return false;
+}
+
 bool PosixSerialDevice::Open(const std::string& path)
 {
     Close();
     lastErrno_ = 0;
     lastError_.clear();
 
+    // Whether another program holds the device is settled before it is opened:
+    // the lock file under the device's own name (links resolved), then the
+    // open files of the processes.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+        char real[PATH_MAX];
+        const std::string device = ::realpath(path.c_str(), real) ? std::string(real) : path;
+        if (lock_.Take(lockDir_ + "/" + LockFileName(device)) == UucpLock::Outcome::Held)
+            return Refuse(lock_.Holder());
+        if (const std::optional<PortHolder> holder = OpenFileHolder(st.st_rdev))
+            return Refuse(*holder);
+    }
+
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        lock_.Release();
         return Fail(errno);
+    }
 
     struct termios2 tio {};
     if (::ioctl(fd, TCGETS2, &tio) != 0) {
         const int err = errno;
         ::close(fd);
+        lock_.Release();
         return Fail(err == EINVAL ? ENOTTY : err);
     }
     // TIOCEXCL refuses later opens, but not to root; the lock on the device
@@ -95,6 +122,7 @@ bool PosixSerialDevice::Open(const std::string& path)
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
         ::close(fd);
+        lock_.Release();
         return Fail(err == EWOULDBLOCK ? EBUSY : err);
     }
     ::ioctl(fd, TIOCEXCL);
@@ -104,13 +132,15 @@ bool PosixSerialDevice::Open(const std::string& path)
 
 void PosixSerialDevice::Close()
 {
-    if (fd_ < 0)
-        return;
-    // The exclusive flag belongs to the tty, which may outlive this descriptor
-    // (a pseudo-terminal whose other side stays open): clear it for the next open.
-    ::ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
-    fd_ = -1;
+    if (fd_ >= 0) {
+        // The exclusive flag belongs to the tty, which may outlive this descriptor
+        // (a pseudo-terminal whose other side stays open): clear it for the next open.
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+        fd_ = -1;
+    }
+    // The lock file goes last, once the device is free.
+    lock_.Release();
 }
 
 bool PosixSerialDevice::ApplySettings(const LineSettings& s)

@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+
+#include "platform/PortLock.h"
 
 enum class SerialParity { None, Odd, Even, Mark, Space };
 enum class SerialStopBits { One, OneAndHalf, Two };
@@ -72,12 +75,19 @@ public:
     virtual int LastErrorCode() const = 0;
 };
 
-// A tty device driven through termios. Open() sets O_NONBLOCK and O_NOCTTY,
-// takes an flock() on the device and sets TIOCEXCL, so a second opener fails
-// whichever name (or symlink) it uses, root included.
+// A tty device driven through termios.
+//
+// Before it opens the device, Open() refuses it (EBUSY, the holder named in
+// LastError()) when another process holds it: a UUCP lock file naming a live
+// process, or a process that has it open (see OpenFileHolder). A device that is
+// refused is not opened, so its holder's terminal settings stay as they are.
+// Then it takes the UUCP lock itself, opens with O_NONBLOCK and O_NOCTTY, takes
+// an flock() on the device and sets TIOCEXCL, so a later opener fails whichever
+// name (or symlink) it uses, root included. Close() gives all of it back.
 class PosixSerialDevice final : public ISerialDevice {
 public:
-    PosixSerialDevice() = default;
+    // `lockDir`: where UUCP lock files live.
+    explicit PosixSerialDevice(std::string lockDir = DefaultLockDir()) : lockDir_(std::move(lockDir)) {}
     ~PosixSerialDevice() override;
     PosixSerialDevice(const PosixSerialDevice&) = delete;
     PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
@@ -93,10 +103,15 @@ public:
     int LastErrorCode() const override { return lastErrno_; }
 
     int Descriptor() const { return fd_; }
+    // Whether this device holds its UUCP lock file.
+    bool HoldsLockFile() const { return lock_.Owned(); }
 
 private:
     bool Fail(int err);
+    bool Refuse(const PortHolder& holder);
 
+    std::string lockDir_;
+    UucpLock lock_;
     int fd_ = -1;
     int lastErrno_ = 0;
     std::string lastError_;

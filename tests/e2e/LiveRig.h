@@ -159,6 +159,7 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
+    pid_t Pid() const { return pid_; }
     bool Running()
     {
         if (pid_ <= 0 || status_)

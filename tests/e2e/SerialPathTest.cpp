@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <sys/stat.h>
 
 #include "link/serial/SerialPortDriver.h"
+#include "platform/PortLock.h"
 #include "platform/SerialDevice.h"
 
 namespace e2e {
@@ -234,6 +236,35 @@ TEST(SerialPath, ASecondOpenerOfAConnectedPortIsRefused)
     ExpectConnected(*second.w, true);
     EXPECT_TRUE(second.WaitFrames(2));
     EXPECT_EQ(second.dialogs.messages.size(), 1);
+}
+
+TEST(SerialPath, APortAnotherProgramReadsIsRefusedAndTheProgramNamed)
+{
+    Rig rig;
+    rig.StartSim(1, "steady");
+    const QString link = rig.ws.File("COM1");
+    struct stat device {};
+    ASSERT_EQ(::stat(link.toLocal8Bit().constData(), &device), 0);
+
+    // A plain reader left running on the port.
+    ChildProcess cat("/bin/cat", {link}, rig.ws.Path(), rig.ws.File("cat.log"));
+    ASSERT_TRUE(WaitFor([&] { return OpenFileHolder(device.st_rdev).has_value(); }));
+
+    LiveWindow& lw = rig.OpenWindow();
+    lw.ClickConnect();
+    EXPECT_FALSE(lw.w->COMM2.IsConnected());
+    ExpectConnected(*lw.w, false);
+    EXPECT_EQ(lw.dialogs.messages,
+              QStringList{QString("Could not open COM1 (%1): In use by cat (pid %2).").arg(link).arg(cat.Pid())});
+    EXPECT_TRUE(cat.Running());
+
+    // Once it has ended, the port is the program's.
+    cat.Signal(SIGTERM);
+    ASSERT_TRUE(cat.WaitEnded());
+    lw.ClickConnect();
+    ASSERT_TRUE(lw.w->COMM2.IsConnected()) << lw.w->COMM2.LastError().toStdString();
+    EXPECT_TRUE(lw.WaitFrames(2));
+    EXPECT_EQ(lw.dialogs.messages.size(), 1);
 }
 
 TEST(SerialPath, APortThatCannotBeOpenedIsToldAndLeftDisconnected)
