@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QTableView>
+#include <QValidator>
 
 #include "app/Pictures.h"
 #include "display/FrameDecoder.h"
@@ -43,6 +44,35 @@ bool RecordSITimeKeyAccepts(QChar c)
 {
     return (c >= '0' && c <= '9') || c == QChar(8);
 }
+
+// Whether a key press types a character into a line edit. Keys that edit or
+// move (Delete, Backspace, Tab, the arrows, Home, End) carry no text or a
+// control character that the box does not insert, and keys held with Ctrl or
+// Meta are shortcuts (select all, copy, cut, paste, undo): none of them types.
+bool TypesACharacter(const QKeyEvent& key)
+{
+    if (key.modifiers() & (Qt::ControlModifier | Qt::MetaModifier))
+        return false;
+    const QString text = key.text();
+    return !text.isEmpty() && text.front().isPrint();
+}
+
+// Keeps out of a box any text with a character its key filter drops, whatever
+// brings it: a paste, a drop or an input method.
+class KeyFilterValidator final : public QValidator {
+public:
+    KeyFilterValidator(bool (*accepts)(QChar), QObject* parent) : QValidator(parent), accepts_(accepts) {}
+    State validate(QString& input, int&) const override
+    {
+        for (const QChar c : input)
+            if (!accepts_(c))
+                return Invalid;
+        return Acceptable;
+    }
+
+private:
+    bool (*accepts_)(QChar);
+};
 
 }  // namespace
 
@@ -182,8 +212,10 @@ void TFCOMM::BindHandlers()
     Bind(ui->SetMaxB, &QCheckBox::clicked, &TFCOMM::SetmaxExit);
     Bind(ui->SetMin, &QLineEdit::textChanged, &TFCOMM::SetMinExit);
     Bind(ui->SetMinB, &QCheckBox::clicked, &TFCOMM::SetMinExit);
-    for (QLineEdit* edit : {ui->Setmax, ui->SetMin, ui->RecordSITime, ui->Maxrecord})
+    for (QLineEdit* edit : {ui->Setmax, ui->SetMin, ui->RecordSITime, ui->Maxrecord}) {
         edit->installEventFilter(this);
+        edit->setValidator(new KeyFilterValidator(KeyFilterOf(edit), edit));
+    }
 
     // Record toolbar and menu.
     Bind(ui->RecordSITime, &QLineEdit::textChanged, &TFCOMM::RecordSITimeChange);
@@ -224,19 +256,22 @@ void TFCOMM::BindHandlers()
     Bind(ui->BtExit1, &QAction::triggered, &TFCOMM::BtExit1Click);
 }
 
+TFCOMM::KeyFilter TFCOMM::KeyFilterOf(QObject* edit) const
+{
+    if (edit == ui->Setmax || edit == ui->SetMin)
+        return SetmaxKeyAccepts;
+    if (edit == ui->RecordSITime || edit == ui->Maxrecord)
+        return RecordSITimeKeyAccepts;
+    return nullptr;
+}
+
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
+        // The filters judge typed characters only.
         auto* key = static_cast<QKeyEvent*>(event);
-        const QString text = key->text();
-        if (!text.isEmpty()) {
-            const QChar c = text.front();
-            if (watched == ui->Setmax || watched == ui->SetMin)
-                return !SetmaxKeyAccepts(c);
-            if (watched == ui->RecordSITime || watched == ui->Maxrecord)
-                return !RecordSITimeKeyAccepts(c);
-        }
-        return false;
+        const KeyFilter accepts = KeyFilterOf(watched);
+        return accepts && TypesACharacter(*key) && !accepts(key->text().front());
     }
     if (event->type() == QEvent::MouseButtonRelease) {
         auto* widget = qobject_cast<QWidget*>(watched);

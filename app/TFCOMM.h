@@ -167,6 +167,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The key filter of a limit, interval or page-size box; null for any other object.
+    using KeyFilter = bool (*)(QChar);
+    KeyFilter KeyFilterOf(QObject* edit) const;
     void SelectPort(int n);
     void ConnectSerial();
     void DisconnectSerial();

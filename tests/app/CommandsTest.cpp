@@ -1,12 +1,15 @@
 #include "WindowFixture.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <vector>
 
 namespace {
 
@@ -205,6 +208,60 @@ TEST(Commands, ReLayout)
     EXPECT_EQ(f.w->ui->DBGrid1->geometry().bottom() + 1, 455);  // the grid ends at the client area's foot
     EXPECT_EQ(f.w->ui->Chtshow->y(), 173);
     EXPECT_EQ(f.w->ui->KD2->size(), QSize(315, 133));
+}
+
+TEST(Commands, KeyFiltersLetEditingKeysAndShortcutsThrough)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+
+    // Keys with the text the X11 platform gives them.
+    struct Key {
+        Qt::Key key;
+        const char* text = "";
+        Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+    };
+    const Key home{Qt::Key_Home}, end{Qt::Key_End}, left{Qt::Key_Left}, right{Qt::Key_Right},
+        del{Qt::Key_Delete, "\x7f"}, backspace{Qt::Key_Backspace, "\b"},
+        ctrlA{Qt::Key_A, "\x01", Qt::ControlModifier}, ctrlC{Qt::Key_C, "\x03", Qt::ControlModifier},
+        ctrlX{Qt::Key_X, "\x18", Qt::ControlModifier}, ctrlV{Qt::Key_V, "\x16", Qt::ControlModifier},
+        // Other platforms give the letter itself with Ctrl.
+        ctrlLetterV{Qt::Key_V, "v", Qt::ControlModifier};
+    const struct {
+        QLineEdit* edit;
+        const char* start;
+        const char* clipboard;  // nullptr: as the keys leave it
+        std::vector<Key> keys;
+        const char* result;
+    } cases[] = {
+        {w.ui->Setmax, "1234", nullptr, {home, del}, "234"},
+        {w.ui->RecordSITime, "10", nullptr, {left, left, del}, "0"},
+        {w.ui->Maxrecord, "100", nullptr, {home, right, del, end, backspace}, "1"},
+        {w.ui->SetMin, "-25", nullptr, {ctrlA, ctrlX, ctrlV, ctrlLetterV}, "-25-25"},
+        {w.ui->Maxrecord, "12", nullptr, {ctrlA, ctrlC, end, ctrlV}, "1212"},
+        // A paste brings in no character that typing could not.
+        {w.ui->RecordSITime, "10", "4a", {end, ctrlV}, "10"},
+        {w.ui->Setmax, "", "-5", {ctrlV}, "-5"},
+        {w.ui->Setmax, "", "5 V", {ctrlV}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.start) + " -> " + c.result);
+        c.edit->setText(c.start);
+        c.edit->setFocus();
+        if (c.clipboard) QGuiApplication::clipboard()->setText(c.clipboard);
+        for (const Key& k : c.keys) QTest::sendKeyEvent(QTest::Click, c.edit, k.key, QString::fromLatin1(k.text), k.modifiers);
+        EXPECT_EQ(c.edit->text().toStdString(), c.result);
+    }
+
+    // Tab and Shift+Tab leave the box and come back.
+    w.ui->Setmax->setFocus();
+    QTest::sendKeyEvent(QTest::Click, w.ui->Setmax, Qt::Key_Tab, "\t", Qt::NoModifier);
+    EXPECT_NE(QApplication::focusWidget(), w.ui->Setmax);
+    QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_Backtab, "\t", Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), w.ui->Setmax);
 }
 
 }  // namespace
