@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -273,9 +274,20 @@ bool TFCOMM::eventFilter(QObject* watched, QEvent* event)
         const KeyFilter accepts = KeyFilterOf(watched);
         return accepts && TypesACharacter(*key) && !accepts(key->text().front());
     }
+    // A panel is clicked when the left button goes down on it and comes up on it.
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+            pressedPanel_ = watched;
+        return false;
+    }
     if (event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
         auto* widget = qobject_cast<QWidget*>(watched);
-        if (!widget || !widget->isEnabled())
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        const bool pressedHere = pressedPanel_ == watched;
+        pressedPanel_ = nullptr;
+        if (!pressedHere || !widget || !widget->isEnabled() || !widget->rect().contains(mouse->position().toPoint()))
             return false;
         void (TFCOMM::*handler)() = nullptr;
         if (watched == ui->BtCOM1) handler = &TFCOMM::COM21Click;

@@ -189,4 +189,5 @@ private:
     Recorder recorder_;
     ReadingTableModel* gridModel_ = nullptr;
     bool laidOut_ = false;
+    QObject* pressedPanel_ = nullptr;  // where the left button went down last
 };

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -208,6 +209,46 @@ TEST(Commands, ReLayout)
     EXPECT_EQ(f.w->ui->DBGrid1->geometry().bottom() + 1, 455);  // the grid ends at the client area's foot
     EXPECT_EQ(f.w->ui->Chtshow->y(), 173);
     EXPECT_EQ(f.w->ui->KD2->size(), QSize(315, 133));
+}
+
+TEST(Commands, PortPanelStepsOnceForALeftButtonPressedAndReleasedOnIt)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    auto panel = [&] {
+        QLabel* const panels[] = {w.ui->BtCOM1, w.ui->BtCOM2, w.ui->BtCOM3, w.ui->BtCOM4};
+        return panels[w.COMM2.ComPort()];
+    };
+    const struct {
+        const char* what;
+        std::function<void(QLabel*)> act;
+        int steps;
+    } cases[] = {
+        {"right click", [](QLabel* p) { QTest::mouseClick(p, Qt::RightButton); }, 0},
+        {"middle click", [](QLabel* p) { QTest::mouseClick(p, Qt::MiddleButton); }, 0},
+        {"pressed on the panel, released beside it",
+         [](QLabel* p) {
+             QTest::mousePress(p, Qt::LeftButton);
+             QTest::mouseRelease(p, Qt::LeftButton, {}, QPoint(p->width() + 5, 5));
+         },
+         0},
+        {"released on the panel without a press there",
+         [](QLabel* p) { QTest::mouseRelease(p, Qt::LeftButton); }, 0},
+        {"left held while the right one clicks",
+         [](QLabel* p) {
+             QTest::mousePress(p, Qt::LeftButton);
+             QTest::mouseClick(p, Qt::RightButton);
+             QTest::mouseRelease(p, Qt::LeftButton);
+         },
+         1},
+        {"left click", [](QLabel* p) { QTest::mouseClick(p, Qt::LeftButton); }, 1},
+    };
+    for (const auto& c : cases) {
+        const int before = w.COMM2.ComPort();
+        c.act(panel());
+        EXPECT_EQ(w.COMM2.ComPort(), (before + c.steps) % 4) << c.what;
+        EXPECT_TRUE(panel()->isVisibleTo(&w)) << c.what;
+    }
 }
 
 TEST(Commands, KeyFiltersLetEditingKeysAndShortcutsThrough)
