@@ -73,8 +73,10 @@ public:
     ~TFCOMM() override;
 
     // The window's outer size on the platform it was laid out for: the client
-    // area with a 3-pixel border on each side and its caption and menu.
-    static constexpr int kOuterExtraWidth = 6;
+    // area with its borders, caption and menu. The stored widths of the dial
+    // panel (318), its backdrop (316) and the chart (321) all follow from an
+    // outer width of 621.
+    static constexpr int kOuterExtraWidth = 7;
     static constexpr int kOuterExtraHeight = 31;
 
     // --- start-up and layout ---

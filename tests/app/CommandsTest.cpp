@@ -12,6 +12,9 @@
 #include <functional>
 #include <vector>
 
+#include "display/ScaleGeometry.h"
+#include "display/ScaleView.h"
+
 namespace {
 
 void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
@@ -191,24 +194,47 @@ TEST(Commands, PageSizeBoxConversion)
     EXPECT_EQ(f.dialogs.errors, QStringList{"'' is not a valid integer value"});
 }
 
-TEST(Commands, ReLayout)
+TEST(Commands, ReLayoutGivesTheDialItsStoredSize)
 {
-    const FormLayout l = ComputeFormLayout(620, 486, 139);
-    EXPECT_EQ(l.BtExitLeft, 540);
-    EXPECT_EQ(l.BTConLeft, 430);
+    const FormLayout l = ComputeFormLayout(621, 486, 139);
+    EXPECT_EQ(l.BtExitLeft, 541);
+    EXPECT_EQ(l.BTConLeft, 431);
     EXPECT_EQ(l.DBGrid1Height, 175);
-    EXPECT_EQ(l.ChtshowWidth, 320);
-    EXPECT_EQ(l.KDWidth, 317);
-    EXPECT_EQ(l.KD2Width, 315);
+    EXPECT_EQ(l.ChtshowWidth, 321);
+    EXPECT_EQ(l.KDWidth, 318);
+    EXPECT_EQ(l.KD2Width, 316);
     EXPECT_EQ(l.KD2Height, 133);
     EXPECT_EQ(l.ChtshowTop, 173);
 
     WindowFixture f;
-    f.w->show();
-    EXPECT_EQ(f.w->ui->KD->width(), 317);
-    EXPECT_EQ(f.w->ui->DBGrid1->geometry().bottom() + 1, 455);  // the grid ends at the client area's foot
-    EXPECT_EQ(f.w->ui->Chtshow->y(), 173);
-    EXPECT_EQ(f.w->ui->KD2->size(), QSize(315, 133));
+    TFCOMM& w = *f.w;
+    w.show();
+    EXPECT_EQ(w.ui->KD->size(), QSize(318, 139));
+    EXPECT_EQ(w.ui->Chtshow->width(), 321);
+    EXPECT_EQ(w.ui->DBGrid1->geometry().bottom() + 1, 455);  // the grid ends at the client area's foot
+    EXPECT_EQ(w.ui->Chtshow->y(), 173);
+    EXPECT_EQ(w.ui->KD2->size(), QSize(316, 133));
+
+    // The dial the window draws: labels, dots and the needle of a zero reading
+    // where the panel's stored size puts them.
+    ASSERT_EQ(w.scaleView->panelSize(), QSize(318, 139));
+    const DialFace face = ScaleGeometry(318, 139).Face(w.scale, {});
+    ASSERT_EQ(face.labels.size(), 9u);
+    EXPECT_EQ(face.labels[0], (DialLabel{{0, 93}, "-60"}));
+    EXPECT_EQ(face.labels[4], (DialLabel{{156, 8}, "0"}));
+    EXPECT_EQ(face.labels[8], (DialLabel{{302, 93}, "60"}));
+    ASSERT_EQ(face.dots.size(), 1201u);
+    EXPECT_EQ(face.dots[0].corner, QPoint(17, 107));
+    EXPECT_EQ(face.dots[600].corner, QPoint(159, 27));
+    EXPECT_EQ(face.dots[1200].corner, QPoint(301, 107));
+    f.Feed(MeterRun('+', "0000"));
+    EXPECT_EQ(w.scaleView->needle(), (NeedleLine{{159, 34}, {159, 389}}));
+    // Drawn on the surface: the dots at both ends and the top, the upright needle.
+    const QImage& kd1 = w.scaleView->KD1();
+    for (const QPoint dot : {QPoint(17, 107), QPoint(159, 27), QPoint(301, 107)})
+        EXPECT_NE(kd1.pixelColor(dot + QPoint(1, 1)), QColor(Qt::white)) << dot.x() << "," << dot.y();
+    for (int y = 40; y < kd1.height(); y += 10)
+        EXPECT_EQ(kd1.pixelColor(159, y), QColor(Qt::black)) << y;
 }
 
 TEST(Commands, PortPanelStepsOnceForALeftButtonPressedAndReleasedOnIt)
