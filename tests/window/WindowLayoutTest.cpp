@@ -4,6 +4,8 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QFontInfo>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +15,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardItemModel>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTableView>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -472,6 +476,80 @@ TEST_F(WindowLayoutTest, MenuHasNoShortcutsOrAcceleratorLetters)
     for (QAction* a : window.findChildren<QAction*>()) {
         EXPECT_TRUE(a->shortcut().isEmpty()) << a->objectName().toStdString();
         EXPECT_FALSE(a->text().contains('&')) << a->objectName().toStdString();
+    }
+}
+
+// Every caption shows whole with the faces a Debian system gives the window's
+// fonts: DejaVu Sans standing in for the default font, Liberation Sans (metric
+// compatible) for Arial. Trailing blanks need not show.
+TEST(WindowCaptions, ShowWholeWithTheStandInFonts)
+{
+    QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
+    QFont::insertSubstitution("Arial", "Liberation Sans");
+    QMainWindow window;
+    Ui::TFCOMM ui;
+    ui.setupUi(&window);
+    window.show();
+    ASSERT_EQ(QFontInfo(ui.SetMaxB->font()).family(), "DejaVu Sans");
+    ASSERT_EQ(QFontInfo(ui.RecordSI->font()).family(), "Liberation Sans");
+
+    const struct {
+        const char* name;
+        const char* text;  // nullptr: the caption it has
+    } captions[] = {
+        {"BtCOM1", nullptr}, {"BtCOM2", nullptr}, {"BtCOM3", nullptr}, {"BtCOM4", nullptr},
+        {"COMCon", nullptr}, {"USBCon", nullptr}, {"BitBtn1", nullptr},
+        {"Labmax", nullptr}, {"Labmin", nullptr},
+        {"Label11", nullptr}, {"Label12", nullptr}, {"SetMaxB", nullptr}, {"SetMinB", nullptr},
+        // The widest texts MAX and MIN show on the 6000-count profile.
+        {"MinText", "-6001"}, {"MaxText", "-6001"}, {"MinText", "-5.999"}, {"MaxText", "-5.999"},
+        {"RepeatSet", nullptr}, {"RecordSI", nullptr}, {"oltext", nullptr}, {"BtFill", nullptr},
+    };
+    for (const auto& c : captions) {
+        auto* w = window.findChild<QWidget*>(c.name);
+        ASSERT_NE(w, nullptr) << c.name;
+        QString text;
+        QRect room;  // where the caption is drawn, in the widget
+        if (auto* l = qobject_cast<QLabel*>(w)) {
+            text = l->text();
+            room = l->contentsRect().adjusted(l->margin(), 0, -l->margin(), 0);
+        } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+            text = b->text();
+            QStyleOptionButton o;
+            o.initFrom(b);
+            o.text = text;
+            const bool box = qobject_cast<QCheckBox*>(b) != nullptr;
+            room = b->style()->subElementRect(box ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &o, b);
+        }
+        if (c.text) text = c.text;
+        SCOPED_TRACE(std::string(c.name) + " \"" + text.toStdString() + "\"");
+        const QFontMetricsF metrics(w->font());
+        EXPECT_LE(metrics.horizontalAdvance(text.trimmed()), room.width());
+
+        // The words of a check box's caption lie in view: no control placed
+        // after it covers them (the interval box covers only the blanks of
+        // "Sampling Interval           'S").
+        if (!qobject_cast<QCheckBox*>(w)) continue;
+        const QWidget* parent = w->parentWidget();
+        const QList<QObject*> siblings = parent->children();
+        for (qsizetype start = 0; start < text.size();) {
+            if (text[start] == ' ') {
+                ++start;
+                continue;
+            }
+            qsizetype end = start;
+            while (end < text.size() && text[end] != ' ') ++end;
+            const qreal left = room.left() + metrics.horizontalAdvance(text.left(start));
+            const qreal right = room.left() + metrics.horizontalAdvance(text.left(end));
+            const QRect word = QRectF(QPointF(left, 0), QPointF(right, w->height())).toAlignedRect().translated(w->pos());
+            for (qsizetype k = siblings.indexOf(w) + 1; k < siblings.size(); ++k) {
+                auto* over = qobject_cast<QWidget*>(siblings[k]);
+                if (over && !over->isHidden() && over->geometry().intersects(word))
+                    ADD_FAILURE() << "\"" << text.mid(start, end - start).toStdString() << "\" lies under "
+                                  << over->objectName().toStdString();
+            }
+            start = end;
+        }
     }
 }
 
