@@ -504,7 +504,10 @@ void ReadingTable::setCurrentRecord(size_t row)
 
 // ---- Text forms -----------------------------------------------------------------
 
-std::string ReadingTable::textOf(const uint8_t* row, const Field& f) const
+namespace {
+
+// The text form of a field: see ReadingTable::fieldText.
+std::string textForm(const uint8_t* row, const Field& f, const QString& timeFormat)
 {
     using namespace paradox;
     switch (f.type) {
@@ -533,19 +536,26 @@ std::string ReadingTable::textOf(const uint8_t* row, const Field& f) const
         return {};
     case ftTime:
         if (auto v = getInteger(row, f); v && *v >= 0 && *v < kMsPerDay)
-            return latin1(QLocale().toString(QTime::fromMSecsSinceStartOfDay(*v), timeFormat_));
+            return latin1(QLocale().toString(QTime::fromMSecsSinceStartOfDay(*v), timeFormat));
         return {};
     case ftTimestamp:
         if (auto v = getFloat(row, f); v && *v >= 0 && *v < 4e14) {
             const auto ms = int64_t(*v);
             QDate d = dateOfDay(ms / kMsPerDay);
             QTime t = QTime::fromMSecsSinceStartOfDay(int(ms % kMsPerDay));
-            return latin1(QLocale().toString(d, QLocale::ShortFormat) + u' ' + QLocale().toString(t, timeFormat_));
+            return latin1(QLocale().toString(d, QLocale::ShortFormat) + u' ' + QLocale().toString(t, timeFormat));
         }
         return {};
     default:
         return {};
     }
+}
+
+}  // namespace
+
+std::string ReadingTable::textOf(const uint8_t* row, const Field& f) const
+{
+    return textForm(row, f, timeFormat_);
 }
 
 std::string ReadingTable::fieldText(std::string_view name) const
@@ -562,6 +572,23 @@ std::string ReadingTable::cellText(size_t row, int column) const
     if (row >= table_.rows.size() || column < 0 || column >= int(table_.schema.fields.size()))
         return {};
     return textOf(table_.rows.row(row), table_.schema.fields[size_t(column)]);
+}
+
+RecordsCopy ReadingTable::copyRecords(size_t count) const
+{
+    requireOpen();
+    count = std::min(count, table_.rows.size());
+    paradox::RowStore rows(table_.rows.rowSize());
+    for (size_t i = 0; i < count; ++i)
+        std::memcpy(rows.append(), table_.rows.row(i), table_.rows.rowSize());
+    return RecordsCopy(table_.schema, std::move(rows), timeFormat_);
+}
+
+std::string RecordsCopy::cellText(size_t row, int column) const
+{
+    if (row >= rows_.size() || column < 0 || column >= int(schema_.fields.size()))
+        return {};
+    return textForm(rows_.row(row), schema_.fields[size_t(column)], timeFormat_);
 }
 
 // ---- Copy and index -------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Learns of changes to the rows of a ReadingTable, before and after each,
@@ -30,6 +31,22 @@ public:
     virtual void currentRecordChanged() {}
     // The table is going away; drop every reference to it.
     virtual void tableDestroyed() {}
+};
+
+// The first records of a table as they stood when copied, with their text
+// forms; nothing done to the table afterwards changes the copy.
+class RecordsCopy {
+public:
+    size_t size() const { return rows_.size(); }
+    std::string cellText(size_t row, int column) const;  // "" outside the copy
+
+private:
+    friend class ReadingTable;
+    RecordsCopy(paradox::Schema schema, paradox::RowStore rows, QString timeFormat)
+        : schema_(std::move(schema)), rows_(std::move(rows)), timeFormat_(std::move(timeFormat)) {}
+    paradox::Schema schema_;
+    paradox::RowStore rows_;
+    QString timeFormat_;
 };
 
 class ReadingTable {
@@ -94,6 +111,8 @@ public:
     // fields; 8-bit text.
     std::string fieldText(std::string_view name) const;       // current record
     std::string cellText(size_t row, int column) const;      // "" outside the table
+    // A copy of the first `count` records (all of them when there are fewer).
+    RecordsCopy copyRecords(size_t count) const;
 
     // Writes the table with its pending changes as a new table file at path
     // (replacing one already there); the same fields in the same order. A
