@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 
 namespace {
 QWidget* dialogParent() { return QApplication::activeWindow(); }
@@ -70,4 +72,13 @@ std::optional<QString> QtDialogs::saveFileName(const QString& filter, const QStr
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().first();
+}
+
+bool QtDialogs::setUpPrinter(QPrinter& printer, int pageCount)
+{
+    QPrintDialog dialog(&printer, dialogParent());
+    dialog.setMinMax(1, pageCount);
+    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintPageRange |
+                      QAbstractPrintDialog::PrintCollateCopies | QAbstractPrintDialog::PrintShowPageSize);
+    return dialog.exec() == QDialog::Accepted;
 }

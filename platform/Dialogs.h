@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <optional>
 
+class QPrinter;
+
 enum class DialogButton { Ok = 1, Cancel = 2, Yes = 4, No = 8 };
 
 struct DialogButtons {
@@ -33,6 +35,10 @@ public:
     // An empty result means the user cancelled.
     virtual std::optional<QString> openFileName(const QString& filter) = 0;
     virtual std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix) = 0;
+
+    // The print dialog: printer choice, number of copies and a page range
+    // from 1 to pageCount, all set on `printer`. False when the user cancelled.
+    virtual bool setUpPrinter(QPrinter& printer, int pageCount) = 0;
 };
 
 // The real dialogs, shown with Qt's message boxes and file dialogs.
@@ -43,6 +49,7 @@ public:
     void showError(const QString& text) override;
     std::optional<QString> openFileName(const QString& filter) override;
     std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix) override;
+    bool setUpPrinter(QPrinter& printer, int pageCount) override;
 
     // "Caption|*.xls|Other|*.*" -> "Caption (*.xls);;Other (*.*)"
     static QString toQtFilter(const QString& filter);

@@ -2,6 +2,7 @@
 // Scripted stand-ins for the program's seams: they record what the program
 // shows and answer with what the test queued.
 #include <QString>
+#include <QList>
 #include <QStringList>
 #include <deque>
 #include <functional>
@@ -18,6 +19,10 @@ public:
     std::deque<DialogButton> answers;        // next answers to ask(); default: the first button offered
     std::deque<std::optional<QString>> files; // next answers to file dialogs; default: cancel
     QStringList filters;
+    QList<int> printPageCounts;  // page counts the print dialog offered
+    // What the print dialog does: set up the printer and return true to print;
+    // default: cancel.
+    std::function<bool(QPrinter&)> printSetUp;
     // Runs while a box is "open" (e.g. to deliver more frames meanwhile).
     std::function<void()> whileOpen;
 
@@ -46,6 +51,12 @@ public:
     }
     std::optional<QString> openFileName(const QString& filter) override { return nextFile(filter); }
     std::optional<QString> saveFileName(const QString& filter, const QString&) override { return nextFile(filter); }
+    bool setUpPrinter(QPrinter& printer, int pageCount) override
+    {
+        printPageCounts << pageCount;
+        open();
+        return printSetUp && printSetUp(printer);
+    }
 
 private:
     void open()
