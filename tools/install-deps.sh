@@ -16,4 +16,5 @@ $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-reco
   libudev-dev pxlib-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
-  fonts-liberation2 fonts-dejavu-core
+  fonts-liberation2 fonts-dejavu-core \
+  poppler-utils
