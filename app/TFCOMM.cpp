@@ -27,6 +27,7 @@
 #include "platform/Dialogs.h"
 #include "record/ReadingGridDelegate.h"
 #include "record/ReadingTableModel.h"
+#include "record/ReportPreview.h"
 #include "record/RowIndicatorHeader.h"
 #include "ui_TFCOMM.h"
 
@@ -149,6 +150,7 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
 
 TFCOMM::~TFCOMM()
 {
+    delete reportPreview_;  // before the table it lists
     COMM2.Disconnect();
     delete ui;
 }
@@ -586,7 +588,13 @@ void TFCOMM::DeleteRecordKey()
 
 void TFCOMM::SpeedButton2Click() {}
 void TFCOMM::saveasClick() {}
-void TFCOMM::BtPrintClick() {}
+ReportPreview* TFCOMM::reportPreview() const { return reportPreview_; }
+
+void TFCOMM::BtPrintClick()
+{
+    delete reportPreview_;
+    reportPreview_ = ReportPreview::open(readingTable, services_.dialogs, this);
+}
 
 // ---------------------------------------------------------------------------
 // Chart

@@ -4,6 +4,7 @@
 // their fixed order. Its handlers keep the names of the commands they serve and
 // hand the work to the components.
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <memory>
@@ -31,6 +32,7 @@ class ScaleView;
 class QLineEdit;
 class QAction;
 class ReadingTableModel;
+class ReportPreview;
 
 // The seams to the system that the window uses.
 struct AppServices {
@@ -138,6 +140,9 @@ public:
     // serial component's receive event does.
     void ReceiveData(const uint8_t* data, int32_t size);
 
+    // The printed report's preview while it is open.
+    ReportPreview* reportPreview() const;
+
     // --- components and state, grouped by owner ---
     Ui::TFCOMM* ui;
     ErrorReport errors;
@@ -190,6 +195,7 @@ private:
     SystemClock systemClock_;
     Recorder recorder_;
     ReadingTableModel* gridModel_ = nullptr;
+    QPointer<ReportPreview> reportPreview_;  // the printed report's preview while it is open
     bool laidOut_ = false;
     QObject* pressedPanel_ = nullptr;  // where the left button went down last
 };

@@ -1,0 +1,61 @@
+#pragma once
+// The report's preview window: the pages, a way through them, zoom, and the
+// commands to print the report or save it as a PDF file. Printing and saving
+// run a print job from the event loop behind a progress box that can stop it;
+// meanwhile the pages can be looked through, but a second print waits.
+//
+// The window does not block: it is shown, and the program goes on handling
+// readings while it is open.
+#include <QWidget>
+
+#include <memory>
+
+class IDialogs;
+class QAction;
+class QLabel;
+class QProgressDialog;
+class QSpinBox;
+class QToolBar;
+class ReadingReport;
+class ReadingTable;
+class ReportPageView;
+class ReportPrintJob;
+
+class ReportPreview : public QWidget {
+    Q_OBJECT
+public:
+    ReportPreview(std::shared_ptr<const ReadingReport> report, IDialogs& dialogs, QWidget* parent = nullptr);
+    ~ReportPreview() override;
+
+    // Makes the report of the table as it is now and shows it in a new preview
+    // window over `parent` that goes away when closed.
+    static ReportPreview* open(ReadingTable& table, IDialogs& dialogs, QWidget* parent);
+
+    const ReadingReport& report() const { return *report_; }
+    ReportPageView* pageView() const { return view_; }
+    // The print or save under way, with its progress box; null when none.
+    ReportPrintJob* job() const { return job_; }
+    QProgressDialog* progressBox() const { return progress_; }
+
+    // The commands of the tool bar.
+    void print();
+    void saveAsPdf();
+
+private:
+    void startJob(ReportPrintJob* job, const QString& what);
+    void jobFinished(int outcome, const QString& error);
+    void showCurrentPage(int page);
+    void setBusy(bool busy);
+    template <class F> void guarded(F f);
+
+    std::shared_ptr<const ReadingReport> report_;
+    IDialogs& dialogs_;
+    ReportPageView* view_;
+    QToolBar* tools_;
+    QAction* print_;
+    QAction* savePdf_;
+    QSpinBox* pageBox_;
+    QLabel* pageTotal_;
+    ReportPrintJob* job_ = nullptr;
+    QProgressDialog* progress_ = nullptr;
+};
