@@ -448,6 +448,13 @@ TEST_F(ReadingTableTest, MkTableMakesAnEmptyLogThatPxlibAndTheHandleRead)
     EXPECT_EQ(QProcess::execute(tool, {QString::fromStdString(path("Queltdb.DB"))}), 0);
     EXPECT_EQ(QProcess::execute(tool, {QString::fromStdString(path("no/such/dir/x.db"))}), 2);
     EXPECT_EQ(QProcess::execute(tool, {}), 2);
+    // A file already there (it may be a log full of readings) is left alone.
+    {
+        std::ofstream(path("Kept.DB"), std::ios::binary) << "a day of readings";
+    }
+    EXPECT_EQ(QProcess::execute(tool, {QString::fromStdString(path("Kept.DB"))}), 1);
+    const std::string kept = "a day of readings";
+    EXPECT_EQ(slurp(path("Kept.DB")), std::vector<uint8_t>(kept.begin(), kept.end()));
 
     pxio::ReadResult px = pxio::readTable(path("Queltdb.DB"));
     std::vector<std::pair<std::string, char>> fields;
