@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Draw the program's pictures into app/pictures/.
+"""Draw the program's pictures into app/pictures/, and its desktop icons into
+app/desktop/icons/.
 
-    python3 tools/art/make-art.py [output-folder]
+    python3 tools/art/make-art.py [pictures-folder [icons-folder]]
 
 Only the Python standard library is used to draw (shapes are filled with 4x4
 supersampling and written as PNG); the JPEG pictures are encoded from a
@@ -309,20 +310,72 @@ def magnifier(plus):
     return c
 
 
-def window_icon():
-    """32 x 32: a handheld multimeter."""
-    c = Canvas(32, 32)
-    c.polygon([(7, 1), (25, 1), (28, 4), (28, 28), (25, 31), (7, 31), (4, 28), (4, 4)], rgb("e8a317"))
-    c.polygon([(8, 3), (24, 3), (26, 5), (26, 27), (24, 29), (8, 29), (6, 27), (6, 5)], rgb("3a3a3a"))
-    c.rect(8, 5, 24, 13, rgb("c8d8b8"))                           # LCD
-    for x in (10, 17):                                            # two digits "8"
+def meter_shapes():
+    """The program's icon, a handheld multimeter, as shapes on a 32 x 32 square:
+    (kind, geometry, colour). The window icon and the desktop icons at every
+    size, the scalable one included, are drawn from this one list."""
+    shapes = [
+        ("polygon", [(7, 1), (25, 1), (28, 4), (28, 28), (25, 31), (7, 31), (4, 28), (4, 4)], rgb("e8a317")),
+        ("polygon", [(8, 3), (24, 3), (26, 5), (26, 27), (24, 29), (8, 29), (6, 27), (6, 5)], rgb("3a3a3a")),
+        ("rect", (8, 5, 24, 13), rgb("c8d8b8")),                     # LCD
+    ]
+    for x in (10, 17):                                               # two digits "8"
         for (x0, y0, x1, y1) in ((0, 0, 5, 1), (0, 3, 5, 4), (0, 6, 5, 7), (0, 0, 1, 7), (4, 0, 5, 7)):
-            c.rect(x + x0, 6 + y0, x + x1, 6 + y1, rgb("1e2a18"))
-    c.ellipse(16, 20.5, 5, 5, rgb("d0d0d0"))                      # range dial
-    c.line((16, 20.5), (16, 16.5), 1.6, rgb("202020"))
-    for x in (9, 16, 23):                                          # probe sockets
-        c.ellipse(x, 27, 1.3, 1.3, RED if x == 23 else rgb("101010"))
+            shapes.append(("rect", (x + x0, 6 + y0, x + x1, 6 + y1), rgb("1e2a18")))
+    shapes.append(("circle", (16, 20.5, 5), rgb("d0d0d0")))          # range dial
+    shapes.append(("line", ((16, 20.5), (16, 16.5), 1.6), rgb("202020")))
+    for x in (9, 16, 23):                                             # probe sockets
+        shapes.append(("circle", (x, 27, 1.3), RED if x == 23 else rgb("101010")))
+    return shapes
+
+
+def window_icon(size=32):
+    """size x size: the handheld multimeter."""
+    c = Canvas(size, size)
+    s = size / 32
+    for kind, g, colour in meter_shapes():
+        if kind == "polygon":
+            c.polygon([(x * s, y * s) for x, y in g], colour)
+        elif kind == "rect":
+            c.rect(*(v * s for v in g), colour)
+        elif kind == "circle":
+            cx, cy, r = g
+            c.ellipse(cx * s, cy * s, r * s, r * s, colour)
+        elif kind == "line":
+            (x0, y0), (x1, y1), w = g
+            c.line((x0 * s, y0 * s), (x1 * s, y1 * s), w * s, colour)
     return c
+
+
+def svg_icon(path):
+    """The same multimeter as a scalable picture."""
+    def hex_colour(c):
+        return "#%02x%02x%02x" % c[:3]
+
+    def num(v):
+        return ("%g" % v)
+
+    body = []
+    for kind, g, colour in meter_shapes():
+        fill = hex_colour(colour)
+        if kind == "polygon":
+            pts = " ".join("%s,%s" % (num(x), num(y)) for x, y in g)
+            body.append('  <polygon points="%s" fill="%s"/>' % (pts, fill))
+        elif kind == "rect":
+            x0, y0, x1, y1 = g
+            body.append('  <rect x="%s" y="%s" width="%s" height="%s" fill="%s"/>'
+                        % (num(x0), num(y0), num(x1 - x0), num(y1 - y0), fill))
+        elif kind == "circle":
+            cx, cy, r = g
+            body.append('  <circle cx="%s" cy="%s" r="%s" fill="%s"/>' % (num(cx), num(cy), num(r), fill))
+        elif kind == "line":
+            (x0, y0), (x1, y1), w = g
+            body.append('  <line x1="%s" y1="%s" x2="%s" y2="%s" stroke="%s" stroke-width="%s" '
+                        'stroke-linecap="round"/>' % (num(x0), num(y0), num(x1), num(y1), fill, num(w)))
+    with open(path, "w") as out:
+        out.write('<?xml version="1.0" encoding="UTF-8"?>\n'
+                  '<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 32 32">\n'
+                  '  <title>quelt</title>\n' + "\n".join(body) + "\n</svg>\n")
 
 
 def backdrop():
@@ -375,9 +428,15 @@ PICTURES = [  # file name, drawing, format
 ]
 
 
+# The desktop's icons (hicolor theme): the 32-pixel one is Icon.png itself.
+ICON_NAME = "org.quelt.Quelt"
+ICON_SIZES = (64, 128)
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "..", "app", "pictures")
+    icons = sys.argv[2] if len(sys.argv) > 2 else os.path.join(here, "..", "..", "app", "desktop", "icons")
     os.makedirs(out, exist_ok=True)
     for name, draw, kind in PICTURES:
         canvas = draw()
@@ -386,6 +445,10 @@ def main():
             canvas.jpeg(path)
         else:
             canvas.png(path)
+    os.makedirs(icons, exist_ok=True)
+    for size in ICON_SIZES:
+        window_icon(size).png(os.path.join(icons, "%s-%d.png" % (ICON_NAME, size)))
+    svg_icon(os.path.join(icons, ICON_NAME + ".svg"))
 
 
 if __name__ == "__main__":
