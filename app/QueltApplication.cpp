@@ -10,6 +10,8 @@ int Quelt(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Dessa");
+    // The menu entry the desktop shows this window's icon and name from.
+    QGuiApplication::setDesktopFileName("org.quelt.Quelt");
 
     QtDialogs dialogs;
     QtBeeper beeper;
