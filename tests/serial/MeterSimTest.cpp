@@ -78,6 +78,9 @@ protected:
     // start line.
     bool Start(QStringList args)
     {
+        // The previous run's simulator may still be on its way out.
+        if (sim.state() != QProcess::NotRunning)
+            sim.waitForFinished(10000);
         args << "--dir" << dir.path() << "--port" << "2";
         sim.start(SimProgram(), args);
         if (!sim.waitForStarted(10000))

@@ -258,8 +258,11 @@ public:
         timespec deadline = Now();
         Advance(deadline, 2000000000LL);
         const timespec step{0, 20000000};
-        int emptyChecks = 0; // two in a row, so bytes still on their way count too
-        while (!g_stop && emptyChecks < 2 && Before(Now(), deadline)) {
+        // Empty for 300 ms on end: bytes written to the master reach the
+        // terminal's queue only when the kernel's worker gets to them, which on
+        // a loaded machine takes a while.
+        int emptyChecks = 0;
+        while (!g_stop && emptyChecks < 15 && Before(Now(), deadline)) {
             nanosleep(&step, nullptr);
             int queued = 0;
             if (::ioctl(slave_, FIONREAD, &queued) != 0)
@@ -282,8 +285,10 @@ std::string AbsoluteDir(const std::string& dir)
     throw std::runtime_error("cannot use the directory '" + dir + "': " + std::strerror(errno));
 }
 
-// The link "COMn" to the terminal; removed when the simulator ends, if it
-// still points to this simulator's terminal.
+// The link "COMn" to the terminal; removed when the simulator ends, if it is
+// still the link this simulator made. Terminal numbers are reused at once, so a
+// simulator started in its place may have linked the very same terminal name:
+// the link's own inode tells the two apart.
 class PortLink {
 public:
     PortLink(const std::string& dir, int port, const std::string& target)
@@ -305,12 +310,13 @@ public:
         }
         if (::symlink(target_.c_str(), path_.c_str()) != 0)
             throw std::runtime_error("cannot make the link '" + path_ + "': " + std::strerror(errno));
+        if (::lstat(path_.c_str(), &st) == 0)
+            inode_ = st.st_ino;
     }
     ~PortLink()
     {
-        char buf[4096];
-        const ssize_t n = ::readlink(path_.c_str(), buf, sizeof buf - 1);
-        if (n > 0 && std::string(buf, size_t(n)) == target_)
+        struct stat st {};
+        if (::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && st.st_ino == inode_)
             ::unlink(path_.c_str());
     }
     PortLink(const PortLink&) = delete;
@@ -321,6 +327,7 @@ public:
 private:
     std::string path_;
     std::string target_;
+    ino_t inode_ = 0;
 };
 
 int Run(const Options& o)
