@@ -9,7 +9,10 @@
 #     test   the README's test command (its second line)
 #     run    the README's run command (its first line), with Qt's offscreen
 #            platform: a pass when the program is still running a minute later
-#     both   (the default) the test command, then the run check in the same root
+#     both   (the default) the test command, then what the built tree installs
+#            (tools/check-install.sh: cmake --install, the .deb installed with
+#            apt, the installed program started), then the run check, all in
+#            the same root
 #     --keep     leave the root in place afterwards, for a look
 #     --as-user  run the commands as a new user who has sudo, not as root
 #   QUELT_FRESH_CACHE=DIR   where the base system and the downloaded packages are
@@ -180,6 +183,11 @@ if [ "$FRESH_MODE" != run ]; then
   as "cd /src/project && $FRESH_TEST" || rc=$?
   echo "== test command ended with exit $rc"
 fi
+if [ "$rc" = 0 ] && [ "$FRESH_MODE" = both ]; then
+  echo "== install check: tools/check-install.sh build"
+  as "cd /src/project && tools/check-install.sh build" || rc=$?
+  echo "== install check ended with exit $rc"
+fi
 if [ "$rc" = 0 ] && [ "$FRESH_MODE" != test ]; then
   echo "== the README's run command: $FRESH_RUN"
   running() { for p in /proc/[0-9]*; do [ "$(cat "$p/comm" 2>/dev/null)" = quelt ] && return 0; done; return 1; }
@@ -237,6 +245,7 @@ t_end=$(date +%s)
 stamp() { awk -v k="$1" 'index($0, k) {print $1; exit}' "$marks"; }
 t_start=$(stamp '== fresh Debian'); t_inst=$(stamp '== installing packages')
 t_build=$(stamp '== build'); t_tests=$(stamp '== tests'); t_tend=$(stamp '== test command ended')
+t_inst2=$(stamp '== install check:'); t_inst2end=$(stamp '== install check ended')
 t_run=$(stamp "== the README's run command"); t_runend=$(stamp '== run check')
 span() { [ -n "$1" ] && [ -n "$2" ] && echo "$(( $2 - $1 )) s" || echo "-"; }
 echo
@@ -244,6 +253,6 @@ echo "== ctest's summary"
 grep -E 'tests passed|tests failed|^[[:space:]]+[0-9]+ - .*\((Failed|Timeout|SEGFAULT|Subprocess|Not Run|Exception)' \
   "$log" || echo "(no ctest summary: the tests did not run)"
 echo "== time: base system $t_base s; packages $(span "$t_inst" "$t_build"); build $(span "$t_build" "$t_tests");" \
-  "tests $(span "$t_tests" "$t_tend"); run check $(span "$t_run" "$t_runend"); all $(( t_end - t0 )) s"
+  "tests $(span "$t_tests" "$t_tend"); install check $(span "$t_inst2" "$t_inst2end"); run check $(span "$t_run" "$t_runend"); all $(( t_end - t0 )) s"
 rm -f "$marks" "$log"
 exit "$rc"
