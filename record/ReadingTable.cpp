@@ -188,12 +188,14 @@ void ReadingTable::open()
     eof_ = table_.rows.empty();
     notify([](ReadingTableObserver* o) { o->tableReset(); });
     notify([](ReadingTableObserver* o) { o->currentRecordChanged(); });
+    notify([](ReadingTableObserver* o) { o->tableOpened(); });
 }
 
 void ReadingTable::close()
 {
     if (!isOpen())
         return;
+    notify([](ReadingTableObserver* o) { o->tableAboutToClose(); });
     notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
     ::close(fd_);  // releases the lock
     fd_ = -1;
@@ -422,6 +424,23 @@ void ReadingTable::postIfAppending()
         post();
 }
 
+void ReadingTable::appendRows(std::span<const uint8_t* const> rows)
+{
+    requireOpen();
+    postIfAppending();
+    if (rows.empty())
+        return;
+    notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
+    const size_t first = table_.rows.size();
+    for (const uint8_t* r : rows)
+        std::memcpy(table_.rows.append(), r, table_.schema.recordSize);
+    cur_ = (long long)table_.rows.size() - 1;
+    eof_ = false;
+    notify([](ReadingTableObserver* o) { o->tableReset(); });
+    notify([](ReadingTableObserver* o) { o->currentRecordChanged(); });
+    notify([first, n = rows.size()](ReadingTableObserver* o) { o->rowsAppended(first, n); });
+}
+
 // ---- Removing -------------------------------------------------------------------
 
 void ReadingTable::deleteRecord(size_t row)
@@ -454,6 +473,7 @@ void ReadingTable::empty()
     eof_ = true;
     notify([](ReadingTableObserver* o) { o->tableReset(); });
     notify([](ReadingTableObserver* o) { o->currentRecordChanged(); });
+    notify([](ReadingTableObserver* o) { o->tableEmptied(); });
 }
 
 // ---- The walk -------------------------------------------------------------------
@@ -632,7 +652,22 @@ void ReadingTable::addIndex(std::string_view fieldName)
     field(fieldName);
 }
 
-// ---- Observers ------------------------------------------------------------------
+// ---- Layout and observers --------------------------------------------------------
+
+const paradox::Schema& ReadingTable::schema() const
+{
+    requireOpen();
+    return table_.schema;
+}
+
+const uint8_t* ReadingTable::rowData(size_t row) const
+{
+    requireOpen();
+    if (row >= table_.rows.size())
+        throw ParadoxError("Record " + std::to_string(row + 1) + " does not exist");
+    return table_.rows.row(row);
+}
+
 
 void ReadingTable::addObserver(ReadingTableObserver* o)
 {

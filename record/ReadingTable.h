@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -31,6 +32,14 @@ public:
     virtual void currentRecordChanged() {}
     // The table is going away; drop every reference to it.
     virtual void tableDestroyed() {}
+    // open() has read the table and positioned it; close() is about to drop
+    // its records and release the file (the exclusive lock still holds).
+    virtual void tableOpened() {}
+    virtual void tableAboutToClose() {}
+    // empty() removed every record (after tableReset).
+    virtual void tableEmptied() {}
+    // appendRows() added `count` records from `first` on (after tableReset).
+    virtual void rowsAppended(size_t /*first*/, size_t /*count*/) {}
 };
 
 // The first records of a table as they stood when copied, with their text
@@ -94,6 +103,11 @@ public:
     void cancel();
     bool isAppending() const { return appending_; }
 
+    // Posts whole records as they are stored (each the table's record size),
+    // as one change: observers see one reset, not one append per record. The
+    // last becomes the current record.
+    void appendRows(std::span<const uint8_t* const> rows);
+
     void deleteRecord(size_t row);
     // Removes every record; the table stays open.
     void empty();
@@ -121,6 +135,10 @@ public:
     // Primary index on a field of this table: checks the field exists
     // ("Field '%s' not found"); the table itself stays non-indexed.
     void addIndex(std::string_view fieldName);
+
+    // The fields and record layout, and the stored bytes of a record.
+    const paradox::Schema& schema() const;
+    const uint8_t* rowData(size_t row) const;
 
     void addObserver(ReadingTableObserver* o);
     void removeObserver(ReadingTableObserver* o);
