@@ -5,6 +5,8 @@
 #include "platform/Convert.h"
 #include "record/ReadingTable.h"
 
+#include <cstdint>
+
 paradox::Schema ReadingLogSchema()
 {
     using namespace paradox;
@@ -80,4 +82,12 @@ void Recorder::New()
         table_.empty();
     state_.NextRecordNo = 1;
     state_.RecordedCount = 0;
+}
+
+void Recorder::ContinueRun(int32_t lastNo)
+{
+    if (lastNo < 0 || lastNo == INT32_MAX)
+        return;
+    state_.NextRecordNo = lastNo + 1;
+    state_.RecordedCount = lastNo;
 }

@@ -50,6 +50,10 @@ public:
     // New: empties the log and restarts the numbering.
     void New();
 
+    // A run brought back from the log's journal goes on: its last record
+    // since New had No `lastNo` (0: New came last).
+    void ContinueRun(int32_t lastNo);
+
     // The countdown value of an interval text: "", "-" and "+" give 0;
     // anything else must be a decimal whole number.
     static int32_t IntervalSeconds(std::string_view text);
