@@ -1,0 +1,129 @@
+#pragma once
+// The journal of the reading log: while a table is open, every change made to
+// its pending records (a record posted, a record deleted, the log emptied by
+// New) is appended to "<table file>.journal" as it happens. The journal is
+// removed only when the user ends the program; if the program ends any other
+// way (a signal, a crash, a power cut), the next open of the same table
+// replays it, so the unsaved readings come back as pending records.
+//
+// Each entry is written to the file at once (a killed process loses nothing
+// written) and a helper thread calls fdatasync at most once a second, soon
+// after something was written (a power cut loses at most about a second).
+//
+// File layout, integers little-endian:
+//   header  "QUELTJNL", u16 version (1), u16 field count, u32 record size,
+//           for each field: u8 type, u8 size byte, u16 length, u8 name
+//           length, the name; then a u32 CRC-32 of the header's bytes
+//   entries 'A' record posted:  i64 time (ms since the epoch), the record
+//           'D' record deleted: i64 time, u32 row, the record as it was
+//           'N' log emptied:    i64 time
+//           each followed by a u32 CRC-32 of the entry's bytes before it.
+// The record bytes are those the table stores, so a replay rebuilds every
+// field exactly.
+//
+// Recovery reads the entries up to the first one that is incomplete or fails
+// its checksum. A cut-off tail (the program died while writing) is dropped; a
+// journal damaged further on, damaged at its start or written for other
+// fields is kept aside under a new name, and the user is told.
+#include "record/ReadingTable.h"
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What attaching to a table brought back from a journal left there.
+struct JournalRecovery {
+    size_t entries = 0;           // entries replayed: posts, deletions, New
+    size_t readings = 0;          // recovered records now in the log
+    int64_t firstMs = 0;          // when the first and the last of them were
+    int64_t lastMs = 0;           // recorded, ms since the epoch
+    size_t deletionsSkipped = 0;  // deletions whose record was not where the journal saw it
+    // No of the last record written since the last New (0 when New came
+    // last); empty when the journal held neither a record nor New.
+    std::optional<int32_t> lastNo;
+    std::string keptAs;           // where an unreadable journal was kept, if any
+};
+
+class ReadingJournal final : private ReadingTableObserver {
+public:
+    // The wall clock, in ms since the epoch.
+    using WallClock = std::function<int64_t()>;
+
+    // Follows `table` from now on: attaches whenever the table opens and
+    // detaches, keeping the file, whenever it closes. A table already open
+    // is attached by calling attach().
+    explicit ReadingJournal(ReadingTable& table, WallClock now = {});
+    ~ReadingJournal() override;
+    ReadingJournal(const ReadingJournal&) = delete;
+    ReadingJournal& operator=(const ReadingJournal&) = delete;
+
+    enum class End {
+        Keep,    // the file stays and is replayed at the next open of the table
+        Remove,  // the file is deleted: the user ended the program
+    };
+
+    // Starts the journal of the open table: replays a journal left there into
+    // the table and goes on writing it, or creates a new one. Never throws:
+    // what the user must know goes to onNotice.
+    void attach();
+    // Stops journalling, flushed to the disk when the file is kept.
+    void detach(End end);
+
+    bool isAttached() const { return attached_; }
+    // True while entries are being written (attached and no write failed).
+    bool isWriting() const { return fd_ >= 0; }
+    // The journal file of the attached table.
+    const std::string& path() const { return path_; }
+    // What the last attach recovered.
+    const JournalRecovery& recovery() const { return recovery_; }
+
+    // Told, once per event, what the user must know: readings recovered, a
+    // journal kept aside, a journal that cannot be written. Called from inside
+    // table operations: the receiver should show it later, not at once.
+    std::function<void(const QString&)> onNotice;
+
+    static std::string PathFor(const std::string& tableFile) { return tableFile + ".journal"; }
+    // Bytes in the journal for one posted record of a table with this record size.
+    static size_t PostEntrySize(uint32_t recordSize);
+    // The header that a journal of a table with this layout starts with.
+    static std::vector<uint8_t> Header(const paradox::Schema& schema);
+
+private:
+    class Syncer;
+
+    void rowAppended(size_t row) override;
+    void rowsAppended(size_t first, size_t count) override;
+    void rowAboutToBeRemoved(size_t row) override;
+    void tableEmptied() override;
+    void tableOpened() override { attach(); }
+    void tableAboutToClose() override { detach(End::Keep); }
+    void tableDestroyed() override;
+
+    QString openOrRecover();
+    size_t replay(const uint8_t* data, size_t size, size_t from, bool& damaged);
+    QString recoveryText(bool damaged) const;
+    std::string keepAside();
+    void create(const std::vector<uint8_t>& firstBytes);
+    void adopt(int fd, int dirFd);
+    void entry(uint8_t tag, const uint8_t* record, const uint32_t* row);
+    void writeOut();
+    void fail(int err);
+    void notice(const QString& text);
+
+    ReadingTable* table_;
+    WallClock now_;
+    bool attached_ = false;
+    bool owned_ = false;      // the file at path_ is this journal's
+    bool replaying_ = false;
+    int fd_ = -1;
+    std::string path_;
+    std::unique_ptr<Syncer> syncer_;
+    std::vector<uint8_t> buf_;
+    JournalRecovery recovery_;
+};
