@@ -5,6 +5,7 @@
 #include "app/TFCOMM.h"
 #include "platform/Beeper.h"
 #include "platform/Dialogs.h"
+#include "platform/TerminationSignals.h"
 
 int Quelt(int argc, char** argv)
 {
@@ -12,11 +13,23 @@ int Quelt(int argc, char** argv)
     QApplication::setApplicationName("Dessa");
     // The menu entry the desktop shows this window's icon and name from.
     QGuiApplication::setDesktopFileName("org.quelt.Quelt");
+    // Before the window: a signal at any moment ends the program cleanly.
+    TerminationSignals endSignals;
+    int result = 0;
+    {
+        QtDialogs dialogs;
+        QtBeeper beeper;
+        AppServices services{dialogs, beeper};
+        TFCOMM FCOMM(services);
+        result = RunWindow(FCOMM, endSignals);
+    }
+    endSignals.endProcessBySignal();
+    return result;
+}
 
-    QtDialogs dialogs;
-    QtBeeper beeper;
-    AppServices services{dialogs, beeper};
-    TFCOMM FCOMM(services);
-    FCOMM.show();
-    return app.exec();
+int RunWindow(TFCOMM& window, TerminationSignals& endSignals)
+{
+    QObject::connect(&endSignals, &TerminationSignals::caught, &window, [&window] { window.EndBySignal(); });
+    window.show();
+    return QApplication::exec();
 }

@@ -136,6 +136,11 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
     scaleView->lower();  // the link pictures and the alarm panel lie over the dial
 
     assembler.onFrame = [this](const std::string&) { LcdDisplayTormo(); };
+    // What the journal has to tell is shown once the current event is done:
+    // it may speak from inside an open of the log or a recorded frame.
+    journal.onNotice = [this](const QString& text) {
+        QMetaObject::invokeMethod(this, [this, text] { services_.dialogs.showMessage(text); }, Qt::QueuedConnection);
+    };
     BindHandlers();
 
     ConTimer.setInterval(100);
@@ -322,6 +327,9 @@ void TFCOMM::FormCreate()
     recorderState.NextRecordNo = 1;
     chart.FollowLastPage = true;
     recorderState.RecordLimit = 10000;
+    // A run that the log's journal brought back goes on with its numbering.
+    if (const std::optional<int32_t> lastNo = journal.recovery().lastNo)
+        recorder_.ContinueRun(*lastNo);
 
     // 5. The meter profile.
     std::array<bool, kProfileFlagCount> checked{};
@@ -621,7 +629,17 @@ void TFCOMM::ExitApplication()
 {
     exitRequested = true;
     COMM2.Disconnect();
-    readingTable.close();  // pending records are discarded
+    // The user's own exit: pending records are discarded, with their journal.
+    journal.detach(ReadingJournal::End::Remove);
+    readingTable.close();
+    QApplication::quit();
+}
+
+void TFCOMM::EndBySignal()
+{
+    exitRequested = true;
+    COMM2.Disconnect();
+    readingTable.close();  // the journal is flushed and kept
     QApplication::quit();
 }
 
@@ -637,6 +655,7 @@ void TFCOMM::BtExit1Click() { ExitApplication(); }
 void TFCOMM::closeEvent(QCloseEvent* event)
 {
     exitRequested = true;
+    journal.detach(ReadingJournal::End::Remove);  // nothing left to remove after EndBySignal
     readingTable.close();
     event->accept();
 }

@@ -19,6 +19,7 @@
 #include "link/serial/FrameAssembler.h"
 #include "link/serial/SerialPortDriver.h"
 #include "platform/Clock.h"
+#include "record/ReadingJournal.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
 
@@ -135,6 +136,9 @@ public:
     // --- exit ---
     void BitBtn1Click();
     void BtExit1Click();
+    // The program is ended by a termination signal (a shutdown, a logout,
+    // Ctrl-C): the log closes, its journal stays for the next start.
+    void EndBySignal();
 
     // Delivers received serial bytes to the attached receive routine, as the
     // serial component's receive event does.
@@ -157,6 +161,7 @@ public:
     MeterProfile profile;
     ReceiveRoutine attachedRoutine = ReceiveRoutine::None;
     ReadingTable readingTable;          // the reading log, open from start-up to exit
+    ReadingJournal journal{readingTable};  // follows every open of the log
     RecorderState recorderState;
     std::unique_ptr<LcdPanel> lcd;
     ScaleView* scaleView = nullptr;

@@ -1,0 +1,77 @@
+#include "platform/TerminationSignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
+
+// The write end of the pipe: a signal handler reaches nothing else. Set while
+// a TerminationSignals exists.
+volatile sig_atomic_t g_writeFd = -1;
+
+extern "C" void OnTerminationSignal(int signo)
+{
+    const int saved = errno;
+    const unsigned char b = static_cast<unsigned char>(signo);
+    if (g_writeFd >= 0) {
+        const ssize_t n = ::write(g_writeFd, &b, 1);  // a full pipe already holds a signal
+        (void)n;
+    }
+    errno = saved;
+}
+
+}  // namespace
+
+TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error("Cannot make the pipe for termination signals");
+    readFd_ = fds[0];
+    g_writeFd = fds[1];
+    notifier_ = new QSocketNotifier(qintptr(readFd_), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::drain);
+
+    struct sigaction sa {};
+    sa.sa_handler = OnTerminationSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    for (size_t i = 0; i < 3; ++i)
+        ::sigaction(kSignals[i], &sa, &previous_[i]);
+}
+
+TerminationSignals::~TerminationSignals()
+{
+    for (size_t i = 0; i < 3; ++i)
+        ::sigaction(kSignals[i], &previous_[i], nullptr);
+    const int writeFd = g_writeFd;
+    g_writeFd = -1;
+    ::close(writeFd);
+    ::close(readFd_);
+}
+
+void TerminationSignals::drain()
+{
+    unsigned char buf[16];
+    ssize_t n;
+    while ((n = ::read(readFd_, buf, sizeof buf)) > 0)
+        for (ssize_t i = 0; i < n; ++i)
+            if (caught_ == 0) {
+                caught_ = buf[i];
+                emit caught(caught_);
+            }
+}
+
+void TerminationSignals::endProcessBySignal()
+{
+    if (caught_ == 0)
+        return;
+    ::signal(caught_, SIG_DFL);
+    ::raise(caught_);
+}

@@ -1,0 +1,40 @@
+#pragma once
+// SIGTERM, SIGINT and SIGHUP (a shutdown, Ctrl-C in a shell, a logout or a
+// closed terminal) as an event of the Qt event loop, so the program can end
+// cleanly instead of dying where it stands. The handler only writes the
+// signal's number into a pipe that the event loop watches.
+//
+// The first signal of each kind is caught; a second one of the same kind ends
+// the process at once, should the clean end hang. One instance at a time.
+#include <QObject>
+
+#include <csignal>
+
+class QSocketNotifier;
+
+class TerminationSignals : public QObject {
+    Q_OBJECT
+public:
+    explicit TerminationSignals(QObject* parent = nullptr);
+    ~TerminationSignals() override;  // restores the handlers it replaced
+
+    // The first signal caught, 0 while none.
+    int caughtSignal() const { return caught_; }
+
+    // Ends the process by the caught signal, as if it had not been caught, so
+    // a shell or a service manager sees how the program ended. Does nothing
+    // while no signal was caught.
+    void endProcessBySignal();
+
+signals:
+    // From the event loop, once, for the first signal caught.
+    void caught(int signo);
+
+private:
+    void drain();
+
+    int readFd_ = -1;
+    int caught_ = 0;
+    QSocketNotifier* notifier_ = nullptr;
+    struct sigaction previous_[3] = {};
+};
