@@ -1,0 +1,122 @@
+// The log's journal with the program as a process of its own, recording what
+// meter-sim sends: killed outright or ended by a signal, the next start finds
+// its readings in the log.
+#include "LiveRig.h"
+
+#include <QRegularExpression>
+
+#include <csignal>
+#include <ctime>
+
+namespace e2e {
+namespace {
+
+// A record as the recording program printed it once it was in the log.
+struct Printed {
+    std::string no, value;
+    int64_t ms = 0;  // CLOCK_MONOTONIC
+};
+
+int64_t MonotonicMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+std::vector<Printed> PrintedRecords(const ChildProcess& program)
+{
+    static const QRegularExpression line("^(\\d+)\\t([^\\t]*)\\t(\\d+)$", QRegularExpression::MultilineOption);
+    std::vector<Printed> out;
+    for (auto it = line.globalMatch(program.Log()); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        out.push_back({m.captured(1).toStdString(), m.captured(2).toStdString(), m.captured(3).toLongLong()});
+    }
+    return out;
+}
+
+// No and Value of every record of the log.
+std::vector<std::pair<std::string, std::string>> Rows(ReadingTable& t)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    for (size_t i = 0; i < t.recordCount(); ++i)
+        out.emplace_back(t.cellText(i, t.fieldIndex("No")), t.cellText(i, t.fieldIndex("Value")));
+    return out;
+}
+
+std::unique_ptr<ChildProcess> StartRecording(Rig& rig)
+{
+    return std::make_unique<ChildProcess>(BinDir() + "/quelt-recording", QStringList{}, rig.ws.Path(),
+                                          rig.ws.File("quelt.log"), std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
+}
+
+TEST(Journal, AKilledProgramsReadingsComeBackUpToASecondBeforeTheKill)
+{
+    Rig rig;
+    rig.StartSim(1, "sweep");
+    std::unique_ptr<ChildProcess> program = StartRecording(rig);
+    ASSERT_TRUE(WaitFor([&] { return PrintedRecords(*program).size() >= 40 || !program->Running(); }, 30000))
+        << program->Log().toStdString();
+    ASSERT_TRUE(program->Running()) << program->Log().toStdString();
+
+    const int64_t killedAt = MonotonicMs();
+    program->Signal(SIGKILL);
+    ASSERT_TRUE(program->WaitEnded());
+    const std::vector<Printed> printed = PrintedRecords(*program);
+    const size_t due = size_t(std::count_if(printed.begin(), printed.end(),
+                                            [&](const Printed& p) { return p.ms <= killedAt - 1000; }));
+    ASSERT_GT(due, 0u);
+
+    LiveWindow again(rig.ws.Path());
+    ASSERT_TRUE(WaitFor([&] { return !again.dialogs.messages.isEmpty(); })) << again.Boxes().join(" | ").toStdString();
+    const auto rows = Rows(again.w->readingTable);
+    ASSERT_GE(rows.size(), due);
+    // Whatever was recorded is there, in order; the kill may have come
+    // between a record and its printed line, never more.
+    EXPECT_LE(rows.size(), printed.size() + 1);
+    for (size_t i = 0; i < std::min(rows.size(), printed.size()); ++i) {
+        ASSERT_EQ(rows[i].first, printed[i].no) << "record " << i;
+        ASSERT_EQ(rows[i].second, printed[i].value) << "record " << i;
+    }
+    EXPECT_EQ(again.dialogs.messages.size(), 1);
+    EXPECT_TRUE(again.dialogs.messages[0].contains(QString("%1 unsaved readings").arg(rows.size())))
+        << again.dialogs.messages[0].toStdString();
+    EXPECT_TRUE(again.dialogs.errors.isEmpty()) << again.dialogs.errors.join(" | ").toStdString();
+
+    // Recording goes on with the next number.
+    again.ClickConnect();
+    ASSERT_TRUE(WaitFor([&] { return again.w->readingTable.recordCount() > rows.size(); }));
+    EXPECT_EQ(Rows(again.w->readingTable)[rows.size()].first, std::to_string(std::stoi(rows.back().first) + 1));
+}
+
+TEST(Journal, ATerminationSignalEndsTheProgramCleanlyAndKeepsEveryReading)
+{
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        Rig rig;
+        rig.StartSim(1, "sweep");
+        std::unique_ptr<ChildProcess> program = StartRecording(rig);
+        ASSERT_TRUE(WaitFor([&] { return PrintedRecords(*program).size() >= 10 || !program->Running(); }, 30000))
+            << program->Log().toStdString();
+
+        program->Signal(sig);
+        const std::optional<int> status = program->WaitEnded();
+        ASSERT_TRUE(status) << "the program did not end";
+        // It ends by the signal, as a caller expects, once its window is gone.
+        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == sig) << program->Log().toStdString();
+        EXPECT_TRUE(program->Log().contains(QString("window gone after signal %1").arg(sig)))
+            << program->Log().toStdString();
+        ASSERT_TRUE(QFile::exists(rig.ws.File("Queltdb.DB.journal")));
+
+        const std::vector<Printed> printed = PrintedRecords(*program);
+        LiveWindow again(rig.ws.Path());
+        ASSERT_TRUE(WaitFor([&] { return !again.dialogs.messages.isEmpty(); }));
+        const auto rows = Rows(again.w->readingTable);
+        ASSERT_EQ(rows.size(), printed.size());
+        for (size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i], std::make_pair(printed[i].no, printed[i].value)) << "record " << i;
+    }
+}
+
+}  // namespace
+}  // namespace e2e
