@@ -231,6 +231,10 @@ private:
 ReadingJournal::ReadingJournal(ReadingTable& table, WallClock now)
     : table_(&table), now_(now ? std::move(now) : WallClock([] { return QDateTime::currentMSecsSinceEpoch(); }))
 {
+    flushTimer_.setSingleShot(true);
+    flushTimer_.setInterval(kFlushMs);
+    flushTimer_.callOnTimeout([this] { flush(); });
+    buf_.reserve(kFlushBytes + 1024);
     table_->addObserver(this);
 }
 
@@ -292,6 +296,10 @@ void ReadingJournal::detach(End end)
 {
     if (!attached_)
         return;
+    if (end == End::Keep)
+        flush();
+    flushTimer_.stop();
+    buf_.clear();
     attached_ = false;
     syncer_.reset();
     if (fd_ >= 0) {
@@ -508,27 +516,37 @@ void ReadingJournal::adopt(int fd, int dirFd)
 
 void ReadingJournal::entry(uint8_t tag, const uint8_t* record, const uint32_t* row)
 {
-    buf_.clear();
+    const size_t start = buf_.size();
     buf_.push_back(tag);
     Put<int64_t>(buf_, now_());
     if (row)
         Put<uint32_t>(buf_, *row);
     if (record)
         buf_.insert(buf_.end(), record, record + table_->schema().recordSize);
-    PutCrc(buf_, 0);
-    writeOut();
+    PutCrc(buf_, start);
+    if (buf_.size() >= kFlushBytes)
+        flush();
+    else if (!flushTimer_.isActive())
+        flushTimer_.start();
 }
 
-void ReadingJournal::writeOut()
+void ReadingJournal::flush()
 {
-    if (const int err = WriteAll(fd_, buf_.data(), buf_.size()))
+    flushTimer_.stop();
+    if (fd_ < 0 || buf_.empty())
+        return;
+    if (const int err = WriteAll(fd_, buf_.data(), buf_.size())) {
         fail(err);
-    else
-        syncer_->poke();
+        return;
+    }
+    buf_.clear();
+    syncer_->poke();
 }
 
 void ReadingJournal::fail(int err)
 {
+    flushTimer_.stop();
+    buf_.clear();
     syncer_.reset();
     ::fdatasync(fd_);
     ::close(fd_);
