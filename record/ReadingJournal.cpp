@@ -444,17 +444,17 @@ QString ReadingJournal::recoveryText(bool damaged) const
     const JournalRecovery& r = recovery_;
     QString text;
     if (r.readings == 1)
-        text = QString("The log was not closed by Exit last time. 1 unsaved reading, recorded at %1, was recovered "
-                       "from its journal and is a pending record again: Save keeps it.")
+        text = QString("1 unsaved reading of this log, recorded at %1, was recovered from the journal left when the "
+                       "log was last closed without Exit. It is a pending record again: Save keeps it.")
                    .arg(When(r.firstMs));
     else if (r.readings > 1)
-        text = QString("The log was not closed by Exit last time. %1 unsaved readings, recorded from %2 to %3, were "
-                       "recovered from its journal and are pending records again: Save keeps them.")
+        text = QString("%1 unsaved readings of this log, recorded from %2 to %3, were recovered from the journal left "
+                       "when the log was last closed without Exit. They are pending records again: Save keeps them.")
                    .arg(r.readings)
                    .arg(When(r.firstMs), When(r.lastMs));
     else if (r.entries > 0)
-        text = "The log was not closed by Exit last time. Its unsaved changes (records deleted, or the log emptied "
-               "by New) were recovered from its journal; no unsaved readings were left in it.";
+        text = "The unsaved changes of this log (records deleted, or the log emptied by New) were recovered from the "
+               "journal left when the log was last closed without Exit; no unsaved readings were left in it.";
     if (r.deletionsSkipped > 0)
         text += QString(" %1 deletion(s) in the journal were not repeated, because the log file has changed since: "
                         "those records are still in the log.")
