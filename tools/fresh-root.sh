@@ -141,6 +141,7 @@ t_base=$(( $(date +%s) - t0 ))
 printf '%s\n' "$sources" >"$root/etc/apt/sources.list.d/debian.sources"
 rm -f "$root/etc/apt/sources.list"
 cp /etc/resolv.conf "$root/etc/resolv.conf" 2>/dev/null || true
+printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n' "$(hostname)" >"$root/etc/hosts"
 mkdir -p "$root/src"
 git clone -q --no-local --no-checkout "$repo" "$root/src/project"
 git -C "$root/src/project" checkout -q --detach "$rev"
@@ -191,7 +192,7 @@ fi
 if [ "$rc" = 0 ] && [ "$FRESH_MODE" != test ]; then
   echo "== the README's run command: $FRESH_RUN"
   running() { for p in /proc/[0-9]*; do [ "$(cat "$p/comm" 2>/dev/null)" = quelt ] && return 0; done; return 1; }
-  as "cd /src/project && QT_QPA_PLATFORM=offscreen $FRESH_RUN" </dev/null >/tmp/run.log 2>&1 &
+  as "cd /src/project && export QT_QPA_PLATFORM=offscreen && $FRESH_RUN" </dev/null >/tmp/run.log 2>&1 &
   pid=$!
   started=""
   for _ in $(seq 1800); do

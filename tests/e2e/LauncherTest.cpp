@@ -61,16 +61,19 @@ TEST(Launcher, RunsTheProgramInTheUsersDataFolderWithALog)
         ASSERT_TRUE(launcher.waitForStarted(10000));
         const qint64 pid = launcher.processId();
 
-        // The launcher becomes the program.
+        // The launcher becomes the program. Its command line is set a moment
+        // after its executable changes, as the new program is being set up.
+        const auto cmdline = [pid] {
+            QFile f(QStringLiteral("/proc/%1/cmdline").arg(pid));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
         ASSERT_TRUE(WaitFor([&] {
-            return ProcLink(pid, "exe") == QFileInfo(BinDir() + "/quelt").canonicalFilePath() ||
+            return (ProcLink(pid, "exe") == QFileInfo(BinDir() + "/quelt").canonicalFilePath() && !cmdline().isEmpty()) ||
                    launcher.state() == QProcess::NotRunning;
         }, 20000));
         ASSERT_EQ(launcher.state(), QProcess::Running);
         EXPECT_EQ(ProcLink(pid, "cwd"), QFileInfo(c.folder).canonicalFilePath());
-        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-        ASSERT_TRUE(cmdline.open(QIODevice::ReadOnly));
-        EXPECT_EQ(cmdline.readAll(), QFile::encodeName(BinDir() + "/quelt") + '\0'); // no arguments
+        EXPECT_EQ(cmdline(), QFile::encodeName(BinDir() + "/quelt") + '\0'); // no arguments
 
         launcher.terminate();
         EXPECT_TRUE(launcher.waitForFinished(20000));
