@@ -33,21 +33,19 @@ std::string Recorder::Key(const Reading& r)
     return r.ValueText + r.CouplingText + r.UnitText + r.RangeModeText;
 }
 
-bool Recorder::INDataToTable(const Reading& r, const RecorderControls& c)
+RecordOutcome Recorder::INDataToTable(const Reading& r, const RecorderControls& c)
 {
     if (state_.RecordLimit < state_.RecordedCount)
-        return false;  // one run writes RecordLimit + 1 records
+        return RecordOutcome::Skipped;  // one run writes RecordLimit + 1 records
     if (c.RecordSI && state_.SampleCountdown != 0)
-        return false;
+        return RecordOutcome::Skipped;
     std::string key = Key(r);
     if (!c.RepeatSet && key == state_.LastRecordedKey)
-        return false;
-    state_.LastRecordedKey = std::move(key);
-    state_.SampleCountdown = IntervalSeconds(c.RecordSITime);
-    ++state_.RecordedCount;
+        return RecordOutcome::Skipped;
+    const int32_t countdown = IntervalSeconds(c.RecordSITime);
 
-    table_.append();
     try {
+        table_.append();
         table_.setFieldString("Value", r.ValueText);
         table_.setFieldFloat("Nval", r.CountValue);
         table_.setFieldTime("Time", clock_.timeOfDay());
@@ -55,14 +53,19 @@ bool Recorder::INDataToTable(const Reading& r, const RecorderControls& c)
         table_.setFieldString("DC/AC", r.CouplingText);
         table_.setFieldString("Unit", r.UnitText);
         table_.setFieldString("AUTO", r.RangeModeText);
-    } catch (...) {
-        // A record that cannot be filled in whole is not kept half-filled.
+        table_.post();
+    } catch (const std::exception& e) {
+        // A record that cannot be filled in whole is not kept half-filled,
+        // and a reading that was not logged does not count as written.
         table_.cancel();
-        throw;
+        unloggedReason_ = e.what();
+        return RecordOutcome::Unlogged;
     }
+    state_.LastRecordedKey = std::move(key);
+    state_.SampleCountdown = countdown;
+    ++state_.RecordedCount;
     ++state_.NextRecordNo;
-    table_.post();
-    return true;
+    return RecordOutcome::Written;
 }
 
 void Recorder::TrecordTimer(bool recordSI)

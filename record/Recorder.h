@@ -33,13 +33,24 @@ constexpr int32_t kLimitless = 10000000;
 // The fields of a new log table.
 paradox::Schema ReadingLogSchema();
 
+// What became of one reading.
+enum class RecordOutcome {
+    Skipped,   // the limit, the interval or the repeat switch held it back
+    Written,   // a record was appended to the log
+    Unlogged,  // it was due, but the log could not take it (see UnloggedReason)
+};
+
 class Recorder {
 public:
     Recorder(RecorderState& state, ReadingTable& table, IClock& clock)
         : state_(state), table_(table), clock_(clock) {}
 
-    // One reading. Returns true when a record was written.
-    bool INDataToTable(const Reading& r, const RecorderControls& c);
+    // One reading. A reading that the log cannot take (the table is closed,
+    // lacks a field or refuses a value) leaves the log and the recorder state
+    // as they were.
+    RecordOutcome INDataToTable(const Reading& r, const RecorderControls& c);
+    // Why the last Unlogged reading was not written.
+    const std::string& UnloggedReason() const { return unloggedReason_; }
 
     // The one-second tick of the sampling interval.
     void TrecordTimer(bool recordSI);
@@ -65,4 +76,5 @@ private:
     RecorderState& state_;
     ReadingTable& table_;
     IClock& clock_;
+    std::string unloggedReason_;
 };

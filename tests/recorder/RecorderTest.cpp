@@ -47,7 +47,8 @@ struct RecorderFixture : ::testing::Test {
     int Feed(const std::vector<std::string>& values)
     {
         int written = 0;
-        for (const std::string& v : values) written += recorder.INDataToTable(Value(v), controls);
+        for (const std::string& v : values)
+            written += recorder.INDataToTable(Value(v), controls) == RecordOutcome::Written;
         return written;
     }
     std::string LastNo() { return table.cellText(table.recordCount() - 1, table.fieldIndex("No")); }
@@ -57,7 +58,7 @@ TEST_F(RecorderFixture, FirstRecordCarriesEveryField)
 {
     Reading r = Value("-1.234", "k*");
     r.CountValue = -1234;
-    ASSERT_TRUE(recorder.INDataToTable(r, controls));
+    ASSERT_EQ(recorder.INDataToTable(r, controls), RecordOutcome::Written);
     ASSERT_EQ(table.recordCount(), 1u);
     EXPECT_EQ(table.fieldText("No"), "1");
     EXPECT_EQ(table.fieldText("value"), "-1.234");
@@ -99,10 +100,10 @@ TEST_F(RecorderFixture, RepeatOffSkipsOnlyConsecutiveEqualReadings)
     EXPECT_EQ(Feed({"1.001"}), 1);
     EXPECT_EQ(Feed({"1.000"}), 1);  // back to the earlier reading: written again
     // The same digits in another unit are another reading.
-    EXPECT_TRUE(recorder.INDataToTable(Value("1.000", "mV"), controls));
+    EXPECT_EQ(recorder.INDataToTable(Value("1.000", "mV"), controls), RecordOutcome::Written);
     // After New, a reading equal to the last one written waits for a change.
     recorder.New();
-    EXPECT_FALSE(recorder.INDataToTable(Value("1.000", "mV"), controls));
+    EXPECT_EQ(recorder.INDataToTable(Value("1.000", "mV"), controls), RecordOutcome::Skipped);
     EXPECT_EQ(Feed({"2.000"}), 1);
     EXPECT_EQ(LastNo(), "1");
 }
@@ -130,7 +131,7 @@ TEST_F(RecorderFixture, SamplingIntervalDrivenByTicks)
         for (size_t i = 0; i < c.written.size(); ++i) {
             if (i > 0)
                 for (int t = 0; t < c.ticksBetween; ++t) rec.TrecordTimer(ctl.RecordSI);
-            got.push_back(rec.INDataToTable(Value(std::to_string(i)), ctl));
+            got.push_back(rec.INDataToTable(Value(std::to_string(i)), ctl) == RecordOutcome::Written);
         }
         EXPECT_EQ(got, c.written) << c.box << "/" << c.ticksBetween;
     }
@@ -158,36 +159,48 @@ TEST_F(RecorderFixture, NewOnAnEmptyTableRestartsTheNumbering)
     EXPECT_EQ(LastNo(), "1");
 }
 
-TEST(Recorder, ClosedTableOrMissingFieldFailsWithoutAHalfRecord)
+TEST(Recorder, AReadingTheLogCannotTakeLeavesLogAndStateAsTheyWere)
 {
-    ReadingTable closed;
-    RecorderState s;
-    FakeClock clock;
-    Recorder rec{s, closed, clock};
-    try {
-        rec.INDataToTable(Value("1"), {});
-        FAIL();
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "Cannot perform this operation on a closed dataset");
-    }
-
     QTemporaryDir dir;
-    const std::string path = QDir(dir.path()).filePath("t.DB").toStdString();
+    const std::string noNvalPath = QDir(dir.path()).filePath("t.DB").toStdString();
     const paradox::Schema noNval = paradox::Schema::make({{"No", paradox::ftLong, 0}, {"Value", paradox::ftAlpha, 6}});
-    paradox::writeTableFile(path, noNval, paradox::RowStore(noNval.recordSize));
-    ReadingTable table;
-    table.setTableName(path);
-    table.open();
-    Recorder rec2{s, table, clock};
-    try {
-        rec2.INDataToTable(Value("1"), {});
-        FAIL();
-    } catch (const std::exception& e) {
-        EXPECT_STREQ(e.what(), "Field 'Nval' not found");
+    paradox::writeTableFile(noNvalPath, noNval, paradox::RowStore(noNval.recordSize));
+    ReadingTable noNvalTable;
+    noNvalTable.setTableName(noNvalPath);
+    noNvalTable.open();
+    ReadingTable closed;
+
+    const struct Case {
+        const char* name;
+        ReadingTable& table;
+        const char* reason;
+    } cases[] = {
+        {"closed", closed, "Cannot perform this operation on a closed dataset"},
+        {"no Nval field", noNvalTable, "Field 'Nval' not found"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecorderState s;
+        s.NextRecordNo = 5;
+        s.RecordedCount = 4;
+        FakeClock clock;
+        Recorder rec{s, c.table, clock};
+        RecorderControls ctl;
+        ctl.RepeatSet = false;
+        for (int i = 0; i < 2; ++i)  // the same reading is due again: it was never written
+            EXPECT_EQ(rec.INDataToTable(Value("1"), ctl), RecordOutcome::Unlogged);
+        EXPECT_EQ(rec.UnloggedReason(), c.reason);
+        EXPECT_EQ(s.NextRecordNo, 5);
+        EXPECT_EQ(s.RecordedCount, 4);
+        EXPECT_EQ(s.SampleCountdown, 0);
+        EXPECT_EQ(s.LastRecordedKey, "");
+        // Readings the rules hold back are not due, log or no log.
+        s.RecordedCount = s.RecordLimit + 1;
+        EXPECT_EQ(rec.INDataToTable(Value("2"), ctl), RecordOutcome::Skipped);
     }
-    EXPECT_EQ(table.recordCount(), 0u);
-    table.first();
-    EXPECT_EQ(table.recordCount(), 0u);
+    EXPECT_EQ(noNvalTable.recordCount(), 0u);
+    noNvalTable.first();  // no half-filled record is waiting to be posted
+    EXPECT_EQ(noNvalTable.recordCount(), 0u);
 }
 
 }  // namespace
