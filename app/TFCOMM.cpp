@@ -320,9 +320,10 @@ void TFCOMM::FormCreate()
 {
     // 1.
     limits.LastUnitText = "113";
-    // 2. The reading log "Queltdb" of the working directory.
-    readingTable.setTableName("Queltdb");
-    readingTable.open();
+    // 2. The reading log "Queltdb" of the working directory. Without it the
+    // failure is reported and start-up goes on: the meter is still shown and
+    // the recorder tells the user that its readings are not being logged.
+    errors.Guard([this] { readingLog.Open(ReadingLog::kDefaultName); });
     // 3.
     recorderState.NextRecordNo = 1;
     chart.FollowLastPage = true;
@@ -535,7 +536,8 @@ void TFCOMM::LcdDisplayTormo()
     scaleView->KDrun(scale.ScaleZero);
     scaleView->KDrun(NeedlePosition(reading, scale));
     // 10. The recorder.
-    recorder_.INDataToTable(reading, CurrentRecorderControls());
+    if (recorder_.INDataToTable(reading, CurrentRecorderControls()) == RecordOutcome::Unlogged)
+        TellUnlogged();
     // 11. The bar.
     lcd->SetBarPosition(BarPosition(reading, scale, barMaximum));
     // 12. The chart.
@@ -559,6 +561,14 @@ void TFCOMM::SetMinExit() { SetLimitFromText(ui->SetMin, limits.MinLimit); }
 RecorderControls TFCOMM::CurrentRecorderControls() const
 {
     return {ui->RepeatSet->isChecked(), ui->RecordSI->isChecked(), ui->RecordSITime->text().toStdString()};
+}
+
+void TFCOMM::TellUnlogged()
+{
+    // Shown once the serial delivery is done, so readings keep arriving
+    // while the box is open.
+    if (const std::optional<std::string> text = readingLog.UnloggedNotice(recorder_.UnloggedReason()))
+        QTimer::singleShot(0, this, [this, t = QString::fromLocal8Bit(*text)] { services_.dialogs.showMessage(t); });
 }
 
 void TFCOMM::RecordSITimeChange() { recorder_.RecordSITimeChange(ui->RecordSITime->text().toStdString()); }
@@ -631,7 +641,7 @@ void TFCOMM::ExitApplication()
     COMM2.Disconnect();
     // The user's own exit: pending records are discarded, with their journal.
     journal.detach(ReadingJournal::End::Remove);
-    readingTable.close();
+    readingLog.Close();
     QApplication::quit();
 }
 
@@ -639,7 +649,7 @@ void TFCOMM::EndBySignal()
 {
     exitRequested = true;
     COMM2.Disconnect();
-    readingTable.close();  // the journal is flushed and kept
+    readingLog.Close();  // the journal is flushed and kept
     QApplication::quit();
 }
 
@@ -656,6 +666,6 @@ void TFCOMM::closeEvent(QCloseEvent* event)
 {
     exitRequested = true;
     journal.detach(ReadingJournal::End::Remove);  // nothing left to remove after EndBySignal
-    readingTable.close();
+    readingLog.Close();
     event->accept();
 }

@@ -20,6 +20,7 @@
 #include "link/serial/SerialPortDriver.h"
 #include "platform/Clock.h"
 #include "record/ReadingJournal.h"
+#include "record/ReadingLog.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
 
@@ -160,7 +161,8 @@ public:
     ChartState chart;
     MeterProfile profile;
     ReceiveRoutine attachedRoutine = ReceiveRoutine::None;
-    ReadingTable readingTable;          // the reading log, open from start-up to exit
+    ReadingTable readingTable;          // the reading log's table handle
+    ReadingLog readingLog{readingTable};  // which table is the log; opens and closes it
     ReadingJournal journal{readingTable};  // follows every open of the log
     RecorderState recorderState;
     std::unique_ptr<LcdPanel> lcd;
@@ -189,6 +191,7 @@ private:
     void SetLimitFromText(QLineEdit* edit, float& limit);
     void SelectRecordLimit(QAction* item, int32_t limit);
     RecorderControls CurrentRecorderControls() const;
+    void TellUnlogged();
     void SetUpGrid();
     void ExitApplication();
     void BindHandlers();

@@ -133,6 +133,11 @@ ReadingTable::~ReadingTable()
         ::close(fd_);
 }
 
+std::string ReadingTable::pathFor(const std::string& name)
+{
+    return findIgnoringCase(tablePath(name)).string();
+}
+
 void ReadingTable::setTableName(const std::string& name)
 {
     if (isOpen())
@@ -159,7 +164,7 @@ void ReadingTable::open()
         return;
     if (name_.empty())
         throw ParadoxError("No table name is set");
-    const std::string path = findIgnoringCase(tablePath(name_)).string();
+    const std::string path = pathFor(name_);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // no wait on a FIFO
     if (fd < 0)
         throw ParadoxError("Cannot open table '" + path + "': " + std::strerror(errno));

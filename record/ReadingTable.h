@@ -69,6 +69,8 @@ public:
     // directory; a path names the file itself (".DB" is added when the name
     // has no extension). Only while closed.
     void setTableName(const std::string& name);
+    // The file that open() would open for this name.
+    static std::string pathFor(const std::string& name);
     const std::string& tableName() const { return name_; }
     // The file the handle has open, empty while closed.
     const std::string& filePath() const { return path_; }

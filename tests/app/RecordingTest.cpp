@@ -6,38 +6,86 @@
 #include <QTableView>
 #include <QTest>
 
+#include "display/ScaleView.h"
+
 namespace {
 
-TEST(Recording, StartUpWithoutAUsableLogReportsAndSkipsTheRest)
+TEST(Recording, WithoutAUsableLogStartUpGoesOnAndReadingsAreShownButToldUnloggedOnce)
 {
+    WindowFixture withLog;
+    const TFCOMM& ref = *withLog.w;
     struct Case {
         const char* name;
-        std::function<void(const QString& dir)> prepare;
-        const char* errorStart;
+        std::function<void(const QString& log, std::optional<ReadingTable>& holder)> prepare;
+        const char* error;
     } cases[] = {
-        {"Missing", [](const QString&) {}, "Cannot open table"},
-        {"Damaged", [](const QString& dir) {
-             QFile f(QDir(dir).filePath("Queltdb.DB"));
+        {"missing", [](const QString&, auto&) {}, "No such file or directory"},
+        {"damaged", [](const QString& log, auto&) {
+             MakeLogTable(log);
+             QFile(log).resize(100);
+         }, "is damaged"},
+        {"not a table", [](const QString& log, auto&) {
+             QFile f(log);
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
              f.write(QByteArray(3000, 'x'));
-         }, ""},
+         }, "is not a Paradox data table"},
+        {"held by another handle", [](const QString& log, auto& holder) {
+             MakeLogTable(log);
+             holder.emplace();
+             holder->setTableName(log.toStdString());
+             holder->open();
+         }, "is busy"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         QTemporaryDir dir;
+        std::optional<ReadingTable> holder;
+        c.prepare(QDir(dir.path()).filePath("Queltdb.DB"), holder);
         FakeDialogs dialogs;
         FakeBeeper beeper;
-        c.prepare(dir.path());
         const QString previous = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        TFCOMM w(AppServices{dialogs, beeper});
+        TFCOMM w(AppServices{dialogs, beeper, FakeSerialFactory(std::make_shared<FakeSerialLine>())});
         QDir::setCurrent(previous);
-        ASSERT_EQ(dialogs.errors.size(), 1) << c.name;
-        EXPECT_TRUE(dialogs.errors[0].startsWith(c.errorStart)) << dialogs.errors[0].toStdString();
-        EXPECT_EQ(w.windowTitle(), "") << c.name;
-        EXPECT_EQ(w.attachedRoutine, ReceiveRoutine::None);
-        EXPECT_EQ(w.scale, ScaleSet{});
+
+        // The failure is reported once; every other start-up step ran.
+        ASSERT_EQ(dialogs.errors.size(), 1);
+        EXPECT_TRUE(dialogs.errors[0].contains(c.error)) << dialogs.errors[0].toStdString();
         EXPECT_FALSE(w.readingTable.isOpen());
-        EXPECT_FALSE(QFile::exists(QDir(dir.path()).filePath("Queltdb.DB")) && QString(c.name) == "Missing");
+        EXPECT_EQ(w.windowTitle(), ref.windowTitle());
+        EXPECT_EQ(w.attachedRoutine, ref.attachedRoutine);
+        EXPECT_EQ(w.scale, ref.scale);
+        EXPECT_EQ(w.limits.MaxLimit, ref.limits.MaxLimit);
+        EXPECT_EQ(w.limits.MinLimit, ref.limits.MinLimit);
+        EXPECT_EQ(w.limits.LastUnitText, ref.limits.LastUnitText);
+        EXPECT_EQ(w.chart.FollowLastPage, ref.chart.FollowLastPage);
+        EXPECT_EQ(w.recorderState.RecordLimit, ref.recorderState.RecordLimit);
+        for (auto label : {&Ui::TFCOMM::Setmax, &Ui::TFCOMM::SetMin})
+            EXPECT_EQ((w.ui->*label)->text(), (ref.ui->*label)->text());
+        for (auto label : {&Ui::TFCOMM::MinText, &Ui::TFCOMM::MaxText, &Ui::TFCOMM::LcdDa})
+            EXPECT_EQ((w.ui->*label)->text(), (ref.ui->*label)->text());
+        EXPECT_EQ(w.scaleView->KD1(), ref.scaleView->KD1());
+
+        // Readings are decoded, shown and checked against the limits; the
+        // first one due for the log brings one message, the rest none.
+        w.ui->SetMaxB->click();
+        w.ui->Setmax->setText("5000");
+        for (const char* digits : {"1234", "5999", "0042", "1234", "0007"}) {
+            const std::vector<uint8_t> run = MeterRun('+', digits, '1', 0x30, 0, 0, 0x80);
+            w.ReceiveData(run.data(), int32_t(run.size()));
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(w.ui->LcdDa->text() + w.ui->LcdDb->text() + w.ui->LcdDc->text() + w.ui->LcdDd->text(), "0007");
+        EXPECT_EQ(w.ui->MaxText->text(), "5.999");
+        EXPECT_EQ(beeper.beeps, 1);
+        EXPECT_EQ(w.ui->DBGrid1->model()->rowCount(), 0);
+        EXPECT_EQ(dialogs.errors.size(), 1);
+        ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.messages.join(" | ").toStdString();
+        EXPECT_TRUE(dialogs.messages[0].startsWith("Readings are not being logged: the log table "))
+            << dialogs.messages[0].toStdString();
+        EXPECT_TRUE(dialogs.messages[0].contains("Queltdb.DB is not open")) << dialogs.messages[0].toStdString();
+        EXPECT_TRUE(dialogs.messages[0].contains(c.error)) << dialogs.messages[0].toStdString();
+        EXPECT_EQ(w.recorderState.NextRecordNo, 1);
     }
 }
 

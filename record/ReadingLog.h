@@ -1,0 +1,35 @@
+#pragma once
+// The reading log as a file: which table is the log, opening and closing it,
+// and what the user is told when readings cannot be logged. Every open and
+// close of the log goes through here.
+#include <optional>
+#include <string>
+
+class ReadingTable;
+
+class ReadingLog {
+public:
+    // The log the program opens at start-up: "Queltdb.DB" of the working folder.
+    static constexpr const char* kDefaultName = "Queltdb";
+
+    explicit ReadingLog(ReadingTable& table) : table_(table) {}
+
+    // Closes the log, discarding its pending records, and opens the named
+    // table in its place, exclusively. A failure leaves the log closed and is
+    // thrown on with the table's own text.
+    void Open(const std::string& name);
+    // Closes the log; its pending records are discarded.
+    void Close();
+    bool IsOpen() const;
+
+    // The message for a reading the recorder could not write (`reason` as it
+    // got it): given for the first such reading after the log was opened or
+    // lost, nothing for the ones after it.
+    std::optional<std::string> UnloggedNotice(const std::string& reason);
+
+private:
+    ReadingTable& table_;
+    std::string file_;         // the file of the table last asked for
+    std::string openFailure_;  // why it could not be opened
+    bool told_ = false;
+};

@@ -1,0 +1,76 @@
+// The program started without a usable reading log: the failure is told once,
+// the meter is shown as with a log, and the recorder says once that its
+// readings are not being logged.
+#include "LiveRig.h"
+
+#include <sys/file.h>
+
+namespace e2e {
+namespace {
+
+// True once another process holds the table at `path` exclusively.
+bool HeldElsewhere(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+TEST(MissingLog, TheMeterIsShownAndTheUserToldOnce)
+{
+    using Prepare = std::function<void(Rig&, std::optional<ChildProcess>&)>;
+    struct Case {
+        const char* name;
+        Prepare prepare;
+        const char* reason;
+    } cases[] = {
+        {"no table", [](Rig& rig, auto&) { ASSERT_TRUE(QFile::remove(rig.ws.File("Queltdb.DB"))); },
+         "No such file or directory"},
+        {"damaged table", [](Rig& rig, auto&) { ASSERT_TRUE(QFile(rig.ws.File("Queltdb.DB")).resize(1000)); },
+         "is damaged"},
+        {"held by another process",
+         [](Rig& rig, std::optional<ChildProcess>& holder) {
+             // A second copy of the program, started first, holds the log.
+             holder.emplace(BinDir() + "/quelt", QStringList{}, rig.ws.Path(), rig.ws.File("holder.log"),
+                            std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
+             ASSERT_TRUE(WaitFor([&] { return HeldElsewhere(rig.ws.File("Queltdb.DB")) || !holder->Running(); })
+                         && holder->Running())
+                 << holder->Log().toStdString();
+         },
+         "is busy"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        const QString log = rig.ws.File("Queltdb.DB");
+        std::optional<ChildProcess> holder;
+        c.prepare(rig, holder);
+        if (::testing::Test::HasFatalFailure())
+            return;
+        rig.StartSim(1, "steady");
+        LiveWindow lw(rig.ws.Path());
+        TFCOMM& w = *lw.w;
+        ASSERT_EQ(lw.dialogs.errors.size(), 1);
+        EXPECT_TRUE(lw.dialogs.errors[0].contains(c.reason)) << lw.dialogs.errors[0].toStdString();
+        EXPECT_EQ(w.windowTitle(), "Dessa Interface Program _Ver: 1.00");
+        EXPECT_EQ(w.ui->Setmax->text(), "6000");
+
+        lw.ClickConnect();
+        ASSERT_TRUE(w.COMM2.IsConnected()) << w.COMM2.LastError().toStdString();
+        ASSERT_TRUE(lw.WaitFrames(3));
+        ASSERT_TRUE(WaitFor([&] { return lw.LinkShown() && !lw.dialogs.messages.isEmpty(); }));
+        EXPECT_EQ(w.ui->LcdDa->text() + w.ui->LcdDb->text() + w.ui->LcdDc->text() + w.ui->LcdDd->text(), "5012");
+        ASSERT_TRUE(lw.WaitFrames(10));
+        ASSERT_EQ(lw.dialogs.messages.size(), 1) << lw.Boxes().join(" | ").toStdString();
+        EXPECT_TRUE(lw.dialogs.messages[0].contains(log + " is not open")) << lw.dialogs.messages[0].toStdString();
+        EXPECT_TRUE(lw.dialogs.messages[0].contains(c.reason)) << lw.dialogs.messages[0].toStdString();
+        EXPECT_EQ(lw.Boxes().size(), 2) << lw.Boxes().join(" | ").toStdString();
+        EXPECT_EQ(w.ui->DBGrid1->model()->rowCount(), 0);
+    }
+}
+
+}  // namespace
+}  // namespace e2e

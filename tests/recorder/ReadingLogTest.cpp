@@ -1,0 +1,101 @@
+// ReadingLog with the recorder: the log's open and close, and the one message
+// for readings that cannot be logged.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "display/Reading.h"
+#include "platform/Clock.h"
+#include "record/ReadingLog.h"
+#include "record/ReadingTable.h"
+#include "record/Recorder.h"
+
+namespace {
+
+class FixedClock final : public IClock {
+public:
+    QTime timeOfDay() override { return QTime(9, 0, 0); }
+};
+
+struct LogFixture : ::testing::Test {
+    QTemporaryDir dir;
+    ReadingTable table;
+    ReadingLog log{table};
+    RecorderState state;
+    FixedClock clock;
+    Recorder recorder{state, table, clock};
+
+    std::string File(const char* name) const { return QDir(dir.path()).filePath(name).toStdString(); }
+    std::string MakeLog(const char* name) const
+    {
+        paradox::writeTableFile(File(name), ReadingLogSchema(), paradox::RowStore(ReadingLogSchema().recordSize));
+        return File(name);
+    }
+    // One due reading; the notice it brings, if any.
+    std::optional<std::string> Reading1()
+    {
+        Reading r;
+        r.ValueText = "1.000";
+        if (recorder.INDataToTable(r, {}) != RecordOutcome::Unlogged)
+            return std::nullopt;
+        return log.UnloggedNotice(recorder.UnloggedReason());
+    }
+    // Notices given over `n` due readings.
+    std::vector<std::string> Readings(int n)
+    {
+        std::vector<std::string> told;
+        for (int i = 0; i < n; ++i)
+            if (auto t = Reading1())
+                told.push_back(*t);
+        return told;
+    }
+};
+
+TEST_F(LogFixture, ToldOnceUntilATableIsOpenedAndLostAgain)
+{
+    // No log at all: one notice naming the table and why.
+    EXPECT_THROW(log.Open(File("Queltdb.DB")), std::exception);
+    std::vector<std::string> told = Readings(20);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("not being logged"), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find(File("Queltdb.DB") + " is not open"), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find("No such file"), std::string::npos) << told[0];
+
+    // Another failed open while the log is lost: that failure was reported, no new notice.
+    QFile junk(QString::fromStdString(File("junk.db")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(5000, '\x7f'));
+    junk.close();
+    EXPECT_THROW(log.Open(File("junk.db")), std::exception);
+    EXPECT_TRUE(Readings(5).empty());
+
+    // A good table: recording resumes with the numbering of the run.
+    log.Open(MakeLog("good.db"));
+    EXPECT_TRUE(Readings(3).empty());
+    EXPECT_EQ(table.recordCount(), 3u);
+    EXPECT_EQ(table.cellText(2, table.fieldIndex("No")), "3");
+
+    // Lost again: told once more, with the new reason.
+    EXPECT_THROW(log.Open(File("junk.db")), std::exception);
+    EXPECT_FALSE(log.IsOpen());
+    told = Readings(5);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("junk.db"), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find("is not a Paradox data table"), std::string::npos) << told[0];
+}
+
+TEST_F(LogFixture, ATableThatCannotTakeReadingsIsToldOnceWithTheReason)
+{
+    const paradox::Schema noNval = paradox::Schema::make({{"No", paradox::ftLong, 0}, {"Value", paradox::ftAlpha, 6}});
+    paradox::writeTableFile(File("other.db"), noNval, paradox::RowStore(noNval.recordSize));
+    log.Open(File("other.db"));
+    const std::vector<std::string> told = Readings(10);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find(File("other.db") + " cannot take them"), std::string::npos) << told[0];
+    EXPECT_NE(told[0].find("Field 'Nval' not found"), std::string::npos) << told[0];
+    EXPECT_EQ(table.recordCount(), 0u);
+}
+
+}  // namespace
