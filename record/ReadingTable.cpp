@@ -47,31 +47,23 @@ fs::path tablePath(const std::string& name)
     return p;
 }
 
-// File names on the table engine's home system do not count case; a path
-// that does not exist as written is looked up component by component without
-// regard to case (the first match in name order wins).
-fs::path findIgnoringCase(const fs::path& p)
+// The file of that name in its folder, matched without regard to case when
+// it does not exist as written (the first match in name order wins): tables
+// and memo files made on systems whose file names do not count case.
+fs::path withNameIgnoringCase(const fs::path& p)
 {
     std::error_code ec;
     if (fs::exists(p, ec))
         return p;
-    fs::path cur = p.root_path();
-    for (const fs::path& part : p.relative_path()) {
-        fs::path exact = cur / part;
-        if (fs::exists(exact, ec)) {
-            cur = exact;
-            continue;
-        }
-        std::vector<fs::path> matches;
-        for (fs::directory_iterator it(cur, ec), end; !ec && it != end; it.increment(ec))
-            if (equalNoCase(it->path().filename().string(), part.string()))
-                matches.push_back(it->path());
-        if (matches.empty())
-            return p;
-        std::sort(matches.begin(), matches.end());
-        cur = matches.front();
-    }
-    return cur;
+    const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
+    std::vector<fs::path> matches;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (equalNoCase(it->path().filename().string(), p.filename().string()))
+            matches.push_back(it->path());
+    if (matches.empty())
+        return p;
+    std::sort(matches.begin(), matches.end());
+    return matches.front();
 }
 
 // The .MB file that holds a table's memo and blob data, in whatever case it exists.
@@ -79,7 +71,7 @@ fs::path memoPathFor(const fs::path& table)
 {
     fs::path mb = table;
     mb.replace_extension(".MB");
-    return findIgnoringCase(mb);
+    return withNameIgnoringCase(mb);
 }
 
 void copyFileReplacing(const fs::path& from, const fs::path& to)
@@ -135,7 +127,11 @@ ReadingTable::~ReadingTable()
 
 std::string ReadingTable::pathFor(const std::string& name)
 {
-    return findIgnoringCase(tablePath(name)).string();
+    // A bare name is the log of the working directory, whatever the case of
+    // its file name; a path is taken exactly as it is written.
+    const bool bare = !fs::path(name).has_parent_path();
+    const fs::path p = tablePath(name);
+    return (bare ? withNameIgnoringCase(p) : p).string();
 }
 
 void ReadingTable::setTableName(const std::string& name)

@@ -66,8 +66,9 @@ public:
     ReadingTable& operator=(const ReadingTable&) = delete;
 
     // A bare name ("Queltdb") means "Queltdb.DB" in the current working
-    // directory; a path names the file itself (".DB" is added when the name
-    // has no extension). Only while closed.
+    // directory, matched without regard to case when no file has the name as
+    // written; a path names the file itself, exactly as written (".DB" is
+    // added when the name has no extension). Only while closed.
     void setTableName(const std::string& name);
     // The file that open() would open for this name.
     static std::string pathFor(const std::string& name);

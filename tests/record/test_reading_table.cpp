@@ -96,25 +96,40 @@ template <class F> int inChild(F body)
 
 }  // namespace
 
-TEST_F(ReadingTableTest, BareNameOpensInTheWorkingDirectoryAndPathsIgnoreCase)
+TEST_F(ReadingTableTest, BareNameOpensInTheWorkingDirectoryAndPathsExactlyAsWritten)
 {
-    makeTable(path("Queltdb.DB"), logFields(), 2);
+    makeTable(path("QUELTDB.DB"), logFields(), 2);
     makeTable(path("old.db"), logFields(), 5);
+    makeTable(path("OLD.DB"), logFields(), 3);
+    makeTable(path("other.db"), logFields(), 1);
     const fs::path before = fs::current_path();
     fs::current_path(dir.path().toStdString());
+    // The bare name is the log of the working directory, in whatever case
+    // another system wrote its file name.
     ReadingTable t;
     t.setTableName("Queltdb");
     t.open();
     fs::current_path(before);
-    EXPECT_EQ(t.filePath(), path("Queltdb.DB"));
+    EXPECT_EQ(t.filePath(), path("QUELTDB.DB"));
     EXPECT_EQ(t.recordCount(), 2u);
     t.close();
 
-    // The open command upper-cases the whole chosen path.
-    t.setTableName(QString::fromStdString(path("old.db")).toUpper().toStdString());
-    t.open();
-    EXPECT_EQ(t.filePath(), path("old.db"));
-    EXPECT_EQ(t.recordCount(), 5u);
+    // A path names one file: of two that differ only in case, the one written;
+    // a path in another case than the file's names no file.
+    for (const auto& [name, records] : {std::pair{"old.db", 5u}, std::pair{"OLD.DB", 3u}}) {
+        t.setTableName(path(name));
+        t.open();
+        EXPECT_EQ(t.filePath(), path(name));
+        EXPECT_EQ(t.recordCount(), records);
+        t.close();
+    }
+    t.setTableName(path("OTHER.DB"));
+    try {
+        t.open();
+        ADD_FAILURE() << "opened " << t.filePath();
+    } catch (const ParadoxError& e) {
+        EXPECT_NE(std::string(e.what()).find("OTHER.DB': No such file"), std::string::npos) << e.what();
+    }
 }
 
 TEST_F(ReadingTableTest, PendingRecordsAreSeenButNeverWritten)
