@@ -1,5 +1,7 @@
 #include "record/ParadoxTable.h"
 
+#include "record/ReplacingFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -536,7 +538,9 @@ void writeTableFd(int fd, const Schema& schema, const RowStore& rows, const std:
     }
     std::memcpy(h + pos, so.data(), so.size());
 
-    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+        && (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0))
         throw ParadoxError("Cannot write table '" + name + "': " + std::strerror(errno));
     writeAll(fd, head.data(), head.size(), name);
 
@@ -562,34 +566,9 @@ void writeTableFd(int fd, const Schema& schema, const RowStore& rows, const std:
 
 void writeTableFile(const std::string& path, const Schema& schema, const RowStore& rows)
 {
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tmp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        fd = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0)
-        throw ParadoxError("Cannot create table '" + path + "': " + std::strerror(errno));
-    try {
-        writeTableFd(fd, schema, rows, path);
-        // On disk before it takes the place of an older table.
-        if (::fdatasync(fd) != 0)
-            throw ParadoxError("Cannot write table '" + path + "': " + std::strerror(errno));
-        if (::close(fd) != 0) {
-            fd = -1;
-            throw ParadoxError("Cannot write table '" + path + "': " + std::strerror(errno));
-        }
-        fd = -1;
-        if (::rename(tmp.c_str(), path.c_str()) != 0)
-            throw ParadoxError("Cannot create table '" + path + "': " + std::strerror(errno));
-    } catch (...) {
-        if (fd >= 0)
-            ::close(fd);
-        ::unlink(tmp.c_str());
-        throw;
-    }
+    ReplacingFile out(path);
+    writeTableFd(out.fd(), schema, rows, path);
+    out.commit();
 }
 
 // ---- Field values -------------------------------------------------------------

@@ -139,11 +139,12 @@ Table readTable(std::span<const uint8_t> bytes, const std::string& name);
 Table readTableFd(int fd, const std::string& name);
 Table readTableFile(const std::string& path);
 
-// Writes a complete non-indexed table to fd from offset 0 (fd is truncated to
-// the written size). Throws ParadoxError on a write error or a table too big
-// for the format.
+// Writes a complete non-indexed table to fd from offset 0 (a regular file is
+// truncated to the written size). Throws ParadoxError on a write error or a
+// table too big for the format.
 void writeTableFd(int fd, const Schema& schema, const RowStore& rows, const std::string& name);
-// Creates or replaces path (through a temporary file renamed into place).
+// Creates or replaces path (see ReplacingFile: through a temporary file renamed
+// into place; a locked file is refused with FileWriteError).
 void writeTableFile(const std::string& path, const Schema& schema, const RowStore& rows);
 
 // ---- Field values in a record row --------------------------------------

@@ -1,6 +1,7 @@
 #include "record/ReadingTable.h"
 
 #include "platform/Convert.h"
+#include "record/ReplacingFile.h"
 
 #include <QDate>
 #include <QLocale>
@@ -619,33 +620,22 @@ void ReadingTable::copyTo(const std::string& target)
     requireOpen();
     postIfAppending();
     const fs::path to = tablePath(target);
-    // A table at the target that someone has open stays as it is; the lock
-    // also refuses the file this handle has open, under any name.
-    int lockFd = ::open(to.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (lockFd >= 0 && ::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(lockFd);
-        throw ParadoxError("Table '" + to.string() + "' is busy: it is open exclusively elsewhere");
+    // A table at the target that someone has open stays as it is, the one
+    // this handle has open included, under any name.
+    ReplacingFile out(to.string());
+    bool hasBlobs = std::any_of(table_.schema.fields.begin(), table_.schema.fields.end(),
+                                [](const Field& f) { return paradox::isBlobType(f.type); });
+    if (hasBlobs) {
+        fs::path mb = memoPathFor(path_);
+        std::error_code ec;
+        if (!fs::exists(mb, ec))
+            throw ParadoxError("Cannot copy table '" + path_ + "': its memo file '" + mb.string() + "' is missing");
+        fs::path toMb = to;
+        toMb.replace_extension(".MB");
+        copyFileReplacing(mb, toMb);
     }
-    try {
-        bool hasBlobs = std::any_of(table_.schema.fields.begin(), table_.schema.fields.end(),
-                                    [](const Field& f) { return paradox::isBlobType(f.type); });
-        if (hasBlobs) {
-            fs::path mb = memoPathFor(path_);
-            std::error_code ec;
-            if (!fs::exists(mb, ec))
-                throw ParadoxError("Cannot copy table '" + path_ + "': its memo file '" + mb.string() + "' is missing");
-            fs::path toMb = to;
-            toMb.replace_extension(".MB");
-            copyFileReplacing(mb, toMb);
-        }
-        paradox::writeTableFile(to.string(), table_.schema, table_.rows);
-    } catch (...) {
-        if (lockFd >= 0)
-            ::close(lockFd);
-        throw;
-    }
-    if (lockFd >= 0)
-        ::close(lockFd);
+    paradox::writeTableFd(out.fd(), table_.schema, table_.rows, to.string());
+    out.commit();
 }
 
 void ReadingTable::addIndex(std::string_view fieldName)

@@ -1,0 +1,138 @@
+#include "record/ReplacingFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// True when some program holds the open file `fd` locked: an exclusive open
+// (flock, as the log is held) or a record lock of another process.
+bool lockedElsewhere(int fd)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK;
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    return ::fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+}
+
+}  // namespace
+
+void ReplacingFile::fail(const std::string& what, int err) const
+{
+    throw FileWriteError(what + " '" + target_ + "': " + std::strerror(err));
+}
+
+ReplacingFile::ReplacingFile(const std::string& path) : target_(path)
+{
+    std::error_code ec;
+    const fs::path resolved = fs::weakly_canonical(fs::path(path), ec);
+    if (!ec)
+        target_ = resolved.string();
+
+    struct stat st {};
+    mode_t mode = 0;
+    if (::stat(target_.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            fail("Cannot write", EISDIR);
+        if (!S_ISREG(st.st_mode)) {
+            // A device or a pipe: there is nothing to keep, and nothing to rename over.
+            fd_ = ::open(target_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd_ < 0)
+                fail("Cannot write", errno);
+            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+            return;
+        }
+        lockFd_ = ::open(target_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (lockFd_ >= 0 && lockedElsewhere(lockFd_)) {
+            ::close(lockFd_);
+            lockFd_ = -1;
+            throw FileWriteError("'" + target_ + "' is in use: another program, or this one's log, holds it open");
+        }
+        mode = st.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        fail("Cannot write", errno);
+    }
+
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        temp_ = target_ + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd_ < 0) {
+        const int err = errno;
+        temp_.clear();
+        if (lockFd_ >= 0)
+            ::close(lockFd_);
+        lockFd_ = -1;
+        fail("Cannot create", err);
+    }
+    if (mode)
+        ::fchmod(fd_, mode);
+}
+
+ReplacingFile::~ReplacingFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!temp_.empty())
+        ::unlink(temp_.c_str());
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
+}
+
+void ReplacingFile::write(const void* data, size_t n)
+{
+    auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t w = ::write(fd_, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0)
+            fail("Cannot write", errno);
+        p += w;
+        n -= size_t(w);
+    }
+}
+
+void ReplacingFile::commit()
+{
+    if (fd_ < 0)
+        return;
+    if (temp_.empty()) {
+        const int r = ::close(fd_);
+        fd_ = -1;
+        if (r != 0)
+            fail("Cannot write", errno);
+        return;
+    }
+    // On disk before it takes the place of an older file.
+    if (::fdatasync(fd_) != 0)
+        fail("Cannot write", errno);
+    const int r = ::close(fd_);
+    fd_ = -1;
+    if (r != 0)
+        fail("Cannot write", errno);
+    if (::rename(temp_.c_str(), target_.c_str()) != 0)
+        fail("Cannot replace", errno);
+    temp_.clear();
+    // The rename itself on disk.
+    const std::string dir = fs::path(target_).parent_path().string();
+    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
+    lockFd_ = -1;
+}
