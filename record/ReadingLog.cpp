@@ -6,19 +6,22 @@
 
 void ReadingLog::Open(const std::string& name)
 {
-    const bool wasOpen = table_.isOpen();
-    table_.close();
-    file_ = name;
     try {
-        file_ = ReadingTable::pathFor(name);  // as the working folder stands now
-        table_.setTableName(name);
-        table_.open();
+        const std::string file = ReadingTable::pathFor(name);  // as the working folder stands now
+        table_.switchTo(name);
+        file_ = file;
     } catch (const std::exception& e) {
-        openFailure_ = e.what();
-        // A log that was working and is lost now is told about again; a
-        // further failed open of a log already lost was just reported.
-        if (wasOpen)
-            told_ = false;
+        // A log that is open stays the log. One that is closed stays closed,
+        // now for this reason; the user has just been told of it, so the
+        // notice for readings is not given again.
+        if (!table_.isOpen()) {
+            file_ = name;
+            try {
+                file_ = ReadingTable::pathFor(name);
+            } catch (const std::exception&) {
+            }
+            openFailure_ = e.what();
+        }
         throw;
     }
     openFailure_.clear();

@@ -14,9 +14,10 @@ public:
 
     explicit ReadingLog(ReadingTable& table) : table_(table) {}
 
-    // Closes the log, discarding its pending records, and opens the named
-    // table in its place, exclusively. A failure leaves the log closed and is
-    // thrown on with the table's own text.
+    // Opens the named table, exclusively, as the log in place of the one
+    // open, whose pending records are discarded. A failure is thrown on with
+    // the table's own text and leaves the log as it was, its pending records
+    // included (or closed, when it was).
     void Open(const std::string& name);
     // Closes the log; its pending records are discarded.
     void Close();

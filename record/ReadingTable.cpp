@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -155,13 +156,11 @@ template <class F> void ReadingTable::notify(F f)
         f(observers_[i]);
 }
 
-void ReadingTable::open()
+namespace {
+
+// Opens the table file for reading and takes the exclusive lock on it.
+int openExclusive(const std::string& path)
 {
-    if (isOpen())
-        return;
-    if (name_.empty())
-        throw ParadoxError("No table name is set");
-    const std::string path = pathFor(name_);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // no wait on a FIFO
     if (fd < 0)
         throw ParadoxError("Cannot open table '" + path + "': " + std::strerror(errno));
@@ -172,14 +171,60 @@ void ReadingTable::open()
             throw ParadoxError("Table '" + path + "' is busy: it is open exclusively elsewhere");
         throw ParadoxError("Cannot lock table '" + path + "': " + std::strerror(err));
     }
-    paradox::Table t;
+    return fd;
+}
+
+paradox::Table readOrClose(int fd, const std::string& path)
+{
     try {
-        t = paradox::readTableFd(fd, path);
+        return paradox::readTableFd(fd, path);
     } catch (...) {
         ::close(fd);
         throw;
     }
+}
+
+}  // namespace
+
+void ReadingTable::open()
+{
+    if (isOpen())
+        return;
+    if (name_.empty())
+        throw ParadoxError("No table name is set");
+    const std::string path = pathFor(name_);
+    const int fd = openExclusive(path);
+    adopt(fd, path, readOrClose(fd, path));
+}
+
+void ReadingTable::switchTo(const std::string& name)
+{
+    if (!isOpen()) {
+        setTableName(name);
+        open();
+        return;
+    }
+    const std::string path = pathFor(name);
+    struct stat chosen {}, current {};
+    if (::stat(path.c_str(), &chosen) == 0 && ::fstat(fd_, &current) == 0 && chosen.st_dev == current.st_dev
+        && chosen.st_ino == current.st_ino) {
+        // The file this handle holds, under this or another name: read anew.
+        paradox::Table t = paradox::readTableFd(fd_, path);
+        name_ = name;
+        adopt(fd_, path, std::move(t));
+        return;
+    }
+    const int fd = openExclusive(path);
+    paradox::Table t = readOrClose(fd, path);
+    name_ = name;
+    adopt(fd, path, std::move(t));
+}
+
+void ReadingTable::adopt(int fd, const std::string& path, paradox::Table t)
+{
     notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
+    if (fd_ >= 0 && fd_ != fd)
+        ::close(fd_);  // releases the old table's lock
     fd_ = fd;
     path_ = path;
     table_ = std::move(t);

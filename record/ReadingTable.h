@@ -80,6 +80,10 @@ public:
     // process, can open the same file until close) and reads its records.
     // Positions on the first record.
     void open();
+    // Opens the named table in place of the open one (or opens it, while
+    // closed). The open table and its pending changes are given up only once
+    // the new one is open and read: a failure leaves the handle as it was.
+    void switchTo(const std::string& name);
     // Closes the table; pending changes are discarded.
     void close();
     bool isOpen() const { return fd_ >= 0; }
@@ -151,6 +155,7 @@ public:
 
 private:
     void requireOpen() const;
+    void adopt(int fd, const std::string& path, paradox::Table t);
     const paradox::Field& field(std::string_view name) const;
     void postIfAppending();
     std::string textOf(const uint8_t* row, const paradox::Field& f) const;
