@@ -118,6 +118,36 @@ QString timeFormatWithoutZone(const QString& longFormat)
     return out.simplified();
 }
 
+TimeTexts::TimeTexts()
+    : timeFormat_(timeFormatWithoutZone(locale_.timeFormat(QLocale::LongFormat))),
+      keepsLast_(!timeFormat_.contains(u'z'))
+{
+}
+
+std::string TimeTexts::date(int64_t day) const
+{
+    return latin1(locale_.toString(dateOfDay(day), QLocale::ShortFormat));
+}
+
+std::string TimeTexts::timeOfDay(int32_t ms) const
+{
+    if (!keepsLast_)
+        return latin1(locale_.toString(QTime::fromMSecsSinceStartOfDay(ms), timeFormat_));
+    if (ms / 1000 != lastSecond_) {
+        lastSecond_ = ms / 1000;
+        lastText_ = latin1(locale_.toString(QTime::fromMSecsSinceStartOfDay(ms), timeFormat_));
+    }
+    return lastText_;
+}
+
+std::string TimeTexts::timestamp(double value) const
+{
+    const auto ms = int64_t(value);
+    const QDate d = dateOfDay(ms / kMsPerDay);
+    const QTime t = QTime::fromMSecsSinceStartOfDay(int(ms % kMsPerDay));
+    return latin1(locale_.toString(d, QLocale::ShortFormat) + u' ' + locale_.toString(t, timeFormat_));
+}
+
 ReadingTable::ReadingTable() = default;
 
 ReadingTable::~ReadingTable()
@@ -230,7 +260,7 @@ void ReadingTable::adopt(int fd, const std::string& path, paradox::Table t)
     table_ = std::move(t);
     appending_ = false;
     edit_.clear();
-    timeFormat_ = timeFormatWithoutZone(QLocale().timeFormat(QLocale::LongFormat));
+    times_ = TimeTexts();
     cur_ = table_.rows.empty() ? -1 : 0;
     eof_ = table_.rows.empty();
     notify([](ReadingTableObserver* o) { o->tableReset(); });
@@ -574,7 +604,7 @@ void ReadingTable::setCurrentRecord(size_t row)
 namespace {
 
 // The text form of a field: see ReadingTable::fieldText.
-std::string textForm(const uint8_t* row, const Field& f, const QString& timeFormat)
+std::string textForm(const uint8_t* row, const Field& f, const TimeTexts& times)
 {
     using namespace paradox;
     switch (f.type) {
@@ -599,19 +629,15 @@ std::string textForm(const uint8_t* row, const Field& f, const QString& timeForm
         return {};
     case ftDate:
         if (auto v = getInteger(row, f))
-            return latin1(QLocale().toString(dateOfDay(*v), QLocale::ShortFormat));
+            return times.date(*v);
         return {};
     case ftTime:
         if (auto v = getInteger(row, f); v && *v >= 0 && *v < kMsPerDay)
-            return latin1(QLocale().toString(QTime::fromMSecsSinceStartOfDay(*v), timeFormat));
+            return times.timeOfDay(*v);
         return {};
     case ftTimestamp:
-        if (auto v = getFloat(row, f); v && *v >= 0 && *v < 4e14) {
-            const auto ms = int64_t(*v);
-            QDate d = dateOfDay(ms / kMsPerDay);
-            QTime t = QTime::fromMSecsSinceStartOfDay(int(ms % kMsPerDay));
-            return latin1(QLocale().toString(d, QLocale::ShortFormat) + u' ' + QLocale().toString(t, timeFormat));
-        }
+        if (auto v = getFloat(row, f); v && *v >= 0 && *v < 4e14)
+            return times.timestamp(*v);
         return {};
     default:
         return {};
@@ -622,7 +648,7 @@ std::string textForm(const uint8_t* row, const Field& f, const QString& timeForm
 
 std::string ReadingTable::textOf(const uint8_t* row, const Field& f) const
 {
-    return textForm(row, f, timeFormat_);
+    return textForm(row, f, times_);
 }
 
 std::string ReadingTable::fieldText(std::string_view name) const
@@ -648,14 +674,14 @@ RecordsCopy ReadingTable::copyRecords(size_t count) const
     paradox::RowStore rows(table_.rows.rowSize());
     for (size_t i = 0; i < count; ++i)
         std::memcpy(rows.append(), table_.rows.row(i), table_.rows.rowSize());
-    return RecordsCopy(table_.schema, std::move(rows), timeFormat_);
+    return RecordsCopy(table_.schema, std::move(rows), times_);
 }
 
 std::string RecordsCopy::cellText(size_t row, int column) const
 {
     if (row >= rows_.size() || column < 0 || column >= int(schema_.fields.size()))
         return {};
-    return textForm(rows_.row(row), schema_.fields[size_t(column)], timeFormat_);
+    return textForm(rows_.row(row), schema_.fields[size_t(column)], times_);
 }
 
 // ---- Copy and index -------------------------------------------------------------

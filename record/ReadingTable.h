@@ -5,6 +5,7 @@
 // the handle sees the table together with its pending changes.
 #include "record/ParadoxTable.h"
 
+#include <QLocale>
 #include <QString>
 #include <QTime>
 
@@ -42,6 +43,25 @@ public:
     virtual void rowsAppended(size_t /*first*/, size_t /*count*/) {}
 };
 
+// The texts of dates and times of day in the default locale as it stood when
+// made: short dates, and times in the long format without its zone. A log
+// holds several readings a second and a time's text shows whole seconds, so
+// the last time text is kept for the records that follow.
+class TimeTexts {
+public:
+    TimeTexts();
+    std::string date(int64_t day) const;
+    std::string timeOfDay(int32_t ms) const;
+    std::string timestamp(double ms) const;
+
+private:
+    QLocale locale_;
+    QString timeFormat_;
+    bool keepsLast_ = true;            // false when the format shows milliseconds
+    mutable int32_t lastSecond_ = -1;
+    mutable std::string lastText_;
+};
+
 // The first records of a table as they stood when copied, with their text
 // forms; nothing done to the table afterwards changes the copy.
 class RecordsCopy {
@@ -51,11 +71,11 @@ public:
 
 private:
     friend class ReadingTable;
-    RecordsCopy(paradox::Schema schema, paradox::RowStore rows, QString timeFormat)
-        : schema_(std::move(schema)), rows_(std::move(rows)), timeFormat_(std::move(timeFormat)) {}
+    RecordsCopy(paradox::Schema schema, paradox::RowStore rows, TimeTexts times)
+        : schema_(std::move(schema)), rows_(std::move(rows)), times_(std::move(times)) {}
     paradox::Schema schema_;
     paradox::RowStore rows_;
-    QString timeFormat_;
+    TimeTexts times_;
 };
 
 class ReadingTable {
@@ -169,7 +189,7 @@ private:
     bool appending_ = false;
     long long cur_ = -1;
     bool eof_ = true;
-    QString timeFormat_;
+    TimeTexts times_;
     std::vector<ReadingTableObserver*> observers_;
 };
 
