@@ -106,7 +106,8 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
       errors(services.dialogs),
       COMM2(nullptr, services.serialDevices),
       services_(services),
-      recorder_(recorderState, readingTable, services.clock ? *services.clock : systemClock_)
+      recorder_(recorderState, readingTable, services.clock ? *services.clock : systemClock_),
+      dataFiles_(readingTable, readingLog, services.dialogs)
 {
     ui->setupUi(this);
     if (profileFlags)
@@ -604,8 +605,8 @@ void TFCOMM::DeleteRecordKey()
         readingTable.deleteRecord(size_t(current.row()));
 }
 
-void TFCOMM::SpeedButton2Click() {}
-void TFCOMM::saveasClick() {}
+void TFCOMM::SpeedButton2Click() { dataFiles_.OpenOld(); }
+void TFCOMM::saveasClick() { dataFiles_.Save(); }
 ReportPreview* TFCOMM::reportPreview() const { return reportPreview_; }
 
 void TFCOMM::BtPrintClick()

@@ -19,6 +19,7 @@
 #include "link/serial/FrameAssembler.h"
 #include "link/serial/SerialPortDriver.h"
 #include "platform/Clock.h"
+#include "record/DataFiles.h"
 #include "record/ReadingJournal.h"
 #include "record/ReadingLog.h"
 #include "record/ReadingTable.h"
@@ -202,6 +203,7 @@ private:
     AppServices services_;
     SystemClock systemClock_;
     Recorder recorder_;
+    DataFiles dataFiles_;
     ReadingTableModel* gridModel_ = nullptr;
     QPointer<ReportPreview> reportPreview_;  // the printed report's preview while it is open
     bool laidOut_ = false;

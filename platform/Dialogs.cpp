@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QRegularExpression>
 
 namespace {
 QWidget* dialogParent() { return QApplication::activeWindow(); }
@@ -68,6 +69,13 @@ std::optional<QString> QtDialogs::saveFileName(const QString& filter, const QStr
     QFileDialog dialog(dialogParent(), QString(), QString(), toQtFilter(filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(defaultSuffix);
+    // A name typed without an extension takes the chosen type's ("run1" under
+    // "DB File" becomes "run1.db"); under a type of any extension, the default.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, defaultSuffix](const QString& f) {
+        static const QRegularExpression single(QStringLiteral("\\(\\*\\.(\\w+)\\)$"));
+        const QRegularExpressionMatch m = single.match(f);
+        dialog.setDefaultSuffix(m.hasMatch() ? m.captured(1) : defaultSuffix);
+    });
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;

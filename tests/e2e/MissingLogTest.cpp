@@ -3,6 +3,9 @@
 // readings are not being logged.
 #include "LiveRig.h"
 
+#include <QAbstractItemModel>
+#include <QTableView>
+#include <QToolButton>
 #include <sys/file.h>
 
 namespace e2e {
@@ -69,6 +72,18 @@ TEST(MissingLog, TheMeterIsShownAndTheUserToldOnce)
         EXPECT_TRUE(lw.dialogs.messages[0].contains(c.reason)) << lw.dialogs.messages[0].toStdString();
         EXPECT_EQ(lw.Boxes().size(), 2) << lw.Boxes().join(" | ").toStdString();
         EXPECT_EQ(w.ui->DBGrid1->model()->rowCount(), 0);
+
+        // Opening a good table as the log: recording resumes, numbered from 1.
+        QDir(rig.ws.Path()).mkpath("fresh");
+        MakeLogTable(rig.ws.File("fresh"));
+        const QString fresh = rig.ws.File("fresh/Queltdb.DB");
+        lw.dialogs.files.push_back(fresh);
+        QTest::mouseClick(w.ui->OpenDataFiles, Qt::LeftButton);
+        ASSERT_EQ(w.readingTable.filePath(), fresh.toStdString());
+        ASSERT_TRUE(WaitFor([&] { return w.ui->DBGrid1->model()->rowCount() >= 3; }));
+        EXPECT_EQ(w.ui->DBGrid1->model()->index(0, 0).data().toString(), "1");
+        EXPECT_EQ(w.ui->DBGrid1->model()->index(0, 3).data().toString(), "5.012");
+        EXPECT_EQ(lw.Boxes().size(), 2) << lw.Boxes().join(" | ").toStdString();
     }
 }
 

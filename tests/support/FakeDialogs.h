@@ -23,6 +23,7 @@ public:
     // What the print dialog does: set up the printer and return true to print;
     // default: cancel.
     std::function<bool(QPrinter&)> printSetUp;
+    QStringList defaultSuffixes;  // of the save dialogs
     // Runs while a box is "open" (e.g. to deliver more frames meanwhile).
     std::function<void()> whileOpen;
 
@@ -50,7 +51,11 @@ public:
         open();
     }
     std::optional<QString> openFileName(const QString& filter) override { return nextFile(filter); }
-    std::optional<QString> saveFileName(const QString& filter, const QString&) override { return nextFile(filter); }
+    std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix) override
+    {
+        defaultSuffixes << defaultSuffix;
+        return nextFile(filter);
+    }
     bool setUpPrinter(QPrinter& printer, int pageCount) override
     {
         printPageCounts << pageCount;
