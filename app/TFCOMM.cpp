@@ -139,6 +139,9 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
     assembler.onFrame = [this](const std::string&) { LcdDisplayTormo(); };
     // What the journal has to tell is shown once the current event is done:
     // it may speak from inside an open of the log or a recorded frame.
+    // Pending records the user gives up (Exit, another table opened as the
+    // log) go with their journal.
+    readingLog.onDiscardPending = [this] { journal.detach(ReadingJournal::End::Remove); };
     journal.onNotice = [this](const QString& text) {
         QMetaObject::invokeMethod(this, [this, text] { services_.dialogs.showMessage(text); }, Qt::QueuedConnection);
     };
@@ -641,8 +644,7 @@ void TFCOMM::ExitApplication()
     exitRequested = true;
     COMM2.Disconnect();
     // The user's own exit: pending records are discarded, with their journal.
-    journal.detach(ReadingJournal::End::Remove);
-    readingLog.Close();
+    readingLog.Close(ReadingLog::Pending::Discard);
     QApplication::quit();
 }
 
@@ -650,7 +652,7 @@ void TFCOMM::EndBySignal()
 {
     exitRequested = true;
     COMM2.Disconnect();
-    readingLog.Close();  // the journal is flushed and kept
+    readingLog.Close(ReadingLog::Pending::Keep);  // the journal is flushed and kept
     QApplication::quit();
 }
 
@@ -666,7 +668,6 @@ void TFCOMM::BtExit1Click() { ExitApplication(); }
 void TFCOMM::closeEvent(QCloseEvent* event)
 {
     exitRequested = true;
-    journal.detach(ReadingJournal::End::Remove);  // nothing left to remove after EndBySignal
-    readingLog.Close();
+    readingLog.Close(ReadingLog::Pending::Discard);  // nothing left to remove after EndBySignal
     event->accept();
 }

@@ -8,7 +8,10 @@ void ReadingLog::Open(const std::string& name)
 {
     try {
         const std::string file = ReadingTable::pathFor(name);  // as the working folder stands now
-        table_.switchTo(name);
+        table_.switchTo(name, [this] {
+            if (onDiscardPending)
+                onDiscardPending();
+        });
         file_ = file;
     } catch (const std::exception& e) {
         // A log that is open stays the log. One that is closed stays closed,
@@ -28,8 +31,10 @@ void ReadingLog::Open(const std::string& name)
     told_ = false;
 }
 
-void ReadingLog::Close()
+void ReadingLog::Close(Pending pending)
 {
+    if (pending == Pending::Discard && table_.isOpen() && onDiscardPending)
+        onDiscardPending();
     table_.close();
 }
 

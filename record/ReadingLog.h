@@ -2,6 +2,7 @@
 // The reading log as a file: which table is the log, opening and closing it,
 // and what the user is told when readings cannot be logged. Every open and
 // close of the log goes through here.
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,13 +15,22 @@ public:
 
     explicit ReadingLog(ReadingTable& table) : table_(table) {}
 
+    // Told just before the user's choice gives up the log's pending records:
+    // another table opened as the log, or the program ended by the user.
+    std::function<void()> onDiscardPending;
+
     // Opens the named table, exclusively, as the log in place of the one
     // open, whose pending records are discarded. A failure is thrown on with
     // the table's own text and leaves the log as it was, its pending records
     // included (or closed, when it was).
     void Open(const std::string& name);
-    // Closes the log; its pending records are discarded.
-    void Close();
+
+    enum class Pending {
+        Discard,  // the user ends the program: the records go for good
+        Keep,     // the program is ended from outside: whatever keeps them may
+    };
+    // Closes the log; its pending records leave the table.
+    void Close(Pending pending);
     bool IsOpen() const;
 
     // The message for a reading the recorder could not write (`reason` as it

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -227,7 +228,7 @@ void ReadingTable::open()
     adopt(fd, path, readOrClose(fd, path));
 }
 
-void ReadingTable::switchTo(const std::string& name)
+void ReadingTable::switchTo(const std::string& name, const std::function<void()>& beforeGivingUp)
 {
     if (!isOpen()) {
         setTableName(name);
@@ -240,18 +241,30 @@ void ReadingTable::switchTo(const std::string& name)
         && chosen.st_ino == current.st_ino) {
         // The file this handle holds, under this or another name: read anew.
         paradox::Table t = paradox::readTableFd(fd_, path);
+        if (beforeGivingUp)
+            beforeGivingUp();
         name_ = name;
         adopt(fd_, path, std::move(t));
         return;
     }
     const int fd = openExclusive(path);
     paradox::Table t = readOrClose(fd, path);
+    if (beforeGivingUp) {
+        try {
+            beforeGivingUp();
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+    }
     name_ = name;
     adopt(fd, path, std::move(t));
 }
 
 void ReadingTable::adopt(int fd, const std::string& path, paradox::Table t)
 {
+    if (isOpen())
+        notify([](ReadingTableObserver* o) { o->tableAboutToClose(); });  // the old table, its lock still held
     notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
     if (fd_ >= 0 && fd_ != fd)
         ::close(fd_);  // releases the old table's lock

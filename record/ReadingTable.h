@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -103,7 +104,8 @@ public:
     // Opens the named table in place of the open one (or opens it, while
     // closed). The open table and its pending changes are given up only once
     // the new one is open and read: a failure leaves the handle as it was.
-    void switchTo(const std::string& name);
+    // `beforeGivingUp` runs then, just before the open table goes.
+    void switchTo(const std::string& name, const std::function<void()>& beforeGivingUp = {});
     // Closes the table; pending changes are discarded.
     void close();
     bool isOpen() const { return fd_ >= 0; }

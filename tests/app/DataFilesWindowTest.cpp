@@ -56,10 +56,16 @@ TEST(DataFilesWindow, SaveAndOpenFromTheWindow)
     ASSERT_EQ(f.dialogs.errors.size(), 2);
     EXPECT_TRUE(f.dialogs.errors[1].contains("is not a Paradox data table")) << f.dialogs.errors[1].toStdString();
     EXPECT_EQ(grid->rowCount(), 2);
+    const QString oldJournal = dir.filePath("Queltdb.DB.journal");
+    EXPECT_EQ(w.journal.path(), oldJournal.toStdString());
+    EXPECT_TRUE(QFile::exists(oldJournal));
 
+    // The records given up go with their journal; the opened table has its own.
     f.dialogs.files = {dir.filePath("run.db")};
     w.ui->OpenDataFiles->click();
     EXPECT_EQ(w.readingTable.filePath(), dir.filePath("run.db").toStdString());
+    EXPECT_FALSE(QFile::exists(oldJournal));
+    EXPECT_EQ(w.journal.path(), dir.filePath("run.db.journal").toStdString());
     f.Feed(MeterRun('+', "0007"));
     ASSERT_EQ(grid->rowCount(), 3);
     EXPECT_EQ(grid->index(2, 0).data().toString(), "3");

@@ -85,7 +85,7 @@ struct Session {
         r.CouplingText = "DC";
         r.RangeModeText = "AUTO";
         r.CountValue = 1234;
-        ASSERT_TRUE(recorder.INDataToTable(r, RecorderControls{}));
+        ASSERT_EQ(recorder.INDataToTable(r, RecorderControls{}), RecordOutcome::Written);
     }
     // A script: "r" records a reading, "d<row>" deletes a record, "n" is New.
     void Play(const std::vector<std::string>& steps)
