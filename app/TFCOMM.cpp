@@ -25,6 +25,7 @@
 #include "platform/Beeper.h"
 #include "platform/Convert.h"
 #include "platform/Dialogs.h"
+#include "platform/LinuxHidBackend.h"
 #include "record/ReadingGridDelegate.h"
 #include "record/ReadingTableModel.h"
 #include "record/ReportPreview.h"
@@ -105,6 +106,9 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
       ui((LcdFontFamily(), new Ui::TFCOMM)),  // the LCD font is there before the labels use it
       errors(services.dialogs),
       COMM2(nullptr, services.serialDevices),
+      systemHid(services.hid ? nullptr : std::make_unique<LinuxHidBackend>()),
+      HidCtl(services.hid ? *services.hid : *systemHid),
+      usbLink(HidCtl, services.dialogs, UsbHooks()),
       services_(services),
       recorder_(recorderState, readingTable, services.clock ? *services.clock : systemClock_),
       dataFiles_(readingTable, readingLog, services.dialogs)
@@ -146,6 +150,7 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
         QMetaObject::invokeMethod(this, [this, text] { services_.dialogs.showMessage(text); }, Qt::QueuedConnection);
     };
     BindHandlers();
+    InstallHidHandlers();
 
     ConTimer.setInterval(100);
     Bind(&ConTimer, &QTimer::timeout, &TFCOMM::ConTimerTimer);
@@ -161,6 +166,7 @@ TFCOMM::~TFCOMM()
 {
     delete reportPreview_;  // before the table it lists
     COMM2.Disconnect();
+    usbLink.ReleaseDevices();  // readers end while the displays they feed are still there
     delete ui;
 }
 
@@ -216,6 +222,9 @@ void TFCOMM::BindHandlers()
 
     Bind(ui->COMCon, &QPushButton::clicked, &TFCOMM::COMConClick);
     Bind(ui->USBCon, &QPushButton::clicked, &TFCOMM::USBConClick);
+    Bind(ui->SetFeature, &QPushButton::clicked, &TFCOMM::SetFeatureClick);
+    Bind(ui->ReadBtn, &QPushButton::clicked, &TFCOMM::ReadBtnClick);
+    Bind(ui->ClearBtn, &QPushButton::clicked, &TFCOMM::ClearBtnClick);
     Bind(ui->START1, &QAction::triggered, &TFCOMM::BTCon1Click);
     Bind(ui->STOP1, &QAction::triggered, &TFCOMM::BtDiscon1Click);
 
@@ -467,10 +476,81 @@ void TFCOMM::COMConClick()
 void TFCOMM::BTCon1Click() { ConnectSerial(); }
 void TFCOMM::BtDiscon1Click() { DisconnectSerial(); }
 
+// ---------------------------------------------------------------------------
+// USB cable
+
+UsbCableLink::Hooks TFCOMM::UsbHooks()
+{
+    UsbCableLink::Hooks h;
+    h.usbConDown = [this] { return ui->USBCon->isChecked(); };
+    h.raiseUsbCon = [this] { ui->USBCon->setChecked(false); };
+    h.readBtnDown = [this] { return ui->ReadBtn->isChecked(); };
+    h.raiseReadBtn = [this] { ui->ReadBtn->setChecked(false); };
+    h.profile = [this] {
+        return UsbProfileFlags{ui->IFEvrin->isChecked(), ui->IFQuelt->isChecked(), ui->IFHarvo->isChecked(),
+                               ui->IFTormo->isChecked()};
+    };
+    h.setFrameText = [this](const std::string& text) { assembler.FrameText = text; };
+    h.decode = [this] { LcdDisplayTormo(); };
+    // A report is handled inside the reader's hand-over: a failure is shown
+    // after it.
+    h.guard = [this](const std::function<void()>& f) { errors.GuardPosted(f); };
+    return h;
+}
+
+void TFCOMM::InstallHidHandlers()
+{
+    ui->DevListBox->setModel(&usbLink.DevListBox());
+    ui->HistoryListBox->setModel(&usbLink.HistoryListBox());
+    // Each line added to the log becomes the selected one.
+    connect(&usbLink.HistoryListBox(), &QAbstractItemModel::rowsInserted, ui->HistoryListBox,
+            [this](const QModelIndex&, int, int last) {
+                ui->HistoryListBox->setCurrentIndex(usbLink.HistoryListBox().index(last));
+            });
+    HidCtl.SetDevThreadSleepTime(100);
+    HidCtl.OnArrival = THidPlugEvent(this, &TFCOMM::HidCtlArrival);
+    HidCtl.OnEnumerate = THidEnumerateEvent(this, &TFCOMM::HidCtlEnumerate);
+    HidCtl.SetOnDeviceChange(TNotifyEvent(this, &TFCOMM::HidCtlDeviceChange));
+    HidCtl.SetOnDeviceDataError(THidDataErrorEvent(this, &TFCOMM::HidCtlDeviceDataError));
+    HidCtl.OnRemoval = THidPlugEvent(this, &TFCOMM::HidCtlRemoval);
+}
+
 void TFCOMM::USBConClick()
 {
     if (ui->USBCon->isChecked())
         ui->COMCon->setChecked(false);  // the serial port stays as it is
+    usbLink.USBConClick();
+}
+
+void TFCOMM::SetFeatureClick() { usbLink.SetFeatureClick(); }
+void TFCOMM::ReadBtnClick() { usbLink.ReadBtnClick(); }
+void TFCOMM::ClearBtnClick() { usbLink.ClearBtnClick(); }
+
+void TFCOMM::HidCtlDeviceChange(THidDeviceController* Sender)
+{
+    errors.Guard([&] { usbLink.HidCtlDeviceChange(Sender); });
+}
+
+bool TFCOMM::HidCtlEnumerate(THidDevice* HidDev, int32_t Idx)
+{
+    bool goOn = true;
+    errors.Guard([&] { goOn = usbLink.HidCtlEnumerate(HidDev, Idx); });
+    return goOn;
+}
+
+void TFCOMM::HidCtlArrival(THidDevice* HidDev)
+{
+    errors.Guard([&] { usbLink.HidCtlArrival(HidDev); });
+}
+
+void TFCOMM::HidCtlRemoval(THidDevice* HidDev)
+{
+    errors.Guard([&] { usbLink.HidCtlRemoval(HidDev); });
+}
+
+void TFCOMM::HidCtlDeviceDataError(THidDevice* HidDev, uint32_t Error)
+{
+    errors.GuardPosted([&] { usbLink.HidCtlDeviceDataError(HidDev, Error); });  // inside a hand-over
 }
 
 void TFCOMM::ReceiveData(const uint8_t* data, int32_t size)
@@ -490,8 +570,9 @@ void TFCOMM::ConTimerTimer()
 {
     if (!indicator.Advance())
         return;
-    if (ConnectionIndicator::UsbSilent(usb.UsbIdleReports)) {
+    if (ConnectionIndicator::UsbSilent(usbLink.state.UsbIdleReports)) {
         ui->USBCon->setChecked(false);
+        usbLink.DetachCurrentDevice();
         services_.dialogs.ask("USB interface cable is securely connected, please check if the meter is ready.",
                               DialogButton::Ok);
     }

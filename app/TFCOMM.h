@@ -15,6 +15,8 @@
 #include "display/LimitAlarm.h"
 #include "display/Reading.h"
 #include "display/ScaleSet.h"
+#include "link/hid/HidDeviceController.h"
+#include "link/hid/UsbCableLink.h"
 #include "link/serial/ConnectionIndicator.h"
 #include "link/serial/FrameAssembler.h"
 #include "link/serial/SerialPortDriver.h"
@@ -30,6 +32,7 @@ class TFCOMM;
 }
 class IDialogs;
 class IBeeper;
+class IHidBackend;
 class LcdPanel;
 class ScaleView;
 class QLineEdit;
@@ -45,11 +48,8 @@ struct AppServices {
     TSerialPortDriver::DeviceFactory serialDevices = {};
     // The time of day for the log; null: the computer clock.
     IClock* clock = nullptr;
-};
-
-// State of the USB cable link that the connection indicator reads.
-struct UsbLinkState {
-    int32_t UsbIdleReports = 0;
+    // The HID devices; null: the system's.
+    IHidBackend* hid = nullptr;
 };
 
 // What the window keeps for the trend chart until the chart itself joins.
@@ -97,7 +97,17 @@ public:
     void BTCon1Click();
     void BtDiscon1Click();
     void ConTimerTimer();
+
+    // --- USB cable ---
     void USBConClick();
+    void SetFeatureClick();
+    void ReadBtnClick();
+    void ClearBtnClick();
+    void HidCtlDeviceChange(THidDeviceController* Sender);
+    bool HidCtlEnumerate(THidDevice* HidDev, int32_t Idx);
+    void HidCtlArrival(THidDevice* HidDev);
+    void HidCtlRemoval(THidDevice* HidDev);
+    void HidCtlDeviceDataError(THidDevice* HidDev, uint32_t Error);
 
     // --- the frame ---
     void LcdDisplayTormo();
@@ -155,7 +165,11 @@ public:
     TSerialPortDriver COMM2;
     FrameAssembler assembler;           // FrameText, HexAccumulator
     ConnectionIndicator indicator;      // LinkTicks, CONok / CONokN
-    UsbLinkState usb;
+    // The system's HID devices unless the services bring their own, their
+    // controller and the USB cable (which holds the USB state).
+    std::unique_ptr<IHidBackend> systemHid;
+    THidDeviceController HidCtl;
+    UsbCableLink usbLink;
     Reading reading;                    // the shared reading
     ScaleSet scale;                     // the scale set in force
     LimitState limits;                  // limits and MAX/MIN
@@ -196,6 +210,8 @@ private:
     void SetUpGrid();
     void ExitApplication();
     void BindHandlers();
+    void InstallHidHandlers();
+    UsbCableLink::Hooks UsbHooks();
     void ShowPictures();
     template <class Sender, class Signal>
     void Bind(Sender* sender, Signal signal, void (TFCOMM::*handler)());

@@ -2,6 +2,7 @@
 // a directory to the terminal, where the program finds it as port n, and sends
 // 14-byte runs at the pace of the meter's 2400 bit/s line.
 #include "MeterFrame.h"
+#include "UsbCable.h"
 #include "platform/Convert.h"
 
 #include <cerrno>
@@ -49,7 +50,18 @@ const char kUsage[] =
     "  --help            show this text\n"
     "\n"
     "Runs until killed (SIGINT, SIGTERM) or until --count is reached, and removes\n"
-    "the link when it ends.\n";
+    "the link when it ends.\n"
+    "\n"
+    "Usage: meter-sim --usb [options] -- PROGRAM [ARGS]\n"
+    "Plays the meter on its USB cable instead: an emulated HID device \"USB to\n"
+    "Serial\" (a umockdev test bed) that PROGRAM, started on it, finds as\n"
+    "/dev/hidraw0. Frames go out as bursts of input reports at the meter's pace,\n"
+    "with reports that carry no meter bytes in between. Ends with PROGRAM.\n"
+    "\n"
+    "  --scenario, --seed, --interval, --count   as above\n"
+    "  --idle-ms MS       time between reports without meter bytes (default 10)\n"
+    "  --unplug-after S   unplug the cable S seconds after the start\n"
+    "  --replug-after S   plug it in again S seconds after the unplug\n";
 
 struct Options {
     int port = 1;
@@ -61,6 +73,11 @@ struct Options {
     long long count = 0; // 0: run until stopped
     std::string replay;
     bool help = false;
+    bool usb = false;
+    int idleMs = 10;
+    int unplugAfter = -1;
+    int replugAfter = -1;
+    std::vector<std::string> program;
 };
 
 class UsageError : public std::runtime_error {
@@ -109,7 +126,18 @@ Options ParseOptions(int argc, char** argv)
             o.count = IntOption(arg, value(), 1, INT_MAX);
         else if (arg == "--replay")
             o.replay = value();
-        else
+        else if (arg == "--usb")
+            o.usb = true;
+        else if (arg == "--idle-ms")
+            o.idleMs = IntOption(arg, value(), 1, 60000);
+        else if (arg == "--unplug-after")
+            o.unplugAfter = IntOption(arg, value(), 0, 86400);
+        else if (arg == "--replug-after")
+            o.replugAfter = IntOption(arg, value(), 0, 86400);
+        else if (arg == "--") {
+            for (++i; i < argc; ++i)
+                o.program.push_back(argv[i]);
+        } else
             throw UsageError("unknown option '" + arg + "' (see --help)");
     }
     if (o.replay.empty() && !metersim::MakeScenario(o.scenario, o.seed))
@@ -391,6 +419,20 @@ int main(int argc, char** argv)
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (o.usb) {
+            metersim::UsbOptions u;
+            u.scenario = o.scenario;
+            u.seed = o.seed;
+            u.interval = o.interval;
+            u.idleMs = o.idleMs;
+            u.count = o.count;
+            u.unplugAfter = o.unplugAfter;
+            u.replugAfter = o.replugAfter;
+            u.program = o.program;
+            return metersim::RunUsb(u, argv);
+        }
+        if (!o.program.empty())
+            throw UsageError("a program to run is given with --usb only");
         return Run(o);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "meter-sim: %s\n", e.what());
