@@ -119,6 +119,8 @@ TEST(Commands, ConnectButtonsFormOneGroupThatMayBeAllUp)
 {
     WindowFixture f;
     TFCOMM& w = *f.w;
+    f.hid.Plug({});  // the USB cable
+    f.hid.Notify();
     Click(w.ui->COMCon);
     Click(w.ui->USBCon);
     EXPECT_TRUE(w.ui->USBCon->isChecked());

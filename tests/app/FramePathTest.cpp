@@ -111,10 +111,10 @@ TEST(FramePath, UsbSilenceRaisesUsbConnectOnce)
     WindowFixture f;
     TFCOMM& w = *f.w;
     w.ui->USBCon->setChecked(true);
-    w.usb.UsbIdleReports = 1900;
+    w.usbLink.state.UsbIdleReports = 1900;
     for (int i = 0; i < 6; ++i) w.ConTimerTimer();
     EXPECT_FALSE(w.ui->USBCon->isChecked());
-    EXPECT_EQ(w.usb.UsbIdleReports, 0);
+    EXPECT_EQ(w.usbLink.state.UsbIdleReports, 0);
     EXPECT_EQ(f.dialogs.questions,
               QStringList{"USB interface cable is securely connected, please check if the meter is ready."});
 }

@@ -12,6 +12,7 @@
 
 #include "app/TFCOMM.h"
 #include "support/FakeDialogs.h"
+#include "support/FakeHidBackend.h"
 #include "support/FakeSerialDevice.h"
 #include "ui_TFCOMM.h"
 
@@ -34,6 +35,7 @@ struct WindowFixture {
     FakeDialogs dialogs;
     FakeBeeper beeper;
     std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
+    FakeHidBackend hid;
     std::unique_ptr<TFCOMM> w;
 
     explicit WindowFixture(std::optional<std::array<bool, kProfileFlagCount>> flags = std::nullopt,
@@ -42,7 +44,7 @@ struct WindowFixture {
         if (withLog) MakeLogTable(QDir(workDir.path()).filePath("Queltdb.DB"));
         const QString previous = QDir::currentPath();
         QDir::setCurrent(workDir.path());
-        w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, FakeSerialFactory(line), &clock}, flags);
+        w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, FakeSerialFactory(line), &clock, &hid}, flags);
         QDir::setCurrent(previous);
     }
 

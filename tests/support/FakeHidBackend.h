@@ -50,6 +50,11 @@ struct FakeHidNode {
         reports.push_back(std::move(report));
         changed.notify_all();
     }
+    size_t Queued()
+    {
+        std::lock_guard lock(mutex);
+        return reports.size();
+    }
     int ReadOpens()
     {
         std::lock_guard lock(mutex);

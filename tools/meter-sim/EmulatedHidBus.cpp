@@ -17,7 +17,7 @@
 namespace {
 
 // One plugged device as its ioctl handler sees it (on umockdev's thread).
-struct Node {
+struct NodeState {
     std::vector<uint8_t> descriptor;
     std::mutex mutex;
     std::deque<std::vector<uint8_t>> reports;
@@ -44,7 +44,7 @@ std::string Escaped(const std::string& s)
 
 gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 {
-    Node& node = *static_cast<Node*>(data);
+    NodeState& node = *static_cast<NodeState*>(data);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     GError* error = nullptr;
@@ -99,7 +99,7 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 
 gboolean OnRead(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 {
-    Node& node = *static_cast<Node*>(data);
+    NodeState& node = *static_cast<NodeState*>(data);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     std::lock_guard lock(node.mutex);
     if (node.gone) {
@@ -132,11 +132,11 @@ struct EmulatedHidBus::Impl {
         std::string top;      // the USB (or HID) device at the top of its tree
         std::string hidraw;   // the hidraw node's sysfs path
         std::string node;     // /dev/hidrawN
-        std::shared_ptr<Node> state;
+        std::shared_ptr<NodeState> state;
         UMockdevIoctlBase* handler = nullptr;
     };
     std::map<int, Plugged> devices;
-    std::vector<std::shared_ptr<Node>> retired;  // kept for a late client call
+    std::vector<std::shared_ptr<NodeState>> retired;  // kept for a late client call
     int next = 1;
 
     Plugged& At(int id)
@@ -245,7 +245,7 @@ int EmulatedHidBus::Plug(const Device& device)
     p.top = "/sys" + top;
     p.hidraw = "/sys" + hidraw;
     p.node = "/dev/" + raw;
-    p.state = std::make_shared<Node>();
+    p.state = std::make_shared<NodeState>();
     p.state->descriptor = device.descriptor;
     p.handler = umockdev_ioctl_base_new();
     g_signal_connect(p.handler, "handle-ioctl", G_CALLBACK(OnIoctl), p.state.get());
@@ -290,7 +290,7 @@ std::string EmulatedHidBus::SysPath(int id) const
 
 size_t EmulatedHidBus::Queue(int id, const std::vector<std::vector<uint8_t>>& reports)
 {
-    Node& node = *impl_->At(id).state;
+    NodeState& node = *impl_->At(id).state;
     std::lock_guard lock(node.mutex);
     size_t taken = 0;
     for (const auto& r : reports) {
@@ -304,21 +304,21 @@ size_t EmulatedHidBus::Queue(int id, const std::vector<std::vector<uint8_t>>& re
 
 void EmulatedHidBus::SetQueueLimit(int id, size_t reports)
 {
-    Node& node = *impl_->At(id).state;
+    NodeState& node = *impl_->At(id).state;
     std::lock_guard lock(node.mutex);
     node.limit = reports;
 }
 
 size_t EmulatedHidBus::Queued(int id) const
 {
-    Node& node = *impl_->At(id).state;
+    NodeState& node = *impl_->At(id).state;
     std::lock_guard lock(node.mutex);
     return node.reports.size();
 }
 
 std::vector<std::vector<uint8_t>> EmulatedHidBus::Features(int id) const
 {
-    Node& node = *impl_->At(id).state;
+    NodeState& node = *impl_->At(id).state;
     std::lock_guard lock(node.mutex);
     return node.features;
 }
