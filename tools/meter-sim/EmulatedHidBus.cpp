@@ -136,7 +136,7 @@ struct EmulatedHidBus::Impl {
         UMockdevIoctlBase* handler = nullptr;
     };
     std::map<int, Plugged> devices;
-    std::vector<std::shared_ptr<NodeState>> retired;  // kept for a late client call
+    std::vector<Plugged> retired;  // unplugged, still answering those who hold them open
     int next = 1;
 
     Plugged& At(int id)
@@ -175,7 +175,9 @@ EmulatedHidBus::EmulatedHidBus() : impl_(std::make_unique<Impl>())
 
 EmulatedHidBus::~EmulatedHidBus()
 {
-    for (auto& [id, d] : impl_->devices) {
+    for (auto& [id, d] : impl_->devices)
+        impl_->retired.push_back(std::move(d));
+    for (Impl::Plugged& d : impl_->retired) {
         {
             std::lock_guard lock(d.state->mutex);
             d.state->gone = true;
@@ -264,7 +266,7 @@ int EmulatedHidBus::Plug(const Device& device)
 
 void EmulatedHidBus::Unplug(int id)
 {
-    Impl::Plugged p = impl_->At(id);
+    Impl::Plugged p = std::move(impl_->At(id));
     impl_->devices.erase(id);
     {
         std::lock_guard lock(p.state->mutex);
@@ -272,10 +274,11 @@ void EmulatedHidBus::Unplug(int id)
     }
     // The kernel tells a removal while the device is still in sysfs.
     umockdev_testbed_uevent(impl_->testbed, p.hidraw.c_str(), "remove");
-    umockdev_testbed_detach_ioctl(impl_->testbed, p.node.c_str(), nullptr);
     umockdev_testbed_remove_device(impl_->testbed, p.top.c_str());
-    g_object_unref(p.handler);
-    impl_->retired.push_back(p.state);
+    // The handler stays: a program that still has the node open gets ENODEV
+    // from it, as from a vanished device (a detached handler would reset its
+    // connection, which umockdev's preload library does not survive).
+    impl_->retired.push_back(std::move(p));
 }
 
 std::string EmulatedHidBus::Node(int id) const

@@ -1,0 +1,85 @@
+// libFuzzer target: any sequence of input reports through the USB cable's
+// report handler, its bursts and the frame decoder. Whatever the cable sends
+// must end in frames decoded, frames dropped or a conversion error, never a
+// crash, and the cable's state must stay bounded.
+//
+// Input: reports one after another, each as a length byte (its low six bits;
+// 0 is a report without data) followed by that many bytes; the report ID is
+// the top two bits of the length byte.
+#include "display/FrameDecoder.h"
+#include "link/hid/UsbCableLink.h"
+#include "platform/Convert.h"
+#include "platform/Dialogs.h"
+
+#include <cstdlib>
+
+namespace {
+
+// No HID on this "system": the controller keeps an empty list.
+class NoHid final : public IHidBackend {
+public:
+    bool Present() const override { return false; }
+    std::vector<HidInterface> Enumerate() override { return {}; }
+    std::unique_ptr<IHidHandle> Open(const HidInterface&, HidOpenMode, int& error) override
+    {
+        error = ENODEV;
+        return nullptr;
+    }
+    void Watch(std::function<void()>) override {}
+};
+
+class NoDialogs final : public IDialogs {
+public:
+    void showMessage(const QString&) override {}
+    DialogButton ask(const QString&, DialogButtons) override { return DialogButton::Ok; }
+    void showError(const QString&) override {}
+    std::optional<QString> openFileName(const QString&) override { return {}; }
+    std::optional<QString> saveFileName(const QString&, const QString&) override { return {}; }
+};
+
+struct Cable {
+    NoHid hid;
+    NoDialogs dialogs;
+    THidDeviceController controller{hid};
+    std::string frameText;
+    ScaleSet scale = ScaleSet::Set6();
+    UsbCableLink link{controller, dialogs, Hooks()};
+
+    UsbCableLink::Hooks Hooks()
+    {
+        UsbCableLink::Hooks h;
+        h.usbConDown = [] { return true; };
+        h.raiseUsbCon = [] {};
+        h.readBtnDown = [] { return false; };
+        h.raiseReadBtn = [] {};
+        h.profile = [] { return UsbProfileFlags{false, false, false, true}; };
+        h.setFrameText = [this](const std::string& t) { frameText = t; };
+        h.decode = [this] {
+            try {
+                scale = DecodeFrame(frameText, scale).scale;
+            } catch (const EConvertError&) {
+                // a frame with letters where digits belong: reported, not decoded
+            }
+        };
+        h.guard = [](const std::function<void()>& f) { f(); };
+        return h;
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static Cable* cable = new Cable;  // one cable for the run: state carries over, as on the line
+    size_t at = 0;
+    while (at < size) {
+        const uint8_t head = data[at++];
+        const size_t n = std::min<size_t>(head & 0x3F, size - at);
+        cable->link.HidDataTormo(nullptr, uint8_t(head >> 6), data + at, uint16_t(n));
+        at += n;
+        if (cable->link.state.UsbBurstText.size() > 2 * UsbCableLink::kBurstBytes ||
+            cable->link.HistoryListBox().rowCount() > UsbCableLink::kHistoryLines)
+            std::abort();
+    }
+    return 0;
+}
