@@ -13,7 +13,7 @@ $SUDO apt-get update -q
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
   build-essential cmake ninja-build pkg-config git \
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev \
-  libudev-dev pxlib-dev zlib1g-dev \
+  libudev-dev libumockdev-dev umockdev pxlib-dev zlib1g-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
   fonts-liberation2 fonts-dejavu-core \

@@ -1,0 +1,132 @@
+// The USB cable: input reports per second through the report handler, its
+// bursts and the frame decoder; and the processor time a reader spends while
+// the meter is silent for 10 s (the Linux backend on a umockdev cable: run
+// with LD_PRELOAD=libumockdev-preload.so.0, or it is skipped).
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+#include "EmulatedHidBus.h"
+#include "display/FrameDecoder.h"
+#include "link/hid/UsbCableLink.h"
+#include "platform/Convert.h"
+#include "platform/Dialogs.h"
+#include "platform/LinuxHidBackend.h"
+
+namespace {
+
+class NoHid final : public IHidBackend {
+public:
+    bool Present() const override { return false; }
+    std::vector<HidInterface> Enumerate() override { return {}; }
+    std::unique_ptr<IHidHandle> Open(const HidInterface&, HidOpenMode, int& error) override
+    {
+        error = ENODEV;
+        return nullptr;
+    }
+    void Watch(std::function<void()>) override {}
+};
+
+class NoDialogs final : public IDialogs {
+public:
+    void showMessage(const QString&) override {}
+    DialogButton ask(const QString&, DialogButtons) override { return DialogButton::Ok; }
+    void showError(const QString&) override {}
+    std::optional<QString> openFileName(const QString&) override { return {}; }
+    std::optional<QString> saveFileName(const QString&, const QString&) override { return {}; }
+};
+
+using Bytes = std::vector<uint8_t>;
+
+// What the cable sends per frame: 7 + 7 meter bytes, then a report without
+// any, in 8-byte reports.
+std::vector<Bytes> FrameReports(int i)
+{
+    const char* digits[] = {"0123", "4567", "5999", "0001", "?0:?"};
+    const char* d = digits[i % 5];
+    const Bytes burst{uint8_t(i & 1 ? '-' : '+'), uint8_t(d[0]), uint8_t(d[1]), uint8_t(d[2]), uint8_t(d[3]),
+                      0x20, '2', 0x20, 0x00, 0x40, 0x80, uint8_t(i % 42), 0x0D, 0x0A};
+    return {{0x07, burst[0], burst[1], burst[2], burst[3], burst[4], burst[5], burst[6]},
+            {0x07, burst[7], burst[8], burst[9], burst[10], burst[11], burst[12], burst[13]},
+            Bytes(8, 0)};
+}
+
+void BM_ReportsThroughBursts(benchmark::State& state)
+{
+    NoHid hid;
+    NoDialogs dialogs;
+    THidDeviceController controller(hid);
+    std::string frameText;
+    ScaleSet scale = ScaleSet::Set6();
+    int64_t decoded = 0;
+    UsbCableLink::Hooks h;
+    h.usbConDown = [] { return true; };
+    h.raiseUsbCon = [] {};
+    h.readBtnDown = [] { return false; };
+    h.raiseReadBtn = [] {};
+    h.profile = [] { return UsbProfileFlags{false, false, false, true}; };
+    h.setFrameText = [&](const std::string& t) { frameText = t; };
+    h.decode = [&] {
+        try {
+            scale = DecodeFrame(frameText, scale).scale;
+        } catch (const EConvertError&) {
+        }
+        ++decoded;
+    };
+    h.guard = [](const std::function<void()>& f) { f(); };
+    UsbCableLink link(controller, dialogs, h);
+
+    std::vector<Bytes> reports;
+    for (int i = 0; i < 500; ++i)
+        for (Bytes& r : FrameReports(i))
+            reports.push_back(std::move(r));
+    for (auto _ : state)
+        for (const Bytes& r : reports)
+            link.HidDataTormo(nullptr, 0, r.data(), uint16_t(r.size()));
+    state.SetItemsProcessed(state.iterations() * int64_t(reports.size()));
+    state.counters["frames"] = benchmark::Counter(double(decoded), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ReportsThroughBursts)->Unit(benchmark::kMillisecond);
+
+double ProcessCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+void BM_SilentReaderCpu(benchmark::State& state)
+{
+    if (!EmulatedHidBus::PreloadActive()) {
+        state.SkipWithError("needs LD_PRELOAD=libumockdev-preload.so.0");
+        return;
+    }
+    EmulatedHidBus bus;
+    bus.Plug({});
+    LinuxHidBackend backend;
+    THidDeviceController controller(backend);
+    THidDevice* device = controller.CheckOutAt(0);
+    if (!device) {
+        state.SkipWithError("the emulated cable was not found");
+        return;
+    }
+    device->SetDataHandler(THidDataEvent([](THidDevice*, uint8_t, const uint8_t*, uint16_t) {}, &state));
+    double cpu = 0;
+    for (auto _ : state) {
+        const double before = ProcessCpuSeconds();
+        std::this_thread::sleep_for(std::chrono::seconds(10));  // the meter says nothing
+        cpu = ProcessCpuSeconds() - before;
+        state.SetIterationTime(10);
+    }
+    controller.ReturnDevice(device);
+    // The whole process: the reader and umockdev's own thread that answers it.
+    state.counters["cpu_ms_per_10s"] = cpu * 1000;
+    state.counters["cpu_percent"] = cpu / 10 * 100;
+}
+BENCHMARK(BM_SilentReaderCpu)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
