@@ -276,8 +276,10 @@ struct LinuxHidBackend::Monitor {
 
 LinuxHidBackend::LinuxHidBackend() : udev_(udev_new())
 {
+    // The kernel tells a removal before the device has left sysfs: a scan
+    // right away could still find it. Events settle for a moment first.
     coalesce_.setSingleShot(true);
-    coalesce_.setInterval(0);
+    coalesce_.setInterval(100);
     QObject::connect(&coalesce_, &QTimer::timeout, [this] {
         if (onChange_)
             onChange_();

@@ -32,6 +32,6 @@ private:
     std::vector<std::unique_ptr<Monitor>> monitors_;
     std::function<void()> onChange_;
     // Events that come together (one per monitor, several nodes of one
-    // device) make one call.
+    // device) make one call, once they have settled.
     QTimer coalesce_;
 };

@@ -9,6 +9,8 @@
 #include "support/FakeHidBackend.h"
 #include "support/RunUntil.h"
 
+#include <QFile>
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -289,6 +291,21 @@ TEST(UsbCableLink, ReadErrorsAreLoggedAndTheWatchdogStopsTheReader)
     EXPECT_EQ(r.Log()[1], QStringLiteral("READ ERROR: %1 (13)").arg(QString::fromLocal8Bit(std::strerror(ENODEV))));
     r.link->DetachCurrentDevice();
     EXPECT_FALSE(r.Selected()->Reading());
+}
+
+TEST(UsbCableLink, TheUdevRuleOpensTheCableToTheUserAtTheSeat)
+{
+    QFile rules(QString::fromLocal8Bit(qgetenv("QUELT_SOURCE_DIR")) + "/platform/60-quelt-usb-cable.rules");
+    ASSERT_TRUE(rules.open(QIODevice::ReadOnly));
+    QStringList active;
+    for (const QString& line : QString::fromUtf8(rules.readAll()).split('\n'))
+        if (!line.trimmed().isEmpty() && !line.trimmed().startsWith('#'))
+            active << line;
+    ASSERT_EQ(active.size(), 1);
+    for (const QString& part : {QStringLiteral("SUBSYSTEM==\"hidraw\""),
+                                QStringLiteral("ATTRS{product}==\"%1\"").arg(UsbCableLink::kCableName),
+                                QStringLiteral("TAG+=\"uaccess\"")})
+        EXPECT_TRUE(active[0].contains(part)) << part.toStdString();
 }
 
 }  // namespace
