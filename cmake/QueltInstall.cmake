@@ -118,6 +118,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QUELT_HOMEPAGE_URL}")
 # window's texts are laid out for are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, fonts-dejavu-core")
+# meter-sim --usb runs a program under umockdev's preload library.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "umockdev")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/deb/postinst ${PROJECT_SOURCE_DIR}/cmake/deb/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

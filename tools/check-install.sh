@@ -61,6 +61,7 @@ expected_files=(
   share/man/man1/quelt.1.gz share/man/man1/quelt-decode.1.gz
   share/man/man1/meter-sim.1.gz share/man/man1/quelt-mktable.1.gz
   share/doc/quelt/LICENSE share/doc/quelt/copyright
+  lib/udev/rules.d/60-quelt-usb-cable.rules
 )
 
 # check_prefix PREFIX: the files are there, the menu entry and the metainfo

@@ -295,7 +295,7 @@ TEST(UsbCableLink, ReadErrorsAreLoggedAndTheWatchdogStopsTheReader)
 
 TEST(UsbCableLink, TheUdevRuleOpensTheCableToTheUserAtTheSeat)
 {
-    QFile rules(QString::fromLocal8Bit(qgetenv("QUELT_SOURCE_DIR")) + "/platform/60-quelt-usb-cable.rules");
+    QFile rules(QString::fromLocal8Bit(qgetenv("QUELT_SOURCE_DIR")) + "/platform/udev/60-quelt-usb-cable.rules");
     ASSERT_TRUE(rules.open(QIODevice::ReadOnly));
     QStringList active;
     for (const QString& line : QString::fromUtf8(rules.readAll()).split('\n'))
