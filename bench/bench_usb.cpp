@@ -38,6 +38,7 @@ public:
     void showError(const QString&) override {}
     std::optional<QString> openFileName(const QString&) override { return {}; }
     std::optional<QString> saveFileName(const QString&, const QString&) override { return {}; }
+    bool setUpPrinter(QPrinter&, int) override { return false; }
 };
 
 using Bytes = std::vector<uint8_t>;

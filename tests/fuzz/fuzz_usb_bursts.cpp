@@ -35,6 +35,7 @@ public:
     void showError(const QString&) override {}
     std::optional<QString> openFileName(const QString&) override { return {}; }
     std::optional<QString> saveFileName(const QString&, const QString&) override { return {}; }
+    bool setUpPrinter(QPrinter&, int) override { return false; }
 };
 
 struct Cable {
