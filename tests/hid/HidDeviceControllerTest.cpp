@@ -8,9 +8,9 @@
 
 namespace {
 
-FakeHidDeviceSpec Named(const std::u16string& product, const std::string& instance = {})
+FakeHidDeviceInfo Named(const std::u16string& product, const std::string& instance = {})
 {
-    FakeHidDeviceSpec s;
+    FakeHidDeviceInfo s;
     s.product = product;
     s.instance = instance;
     return s;
@@ -171,7 +171,7 @@ TEST(HidDeviceController, GivingBackAPluggedDeviceLeavesAFreshOneInItsPlace)
     EXPECT_TRUE(out->Reading());
     out->SetReadPollTime(250);
     EXPECT_EQ(out->ProductString(), u"A");
-    node->spec.product = u"A2";  // read afresh by the new object
+    node->info.product = u"A2";  // read afresh by the new object
 
     r.ctl->ReturnDevice(out);
     ASSERT_EQ(r.ctl->Count(), 2);

@@ -26,9 +26,9 @@ struct Rig {
     std::vector<Received> reports;
     std::vector<uint32_t> errors;
 
-    explicit Rig(FakeHidDeviceSpec spec = {})
+    explicit Rig(FakeHidDeviceInfo info = {})
     {
-        node = backend.Plug(std::move(spec));
+        node = backend.Plug(std::move(info));
         device = std::make_unique<THidDevice>(std::make_unique<THidPnPInfo>(backend.Enumerate().at(0)), nullptr,
                                               backend);
         device->SetCheckedOut(true);
@@ -58,11 +58,11 @@ TEST(HidDevice, CreationOpensAndIdentifiesTheInterface)
     };
     for (const auto& c : cases) {
         FakeHidBackend backend;
-        FakeHidDeviceSpec spec;
-        spec.readWrite = c.readWrite;
-        spec.queryable = c.queryable;
-        spec.identifiable = c.identifiable;
-        backend.Plug(spec);
+        FakeHidDeviceInfo info;
+        info.readWrite = c.readWrite;
+        info.queryable = c.queryable;
+        info.identifiable = c.identifiable;
+        backend.Plug(info);
         const HidInterface where = backend.Enumerate().at(0);
         if (c.failure) {
             try {
@@ -102,24 +102,24 @@ TEST(HidDevice, SerialNumberIsKeptOnlyWhenItDiffersFromTheLanguageList)
         {"none", u"", english, true, u""},
     };
     for (const auto& c : cases) {
-        FakeHidDeviceSpec spec;
-        spec.serial = c.serial;
-        spec.languages = c.languages;
-        spec.languagesReadable = c.languagesReadable;
-        Rig r(spec);
+        FakeHidDeviceInfo info;
+        info.serial = c.serial;
+        info.languages = c.languages;
+        info.languagesReadable = c.languagesReadable;
+        Rig r(info);
         EXPECT_EQ(r.device->SerialString(), c.kept) << c.name;
     }
 }
 
 TEST(HidDevice, ProductStringIsReadOnceAndTriedAgainWhileEmpty)
 {
-    FakeHidDeviceSpec spec;
-    spec.product.clear();
-    Rig r(spec);
+    FakeHidDeviceInfo info;
+    info.product.clear();
+    Rig r(info);
     EXPECT_EQ(r.device->ProductString(), u"");
-    r.node->spec.product = u"Meter";
+    r.node->info.product = u"Meter";
     EXPECT_EQ(r.device->ProductString(), u"Meter");
-    r.node->spec.product = u"Other";
+    r.node->info.product = u"Other";
     EXPECT_EQ(r.device->ProductString(), u"Meter");
 }
 

@@ -72,9 +72,9 @@ struct Rig {
     void Report(const Bytes& data) { link->HidDataTormo(nullptr, 0, data.data(), uint16_t(data.size())); }
 };
 
-FakeHidDeviceSpec Device(const std::u16string& product, const std::u16string& serial = u"")
+FakeHidDeviceInfo Device(const std::u16string& product, const std::u16string& serial = u"")
 {
-    FakeHidDeviceSpec s;
+    FakeHidDeviceInfo s;
     s.product = product;
     s.serial = serial;
     return s;
@@ -83,7 +83,7 @@ FakeHidDeviceSpec Device(const std::u16string& product, const std::u16string& se
 TEST(UsbCableLink, DeviceListNamesEveryDeviceAndSelectsTheLastCable)
 {
     Rig r;
-    FakeHidDeviceSpec anonymous = Device(u"");
+    FakeHidDeviceInfo anonymous = Device(u"");
     anonymous.attributes = {0x1A2B, 0x00C3, 0};
     r.backend.Plug(Device(u"USB to Serial"));
     r.backend.Plug(Device(u"USB to Serial", u"0001"));
@@ -240,7 +240,7 @@ TEST(UsbCableLink, ReportLinesAreLoggedAndTheLogAndBurstStayBounded)
 TEST(UsbCableLink, ACableThatCannotBeOpenedSaysWhy)
 {
     Rig r;
-    FakeHidDeviceSpec cable = Device(u"USB to Serial");
+    FakeHidDeviceInfo cable = Device(u"USB to Serial");
     cable.readWrite = false;
     cable.path = "/dev/hidraw7";
     r.backend.Plug(cable);

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-struct FakeHidDeviceSpec {
+struct FakeHidDeviceInfo {
     std::string instance;
     std::string path;
     HidAttributes attributes{0x1A86, 0xE008, 0x0100};
@@ -33,7 +33,7 @@ struct FakeHidDeviceSpec {
 
 // One plugged device, shared by the backend and the handles opened on it.
 struct FakeHidNode {
-    FakeHidDeviceSpec spec;
+    FakeHidDeviceInfo info;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -78,25 +78,25 @@ public:
 
     bool GetAttributes(HidAttributes& a) override
     {
-        if (!node_->spec.identifiable)
+        if (!node_->info.identifiable)
             return false;
-        a = node_->spec.attributes;
+        a = node_->info.attributes;
         return true;
     }
-    bool GetProductString(std::u16string& t) override { return Text(node_->spec.product, t); }
-    bool GetSerialNumberString(std::u16string& t) override { return Text(node_->spec.serial, t); }
+    bool GetProductString(std::u16string& t) override { return Text(node_->info.product, t); }
+    bool GetSerialNumberString(std::u16string& t) override { return Text(node_->info.serial, t); }
     bool GetIndexedString(int index, std::u16string& t) override
     {
-        if (index != 0 || !node_->spec.languagesReadable)
+        if (index != 0 || !node_->info.languagesReadable)
             return false;
-        t = node_->spec.languages;
+        t = node_->info.languages;
         return true;
     }
     bool GetReportCaps(HidReportCaps& caps) override
     {
         if (mode_ != HidOpenMode::ReadWrite)
             return false;
-        caps = node_->spec.caps;
+        caps = node_->info.caps;
         return true;
     }
     bool SetFeature(const uint8_t* data, size_t size) override
@@ -156,14 +156,14 @@ public:
     bool present = true;
 
     // Plugs a device in (the controller sees it at its next scan).
-    std::shared_ptr<FakeHidNode> Plug(FakeHidDeviceSpec spec)
+    std::shared_ptr<FakeHidNode> Plug(FakeHidDeviceInfo info)
     {
         auto node = std::make_shared<FakeHidNode>();
-        if (spec.path.empty())
-            spec.path = "/dev/hidraw" + std::to_string(next_++);
-        if (spec.instance.empty())
-            spec.instance = spec.path + "#" + std::to_string(next_++);
-        node->spec = std::move(spec);
+        if (info.path.empty())
+            info.path = "/dev/hidraw" + std::to_string(next_++);
+        if (info.instance.empty())
+            info.instance = info.path + "#" + std::to_string(next_++);
+        node->info = std::move(info);
         std::lock_guard lock(mutex_);
         nodes_.push_back(node);
         return node;
@@ -192,7 +192,7 @@ public:
         std::lock_guard lock(mutex_);
         std::vector<HidInterface> found;
         for (const auto& n : nodes_)
-            found.push_back({n->spec.instance, n->spec.path, "/sys/fake" + n->spec.path});
+            found.push_back({n->info.instance, n->info.path, "/sys/fake" + n->info.path});
         return found;
     }
     std::unique_ptr<IHidHandle> Open(const HidInterface& where, HidOpenMode mode, int& error) override
@@ -201,7 +201,7 @@ public:
         {
             std::lock_guard lock(mutex_);
             for (const auto& n : nodes_)
-                if (n->spec.instance == where.Instance)
+                if (n->info.instance == where.Instance)
                     node = n;
         }
         error = ENOENT;
@@ -210,19 +210,19 @@ public:
         std::lock_guard lock(node->mutex);
         switch (mode) {
         case HidOpenMode::ReadWrite:
-            if (!node->spec.readWrite) {
-                error = node->spec.readWriteError;
+            if (!node->info.readWrite) {
+                error = node->info.readWriteError;
                 return nullptr;
             }
             break;
         case HidOpenMode::Query:
-            if (!node->spec.queryable)
+            if (!node->info.queryable)
                 return nullptr;
             break;
         case HidOpenMode::Read:
             ++node->readOpens;
             node->changed.notify_all();
-            if (node->readOpenFails || !node->spec.readWrite || node->gone) {
+            if (node->readOpenFails || !node->info.readWrite || node->gone) {
                 error = ENODEV;
                 return nullptr;
             }
