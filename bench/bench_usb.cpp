@@ -14,32 +14,10 @@
 #include "display/FrameDecoder.h"
 #include "link/hid/UsbCableLink.h"
 #include "platform/Convert.h"
-#include "platform/Dialogs.h"
+#include "tests/support/NullSeams.h"
 #include "platform/LinuxHidBackend.h"
 
 namespace {
-
-class NoHid final : public IHidBackend {
-public:
-    bool Present() const override { return false; }
-    std::vector<HidInterface> Enumerate() override { return {}; }
-    std::unique_ptr<IHidHandle> Open(const HidInterface&, HidOpenMode, int& error) override
-    {
-        error = ENODEV;
-        return nullptr;
-    }
-    void Watch(std::function<void()>) override {}
-};
-
-class NoDialogs final : public IDialogs {
-public:
-    void showMessage(const QString&) override {}
-    DialogButton ask(const QString&, DialogButtons) override { return DialogButton::Ok; }
-    void showError(const QString&) override {}
-    std::optional<QString> openFileName(const QString&) override { return {}; }
-    std::optional<QString> saveFileName(const QString&, const QString&) override { return {}; }
-    bool setUpPrinter(QPrinter&, int) override { return false; }
-};
 
 using Bytes = std::vector<uint8_t>;
 
@@ -58,8 +36,8 @@ std::vector<Bytes> FrameReports(int i)
 
 void BM_ReportsThroughBursts(benchmark::State& state)
 {
-    NoHid hid;
-    NoDialogs dialogs;
+    NoHidBackend hid;
+    SilentDialogs dialogs;
     THidDeviceController controller(hid);
     std::string frameText;
     ScaleSet scale = ScaleSet::Set6();

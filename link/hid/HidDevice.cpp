@@ -14,15 +14,7 @@ THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnp, THidDeviceController* c
         dataHandler_ = controller_->OnDeviceData();
         UnplugHandler = controller_->OnDeviceUnplug();
     }
-    // Reading and writing, or else queries only (as the system allows for
-    // devices it keeps to itself, or where access rights are missing).
-    const HidInterface where = pnp_->Interface();
-    int error = 0;
-    mainHandle_ = backend_.Open(where, HidOpenMode::ReadWrite, error);
-    readWriteAccess_ = mainHandle_ != nullptr;
-    readWriteError_ = error;
-    if (!mainHandle_)
-        mainHandle_ = backend_.Open(where, HidOpenMode::Query, error);
+    OpenMainHandle();
     if (!mainHandle_)
         throw EControllerError("device cannot be opened");
     if (!mainHandle_->GetAttributes(attributes_)) {
@@ -83,16 +75,22 @@ void THidDevice::SetInEvent(bool value)
 
 bool THidDevice::OpenMain()
 {
-    if (Accessible() && !mainHandle_) {
-        const HidInterface where = pnp_->Interface();
-        int error = 0;
-        mainHandle_ = backend_.Open(where, HidOpenMode::ReadWrite, error);
-        readWriteAccess_ = mainHandle_ != nullptr;
-        readWriteError_ = error;
-        if (!mainHandle_)
-            mainHandle_ = backend_.Open(where, HidOpenMode::Query, error);
-    }
+    if (Accessible() && !mainHandle_)
+        OpenMainHandle();
     return mainHandle_ != nullptr;
+}
+
+void THidDevice::OpenMainHandle()
+{
+    // Reading and writing, or else queries only (as the system allows for
+    // devices it keeps to itself, or where access rights are missing).
+    const HidInterface where = pnp_->Interface();
+    int error = 0;
+    mainHandle_ = backend_.Open(where, HidOpenMode::ReadWrite, error);
+    readWriteAccess_ = mainHandle_ != nullptr;
+    readWriteError_ = error;
+    if (!mainHandle_)
+        mainHandle_ = backend_.Open(where, HidOpenMode::Query, error);
 }
 
 void THidDevice::CloseMain()

@@ -119,6 +119,7 @@ private:
     void CloseMain();
     void StopReader();
     void ReapStoppedReader();
+    void OpenMainHandle();
 
     IHidBackend& backend_;
     THidDeviceController* controller_;
