@@ -14,8 +14,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
-#include <QTableView>
 #include <QValidator>
+#include <algorithm>
 
 #include "app/Pictures.h"
 #include "display/FrameDecoder.h"
@@ -27,9 +27,9 @@
 #include "platform/Dialogs.h"
 #include "platform/LinuxHidBackend.h"
 #include "record/ReadingGridDelegate.h"
+#include "record/ReadingGridView.h"
 #include "record/ReadingTableModel.h"
 #include "record/ReportPreview.h"
-#include "record/RowIndicatorHeader.h"
 #include "ui_TFCOMM.h"
 
 namespace {
@@ -183,13 +183,8 @@ void TFCOMM::ShowPictures()
 void TFCOMM::SetUpGrid()
 {
     gridModel_ = new ReadingTableModel(readingTable, this);
-    QTableView* grid = ui->DBGrid1;
-    auto* indicator = new RowIndicatorHeader(grid);
-    indicator->setDefaultSectionSize(grid->verticalHeader()->defaultSectionSize());
-    grid->setVerticalHeader(indicator);
+    ReadingGridView* grid = ui->DBGrid1;
     grid->setModel(gridModel_);
-    connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, indicator,
-            [indicator](const QModelIndex& current) { indicator->setMarkedRow(current.isValid() ? current.row() : -1); });
     const int widths[] = {39, 53, 37, 43, 36};
     for (int c = 0; c < 5; ++c)
         grid->setColumnWidth(c, widths[c]);
@@ -200,7 +195,7 @@ void TFCOMM::SetUpGrid()
     // A new record becomes the current one and is shown.
     connect(gridModel_, &ReadingTableModel::currentRowChanged, grid, [grid](int row) {
         if (row < 0) return;
-        const QModelIndex index = grid->model()->index(row, 0);
+        const QModelIndex index = grid->model()->index(row, std::max(grid->currentIndex().column(), 0));
         grid->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         grid->scrollTo(index);
     });

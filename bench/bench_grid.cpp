@@ -4,8 +4,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QHeaderView>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTime>
 
@@ -13,10 +11,10 @@
 #include "platform/Clock.h"
 
 #include "record/ReadingGridDelegate.h"
+#include "record/ReadingGridView.h"
 #include "record/ReadingTable.h"
 #include "record/ReadingTableModel.h"
 #include "record/Recorder.h"
-#include "record/RowIndicatorHeader.h"
 
 namespace {
 
@@ -49,9 +47,7 @@ void BM_GridAppend(benchmark::State& state)
     for (int64_t i = 0; i < before; ++i) recorder.INDataToTable(reading, controls);
 
     ReadingTableModel model(table);
-    QTableView grid;
-    auto* indicator = new RowIndicatorHeader(&grid);
-    grid.setVerticalHeader(indicator);
+    ReadingGridView grid;
     grid.setModel(&model);
     grid.setItemDelegate(new ReadingGridDelegate(&grid));
     grid.resize(289, 175);

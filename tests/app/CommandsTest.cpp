@@ -1,5 +1,7 @@
 #include "WindowFixture.h"
 
+#include "record/ReadingGridView.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -7,7 +9,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QTableView>
 #include <QTest>
 #include <functional>
 #include <vector>

@@ -1,9 +1,10 @@
 #include "WindowFixture.h"
 
+#include "record/ReadingGridView.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QTableView>
 #include <QTest>
 
 #include "display/ScaleView.h"
@@ -106,7 +107,7 @@ TEST(Recording, ReadingsGoIntoTheGridAndAreGoneAfterExit)
 {
     WindowFixture f;
     TFCOMM& w = *f.w;
-    QTableView* grid = w.ui->DBGrid1;
+    ReadingGridView* grid = w.ui->DBGrid1;
     f.Feed(MeterRun('+', "1234", '1', 0x30, 0, 0, 0x80));
     f.Feed(MeterRun('-', "0042", '0', 0x08, 0, 0x20, 0x20));
     ASSERT_EQ(grid->model()->rowCount(), 2);
@@ -179,7 +180,7 @@ TEST(Recording, CtrlDeleteAsksAndDeletesTheSelectedRecord)
     WindowFixture f;
     TFCOMM& w = *f.w;
     for (const char* d : {"0001", "0002", "0003"}) f.Feed(MeterRun('+', d));
-    QTableView* grid = w.ui->DBGrid1;
+    ReadingGridView* grid = w.ui->DBGrid1;
     grid->setCurrentIndex(grid->model()->index(1, 0));
     f.dialogs.answers = {DialogButton::Cancel, DialogButton::Ok};
     w.DeleteRecordKey();

@@ -17,13 +17,13 @@
 #include <QStandardItemModel>
 #include <QStyle>
 #include <QStyleOptionButton>
-#include <QTableView>
 #include <QToolButton>
 #include <gtest/gtest.h>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "record/ReadingGridView.h"
 #include "ui_TFCOMM.h"
 
 namespace {
@@ -390,13 +390,14 @@ TEST_F(WindowLayoutTest, ControlStatesAtStart)
 
 TEST_F(WindowLayoutTest, ReadingGridShowsRowsReadOnlyAndIsNoTabStop)
 {
-    QTableView* g = ui.DBGrid1;
+    ReadingGridView* g = ui.DBGrid1;
     EXPECT_EQ(g->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(g->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_TRUE(g->showGrid());
     EXPECT_TRUE(g->tabKeyNavigation());
     EXPECT_FALSE(g->horizontalHeader()->isHidden());
-    EXPECT_FALSE(g->verticalHeader()->isHidden());  // the row indicator
+    EXPECT_FALSE(g->rowIndicator()->isHidden());
+    EXPECT_EQ(g->rowHeight(), 18);
     QStandardItemModel log(3, 6);
     g->setModel(&log);
     EXPECT_EQ(g->horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);

@@ -1,0 +1,382 @@
+#include "record/ReadingGridView.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QPolygon>
+#include <QScrollBar>
+#include <QStyleOptionHeader>
+
+#include <algorithm>
+
+// The strip left of the rows: the corner under the column titles, then one
+// cell per row in sight, the current row's with an arrow.
+class ReadingGridView::Indicator final : public QWidget {
+public:
+    explicit Indicator(ReadingGridView* view) : QWidget(view), view_(view) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        view_->paintIndicator(painter);
+    }
+
+private:
+    ReadingGridView* view_;
+};
+
+ReadingGridView::ReadingGridView(QWidget* parent)
+    : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)), indicator_(new Indicator(this))
+{
+    header_->setSectionResizeMode(QHeaderView::Interactive);
+    header_->setHighlightSections(false);
+    header_->setSectionsClickable(false);
+    connect(header_, &QHeaderView::sectionResized, this, [this] {
+        updateGeometries();
+        viewport()->update();
+    });
+    setSelectionBehavior(SelectRows);
+    setSelectionMode(SingleSelection);
+    setHorizontalScrollMode(ScrollPerPixel);
+    setVerticalScrollMode(ScrollPerItem);
+}
+
+ReadingGridView::~ReadingGridView() = default;
+
+void ReadingGridView::setModel(QAbstractItemModel* model)
+{
+    disconnect(rowsRemoved_);
+    QAbstractItemView::setModel(model);
+    header_->setModel(model);
+    if (model)
+        rowsRemoved_ = connect(model, &QAbstractItemModel::rowsRemoved, this, &ReadingGridView::modelRowsRemoved);
+    updateGeometries();
+}
+
+void ReadingGridView::setShowGrid(bool show)
+{
+    showGrid_ = show;
+    viewport()->update();
+}
+
+void ReadingGridView::setRowHeight(int height)
+{
+    rowHeight_ = std::max(height, 1);
+    updateGeometries();
+    viewport()->update();
+    indicator_->update();
+}
+
+void ReadingGridView::setColumnWidth(int column, int width)
+{
+    header_->resizeSection(column, width);
+}
+
+int ReadingGridView::columnWidth(int column) const
+{
+    return header_->sectionSize(column);
+}
+
+int ReadingGridView::rowCount() const
+{
+    return model() ? model()->rowCount(rootIndex()) : 0;
+}
+
+int ReadingGridView::topRow() const
+{
+    return verticalScrollBar()->value();
+}
+
+int ReadingGridView::fullRowsInSight() const
+{
+    return std::max(1, viewport()->height() / rowHeight_);
+}
+
+// ---- Geometry -------------------------------------------------------------------
+
+void ReadingGridView::updateGeometries()
+{
+    const int headerHeight = header_->isHidden() ? 0 : header_->sizeHint().height();
+    setViewportMargins(kIndicatorWidth, headerHeight, 0, 0);
+    const QRect vg = viewport()->geometry();
+    header_->setGeometry(vg.left(), vg.top() - headerHeight, vg.width(), headerHeight);
+    indicator_->setGeometry(vg.left() - kIndicatorWidth, vg.top() - headerHeight, kIndicatorWidth,
+                            vg.height() + headerHeight);
+
+    const int rows = rowCount();
+    const int pageRows = fullRowsInSight();
+    verticalScrollBar()->setSingleStep(1);
+    verticalScrollBar()->setPageStep(pageRows);
+    verticalScrollBar()->setRange(0, std::max(0, rows - pageRows));
+
+    horizontalScrollBar()->setSingleStep(20);
+    horizontalScrollBar()->setPageStep(vg.width());
+    horizontalScrollBar()->setRange(0, std::max(0, header_->length() - vg.width()));
+    header_->setOffset(horizontalScrollBar()->value());
+    QAbstractItemView::updateGeometries();
+}
+
+void ReadingGridView::scrollContentsBy(int, int)
+{
+    header_->setOffset(horizontalScrollBar()->value());
+    viewport()->update();
+    indicator_->update();
+}
+
+int ReadingGridView::horizontalOffset() const
+{
+    return horizontalScrollBar()->value();
+}
+
+int ReadingGridView::verticalOffset() const
+{
+    return topRow() * rowHeight_;
+}
+
+QRect ReadingGridView::visualRect(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.parent() != rootIndex())
+        return {};
+    return QRect(header_->sectionViewportPosition(index.column()), rowY(index.row()),
+                 header_->sectionSize(index.column()), rowHeight_);
+}
+
+QModelIndex ReadingGridView::indexAt(const QPoint& point) const
+{
+    if (!model() || point.y() < 0)
+        return {};
+    const int row = topRow() + point.y() / rowHeight_;
+    const int column = header_->logicalIndexAt(point.x());
+    if (row >= rowCount() || column < 0)
+        return {};
+    return model()->index(row, column, rootIndex());
+}
+
+void ReadingGridView::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    if (!index.isValid())
+        return;
+    const int row = index.row();
+    const int rows = fullRowsInSight();
+    int top = topRow();
+    switch (hint) {
+    case PositionAtTop: top = row; break;
+    case PositionAtBottom: top = row - rows + 1; break;
+    case PositionAtCenter: top = row - rows / 2; break;
+    case EnsureVisible:
+        if (row < top)
+            top = row;
+        else if (row >= top + rows)
+            top = row - rows + 1;
+        break;
+    }
+    verticalScrollBar()->setValue(top);
+
+    // Horizontally, the cell's column comes wholly into sight where it can.
+    const int left = header_->sectionPosition(index.column());
+    const int right = left + header_->sectionSize(index.column());
+    const int width = viewport()->width();
+    int offset = horizontalScrollBar()->value();
+    if (left < offset)
+        offset = left;
+    else if (right > offset + width)
+        offset = std::min(left, right - width);
+    horizontalScrollBar()->setValue(offset);
+}
+
+QModelIndex ReadingGridView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    const int rows = rowCount();
+    const int columns = model() ? model()->columnCount(rootIndex()) : 0;
+    if (rows == 0 || columns == 0)
+        return {};
+    const QModelIndex current = currentIndex();
+    if (!current.isValid())
+        return model()->index(0, 0, rootIndex());
+    int row = current.row();
+    int column = current.column();
+    const bool control = modifiers & Qt::ControlModifier;
+    switch (action) {
+    case MoveUp: --row; break;
+    case MoveDown: ++row; break;
+    case MoveLeft: --column; break;
+    case MoveRight: ++column; break;
+    case MovePageUp: row -= fullRowsInSight(); break;
+    case MovePageDown: row += fullRowsInSight(); break;
+    case MoveHome:
+        if (control) row = 0;
+        column = 0;
+        break;
+    case MoveEnd:
+        if (control) row = rows - 1;
+        column = columns - 1;
+        break;
+    case MoveNext:
+        if (++column == columns) {
+            column = 0;
+            ++row;
+        }
+        break;
+    case MovePrevious:
+        if (--column < 0) {
+            column = columns - 1;
+            --row;
+        }
+        break;
+    }
+    return model()->index(std::clamp(row, 0, rows - 1), std::clamp(column, 0, columns - 1), rootIndex());
+}
+
+void ReadingGridView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command)
+{
+    if (!model() || !selectionModel())
+        return;
+    const int rows = rowCount();
+    const int columns = model()->columnCount(rootIndex());
+    if (rows == 0 || columns == 0)
+        return;
+    const QRect r = rect.normalized();
+    const int first = std::clamp(topRow() + std::max(r.top(), 0) / rowHeight_, 0, rows - 1);
+    const int last = std::clamp(topRow() + std::max(r.bottom(), 0) / rowHeight_, 0, rows - 1);
+    selectionModel()->select(QItemSelection(model()->index(first, 0, rootIndex()),
+                                            model()->index(last, columns - 1, rootIndex())),
+                             command);
+}
+
+QRegion ReadingGridView::visualRegionForSelection(const QItemSelection& selection) const
+{
+    QRegion region;
+    const int top = topRow();
+    const int bottom = top + fullRowsInSight();
+    for (const QItemSelectionRange& range : selection) {
+        const int first = std::max(range.top(), top);
+        const int last = std::min(range.bottom(), bottom);
+        if (first <= last)
+            region += QRect(0, rowY(first), viewport()->width(), (last - first + 1) * rowHeight_);
+    }
+    return region;
+}
+
+// ---- Model changes --------------------------------------------------------------
+
+void ReadingGridView::rowsInserted(const QModelIndex& parent, int start, int end)
+{
+    QAbstractItemView::rowsInserted(parent, start, end);
+    updateGeometries();
+    if (start <= topRow() + fullRowsInSight())
+        viewport()->update();
+}
+
+void ReadingGridView::modelRowsRemoved()
+{
+    updateGeometries();
+    viewport()->update();
+    indicator_->update();
+}
+
+void ReadingGridView::reset()
+{
+    QAbstractItemView::reset();
+    updateGeometries();
+    viewport()->update();
+    indicator_->update();
+}
+
+void ReadingGridView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QAbstractItemView::currentChanged(current, previous);
+    indicator_->update();
+}
+
+// ---- Painting -------------------------------------------------------------------
+
+void ReadingGridView::paintEvent(QPaintEvent* event)
+{
+    if (!model())
+        return;
+    QPainter painter(viewport());
+    const int rows = rowCount();
+    const int columns = model()->columnCount(rootIndex());
+    const int top = topRow();
+    const int last = std::min(rows - 1, top + event->rect().bottom() / rowHeight_);
+    const int grid = showGrid_ ? 1 : 0;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QModelIndex current = currentIndex();
+    const bool focused = hasFocus() && current.isValid();
+
+    for (int row = top + std::max(0, event->rect().top()) / rowHeight_; row <= last; ++row) {
+        const int y = rowY(row);
+        for (int column = 0; column < columns; ++column) {
+            const int x = header_->sectionViewportPosition(column);
+            const int width = header_->sectionSize(column);
+            if (x + width <= event->rect().left() || x > event->rect().right() || width <= 0)
+                continue;
+            const QModelIndex index = model()->index(row, column, rootIndex());
+            QStyleOptionViewItem cell = option;
+            cell.rect = QRect(x, y, width - grid, rowHeight_ - grid);
+            if (selectionModel() && selectionModel()->isSelected(index))
+                cell.state |= QStyle::State_Selected;
+            if (focused && index == current)
+                cell.state |= QStyle::State_HasFocus;
+            itemDelegateForIndex(index)->paint(&painter, cell, index);
+        }
+    }
+
+    if (!showGrid_ || last < top)
+        return;
+    const QColor gridColor = QColor::fromRgba(uint(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this)));
+    painter.setPen(gridColor);
+    const int bottom = rowY(last) + rowHeight_ - 1;
+    const int right = header_->sectionViewportPosition(columns - 1) + header_->sectionSize(columns - 1) - 1;
+    for (int row = top; row <= last; ++row) {
+        const int y = rowY(row) + rowHeight_ - 1;
+        painter.drawLine(0, y, right, y);
+    }
+    for (int column = 0; column < columns; ++column) {
+        const int x = header_->sectionViewportPosition(column) + header_->sectionSize(column) - 1;
+        painter.drawLine(x, 0, x, bottom);
+    }
+}
+
+void ReadingGridView::paintIndicator(QPainter& painter) const
+{
+    const int headerHeight = header_->isHidden() ? 0 : header_->height();
+    const QRect strip = indicator_->rect();
+
+    // The corner under nothing, drawn as an empty column title.
+    QStyleOptionHeader corner;
+    corner.initFrom(indicator_);
+    corner.state = QStyle::State_None;
+    if (isEnabled()) corner.state |= QStyle::State_Enabled;
+    if (isActiveWindow()) corner.state |= QStyle::State_Active;
+    corner.rect = QRect(0, 0, strip.width(), headerHeight);
+    corner.position = QStyleOptionHeader::OnlyOneSection;
+    style()->drawControl(QStyle::CE_Header, &corner, &painter, indicator_);
+
+    painter.fillRect(QRect(0, headerHeight, strip.width(), strip.height() - headerHeight),
+                     viewport()->palette().brush(viewport()->backgroundRole()));
+    const int rows = rowCount();
+    const int top = topRow();
+    const int last = std::min(rows - 1, top + viewport()->height() / rowHeight_);
+    const int marked = currentIndex().isValid() ? currentIndex().row() : -1;
+    const QPalette& palette = indicator_->palette();
+    for (int row = top; row <= last; ++row) {
+        const QRect cell(0, headerHeight + rowY(row), strip.width(), rowHeight_);
+        painter.fillRect(cell, palette.button());
+        painter.setPen(palette.mid().color());
+        painter.drawLine(cell.bottomLeft(), cell.bottomRight());
+        painter.drawLine(cell.topRight(), cell.bottomRight());
+        if (row == marked) {
+            const int cy = cell.center().y();
+            const int x = cell.left() + 3;
+            painter.save();
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(palette.buttonText());
+            painter.drawPolygon(QPolygon({QPoint(x, cy - 4), QPoint(x + 5, cy), QPoint(x, cy + 4)}));
+            painter.restore();
+        }
+    }
+}
