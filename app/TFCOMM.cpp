@@ -192,13 +192,17 @@ void TFCOMM::SetUpGrid()
     auto* cells = new ReadingGridDelegate(grid);
     cells->setColumnFont(4, LcdFont(12));
     grid->setItemDelegate(cells);
-    // A new record becomes the current one and is shown.
+    // The grid and the table's current record follow each other: a new record
+    // becomes the current one and is shown, and the row the user moves to
+    // becomes the current record.
     connect(gridModel_, &ReadingTableModel::currentRowChanged, grid, [grid](int row) {
         if (row < 0) return;
         const QModelIndex index = grid->model()->index(row, std::max(grid->currentIndex().column(), 0));
         grid->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         grid->scrollTo(index);
     });
+    connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, gridModel_,
+            [this](const QModelIndex& current) { gridModel_->setCurrentRow(current.isValid() ? current.row() : -1); });
     auto* del = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete), grid);
     del->setContext(Qt::WidgetShortcut);
     Bind(del, &QShortcut::activated, &TFCOMM::DeleteRecordKey);
@@ -677,11 +681,11 @@ void TFCOMM::limitessClick() { SelectRecordLimit(ui->limitess, kLimitless); }
 
 void TFCOMM::DeleteRecordKey()
 {
-    const QModelIndex current = ui->DBGrid1->currentIndex();
-    if (!current.isValid() || !readingTable.isOpen())
+    // The selected row is the table's current record.
+    if (!readingTable.isOpen() || readingTable.currentRecord() < 0)
         return;
     if (services_.dialogs.ask("Delete record?", DialogButton::Ok | DialogButton::Cancel) == DialogButton::Ok)
-        readingTable.deleteRecord(size_t(current.row()));
+        readingTable.deleteRecord(size_t(readingTable.currentRecord()));
 }
 
 void TFCOMM::SpeedButton2Click() { dataFiles_.OpenOld(); }

@@ -75,8 +75,17 @@ Qt::ItemFlags ReadingTableModel::flags(const QModelIndex& index) const
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
+void ReadingTableModel::setCurrentRow(int row)
+{
+    if (changing_ || row < 0 || !tableOpen() || size_t(row) >= table_->recordCount())
+        return;
+    if (table_->currentRecord() != row)
+        table_->setCurrentRecord(size_t(row));
+}
+
 void ReadingTableModel::tableAboutToReset()
 {
+    changing_ = true;
     beginResetModel();
 }
 
@@ -84,26 +93,31 @@ void ReadingTableModel::tableReset()
 {
     resolveColumns();
     endResetModel();
+    changing_ = false;
 }
 
 void ReadingTableModel::rowAboutToBeAppended(size_t row)
 {
+    changing_ = true;
     beginInsertRows(QModelIndex(), int(row), int(row));
 }
 
 void ReadingTableModel::rowAppended(size_t)
 {
     endInsertRows();
+    changing_ = false;
 }
 
 void ReadingTableModel::rowAboutToBeRemoved(size_t row)
 {
+    changing_ = true;
     beginRemoveRows(QModelIndex(), int(row), int(row));
 }
 
 void ReadingTableModel::rowRemoved(size_t)
 {
     endRemoveRows();
+    changing_ = false;
 }
 
 void ReadingTableModel::currentRecordChanged()

@@ -4,6 +4,10 @@
 // an empty column), read only. Follows the table through its observer hooks,
 // one inserted row per appended record. A closed (or destroyed) table shows
 // no rows.
+//
+// The link to the table's current record runs both ways: the table's moves
+// reach the grid through currentRowChanged, and the grid's moves reach the
+// table through setCurrentRow.
 #include "record/ReadingTable.h"
 
 #include <QAbstractTableModel>
@@ -23,6 +27,11 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     static constexpr int kColumns = 6;
+
+    // The grid moved its cursor to this row: it becomes the table's current
+    // record. Moves that the view makes by itself while rows are being added or
+    // removed are not the user's and are left to the table.
+    void setCurrentRow(int row);
 
 signals:
     // The table's current record moved to this row (-1: none). Sent once from
@@ -44,6 +53,7 @@ private:
 
     ReadingTable* table_;
     bool currentPending_ = false;
+    bool changing_ = false;  // between a table change's two hooks
     std::array<int, kColumns> fieldOf_{};
     std::array<QString, kColumns> titles_;
 };

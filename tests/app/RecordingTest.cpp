@@ -180,6 +180,7 @@ TEST(Recording, CtrlDeleteAsksAndDeletesTheSelectedRecord)
     WindowFixture f;
     TFCOMM& w = *f.w;
     for (const char* d : {"0001", "0002", "0003"}) f.Feed(MeterRun('+', d));
+    QCoreApplication::processEvents();
     ReadingGridView* grid = w.ui->DBGrid1;
     grid->setCurrentIndex(grid->model()->index(1, 0));
     f.dialogs.answers = {DialogButton::Cancel, DialogButton::Ok};
@@ -189,6 +190,60 @@ TEST(Recording, CtrlDeleteAsksAndDeletesTheSelectedRecord)
     EXPECT_EQ(f.dialogs.questions, (QStringList{"Delete record?", "Delete record?"}));
     ASSERT_EQ(grid->model()->rowCount(), 2);
     EXPECT_EQ(grid->model()->index(1, 3).data().toString(), "0003");
+}
+
+// The grid and the table's current record are one: the row the user selects,
+// with the mouse or the keys, is the current record, and after Ctrl+Delete the
+// record that followed takes the deleted one's place and is current.
+TEST(Recording, TheSelectedRowIsTheCurrentRecord)
+{
+    enum Source { Appended, InTheFile };
+    const struct Case {
+        const char* name;
+        Source source;
+        std::function<void(ReadingGridView*)> select;
+        int selectedRow;
+        const char* currentAfterDelete;  // its Value
+        int rowAfterDelete;
+    } cases[] = {
+        // Appending leaves the last record current; a click selects another.
+        {"ClickAfterAppending", Appended,
+         [](ReadingGridView* g) { QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, QPoint(60, g->rowHeight() * 3 / 2)); },
+         1, "0003", 1},
+        // Opening leaves the first record current; the keys move down.
+        {"KeysAfterOpening", InTheFile,
+         [](ReadingGridView* g) {
+             QTest::keyClick(g, Qt::Key_Down);
+             QTest::keyClick(g, Qt::Key_Down);
+         },
+         2, "0004", 2},
+        // The last record has no follower: the one before it becomes current.
+        {"LastRecord", InTheFile, [](ReadingGridView* g) { QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier); },
+         4, "0004", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowFixture f(std::nullopt, true, c.source == InTheFile ? 5 : 0);
+        TFCOMM& w = *f.w;
+        if (c.source == Appended)
+            for (const char* d : {"0001", "0002", "0003", "0004", "0005"}) f.Feed(MeterRun('+', d));
+        w.show();
+        QCoreApplication::processEvents();
+        ReadingGridView* grid = w.ui->DBGrid1;
+        grid->setFocus();
+        c.select(grid);
+        EXPECT_EQ(grid->currentIndex().row(), c.selectedRow);
+        EXPECT_EQ(w.readingTable.currentRecord(), c.selectedRow);
+
+        f.dialogs.answers = {DialogButton::Ok};
+        QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(w.readingTable.recordCount(), 4u);
+        EXPECT_EQ(w.readingTable.currentRecord(), c.rowAfterDelete);
+        EXPECT_EQ(w.readingTable.fieldText("Value"), c.currentAfterDelete);
+        EXPECT_EQ(grid->currentIndex().row(), c.rowAfterDelete);
+        EXPECT_TRUE(grid->selectionModel()->isRowSelected(c.rowAfterDelete, {}));
+    }
 }
 
 }  // namespace

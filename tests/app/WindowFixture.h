@@ -22,10 +22,18 @@ public:
     QTime timeOfDay() override { return now; }
 };
 
-// Creates an empty reading log table at path.
-inline void MakeLogTable(const QString& path)
+// Creates a reading log table at path with `records` records: No 1, 2, ...
+// and the Value "0001", "0002", ...
+inline void MakeLogTable(const QString& path, int records = 0)
 {
-    paradox::writeTableFile(path.toStdString(), ReadingLogSchema(), paradox::RowStore(ReadingLogSchema().recordSize));
+    const paradox::Schema schema = ReadingLogSchema();
+    paradox::RowStore rows(schema.recordSize);
+    for (int i = 1; i <= records; ++i) {
+        uint8_t* row = rows.append();
+        paradox::setInteger(row, schema.fields[size_t(schema.find("No"))], i);
+        paradox::setText(row, schema.fields[size_t(schema.find("Value"))], QString::asprintf("%04d", i).toStdString());
+    }
+    paradox::writeTableFile(path.toStdString(), schema, rows);
 }
 
 // Runs the window in a working directory of its own that holds an empty log.
@@ -38,10 +46,11 @@ struct WindowFixture {
     FakeHidBackend hid;
     std::unique_ptr<TFCOMM> w;
 
+    // `logRecords`: records the log holds when the program starts.
     explicit WindowFixture(std::optional<std::array<bool, kProfileFlagCount>> flags = std::nullopt,
-                           bool withLog = true)
+                           bool withLog = true, int logRecords = 0)
     {
-        if (withLog) MakeLogTable(QDir(workDir.path()).filePath("Queltdb.DB"));
+        if (withLog) MakeLogTable(QDir(workDir.path()).filePath("Queltdb.DB"), logRecords);
         const QString previous = QDir::currentPath();
         QDir::setCurrent(workDir.path());
         w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, FakeSerialFactory(line), &clock, &hid}, flags);
