@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -30,6 +31,7 @@
 #include "record/ReadingGridView.h"
 #include "record/ReadingTableModel.h"
 #include "record/ReportPreview.h"
+#include "record/TrendChartView.h"
 #include "ui_TFCOMM.h"
 
 namespace {
@@ -40,6 +42,12 @@ QCheckBox* ProfileBox(Ui::TFCOMM* ui, ProfileFlag f)
                                 ui->IFLintra, ui->IFTormo, ui->IFBramo, ui->IFDessa,
                                 ui->IFElvik, ui->IFAvrel, ui->IFNusko};
     return boxes[int(f)];
+}
+
+// Where "Save" writes the chart's picture: the working directory.
+QString ChartPicturePath()
+{
+    return QDir::toNativeSeparators(QDir::current().absoluteFilePath("databmp.bmp"));
 }
 
 // The key filter of the interval and page-size boxes: digits and backspace.
@@ -127,6 +135,7 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
 
     ShowPictures();
     SetUpGrid();
+    SetUpChart();
 
     // The serial component as the window stores it.
     COMM2.setComPort(pnCOM1);
@@ -206,6 +215,13 @@ void TFCOMM::SetUpGrid()
     auto* del = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete), grid);
     del->setContext(Qt::WidgetShortcut);
     Bind(del, &QShortcut::activated, &TFCOMM::DeleteRecordKey);
+}
+
+void TFCOMM::SetUpChart()
+{
+    chartView = new TrendChartView(chart, ui->Chtshow,
+                                   {ui->BtFill, ui->Fill1, ui->BtFirst, ui->BTPrevious, ui->BtNext, ui->BTlast,
+                                    ui->Bt10, ui->TbFd, ui->TbSx});
 }
 
 void TFCOMM::BindHandlers()
@@ -343,6 +359,8 @@ void TFCOMM::FormCreate()
     // A run that the log's journal brought back goes on with its numbering.
     if (const std::optional<int32_t> lastNo = journal.recovery().lastNo)
         recorder_.ContinueRun(*lastNo);
+    // 4. The chart's sample points and the series that Fill selects.
+    chartView->New();
 
     // 5. The meter profile.
     std::array<bool, kProfileFlagCount> checked{};
@@ -368,6 +386,8 @@ void TFCOMM::FormCreate()
         ui->MaxText->setText(QString::number(-(scale.FullScale + 1)));
     }
 
+    // 8. The chart's vertical axis spans the start-up set.
+    chartView->setLeftAxis(scale.FullScale, -scale.FullScale);
     // 9. The dial of the start-up set, with the needle at zero.
     scaleView->KDsetup();
     scaleView->KDrun(scale.ScaleZero);
@@ -625,6 +645,7 @@ void TFCOMM::LcdDisplayTormo()
     // 11. The bar.
     lcd->SetBarPosition(BarPosition(reading, scale, barMaximum));
     // 12. The chart.
+    chartView->Add(ChartValue(reading, scale));
 }
 
 // ---------------------------------------------------------------------------
@@ -701,20 +722,25 @@ void TFCOMM::BtPrintClick()
 // ---------------------------------------------------------------------------
 // Chart
 
-void TFCOMM::MaxrecordExit()
+void TFCOMM::MaxrecordExit() { chartView->setPointsPerPage(StrToInt(ui->Maxrecord->text().toStdString())); }
+void TFCOMM::btFillClick() { chartView->btFillClick(); }
+void TFCOMM::FillClick() { chartView->FillClick(); }
+void TFCOMM::BtNewClick() { chartView->New(); }
+void TFCOMM::BtFirstClick() { chartView->First(); }
+void TFCOMM::BTPreviousClick() { chartView->Previous(); }
+void TFCOMM::BtNextClick() { chartView->Next(); }
+void TFCOMM::BTlastClick() { chartView->Last(); }
+
+void TFCOMM::BtSaveClick()
 {
-    chart.PointsPerPage = StrToInt(ui->Maxrecord->text().toStdString());
+    services_.dialogs.ask("graphic has saved on " + ChartPicturePath(), DialogButton::Ok);
+    chartView->SavePicture(ChartPicturePath());
 }
 
-void TFCOMM::btFillClick() {}
-void TFCOMM::FillClick() {}
-void TFCOMM::BtNewClick() {}
-void TFCOMM::BtSaveClick() {}
-void TFCOMM::BtFirstClick() {}
-void TFCOMM::BTPreviousClick() {}
-void TFCOMM::BtNextClick() {}
-void TFCOMM::BTlastClick() {}
-void TFCOMM::TbFdClick() {}
+void TFCOMM::TbFdClick()
+{
+    chartView->TbFdClick(ui->centralwidget->width() + kOuterExtraWidth, ui->centralwidget->height() + kOuterExtraHeight);
+}
 
 // ---------------------------------------------------------------------------
 // Exit

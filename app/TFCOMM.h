@@ -26,6 +26,7 @@
 #include "record/ReadingLog.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
+#include "record/TrendChart.h"
 
 namespace Ui {
 class TFCOMM;
@@ -39,6 +40,7 @@ class QLineEdit;
 class QAction;
 class ReadingTableModel;
 class ReportPreview;
+class TrendChartView;
 
 // The seams to the system that the window uses.
 struct AppServices {
@@ -50,12 +52,6 @@ struct AppServices {
     IClock* clock = nullptr;
     // The HID devices; null: the system's.
     IHidBackend* hid = nullptr;
-};
-
-// What the window keeps for the trend chart until the chart itself joins.
-struct ChartState {
-    bool FollowLastPage = false;
-    int32_t PointsPerPage = 100;
 };
 
 // The outer size the re-layout works from, and what it computes.
@@ -130,7 +126,7 @@ public:
     void limitessClick();
     void TrecordTimer();
 
-    // --- chart toolbar and menu (the trend chart joins here) ---
+    // --- chart toolbar and menu ---
     void MaxrecordExit();
     void btFillClick();
     void FillClick();
@@ -173,7 +169,8 @@ public:
     Reading reading;                    // the shared reading
     ScaleSet scale;                     // the scale set in force
     LimitState limits;                  // limits and MAX/MIN
-    ChartState chart;
+    TrendChart chart;                   // the chart's points and paging, FollowLastPage
+    TrendChartView* chartView = nullptr;  // draws the chart and shows its toolbar's state
     MeterProfile profile;
     ReceiveRoutine attachedRoutine = ReceiveRoutine::None;
     ReadingTable readingTable;          // the reading log's table handle
@@ -208,6 +205,7 @@ private:
     RecorderControls CurrentRecorderControls() const;
     void TellUnlogged();
     void SetUpGrid();
+    void SetUpChart();
     void ExitApplication();
     void BindHandlers();
     void InstallHidHandlers();

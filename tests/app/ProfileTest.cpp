@@ -49,6 +49,12 @@ TEST_P(ProfileTable, StartUpFollowsTheProfile)
     EXPECT_EQ(w.limits.MinLimit, c.minLimit);
     EXPECT_EQ(w.limits.LastUnitText, "113");
     EXPECT_TRUE(w.chart.FollowLastPage);
+    // The chart holds its sample point, shows the area series, and its
+    // vertical axis spans the start-up set.
+    EXPECT_EQ(w.chart.pointCount(), 1);
+    EXPECT_EQ(w.chart.shownSeries(), TrendChart::kAreaSeries);
+    EXPECT_EQ(w.chart.axisMaximum(), c.scale.FullScale);
+    EXPECT_EQ(w.chart.axisMinimum(), -c.scale.FullScale);
 }
 
 const ScaleSet kNone{};

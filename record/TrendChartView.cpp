@@ -1,0 +1,340 @@
+#include "record/TrendChartView.h"
+
+#include <QAction>
+#include <QAreaSeries>
+#include <QCheckBox>
+#include <QGraphicsLayout>
+#include <QImageWriter>
+#include <QLabel>
+#include <QLineSeries>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSaveFile>
+#include <QToolButton>
+#include <QValueAxis>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+
+const QColor kPanel(192, 221, 248);
+const QColor kAxisLine(0, 64, 128);
+const QColor kAreaFill(255, 255, 128);
+const QColor kAreaLine(0, 128, 255);
+const QColor kLine(128, 255, 0);
+// The plot area starts below the toolbar that lies over the chart's top.
+constexpr int kToolbarHeight = 30;
+
+// A tick step of 1, 2 or 5 times a power of ten that gives about `ticks`
+// intervals over span.
+double NiceStep(double span, int ticks)
+{
+    if (span <= 0 || ticks <= 0)
+        return 1;
+    const double raw = span / ticks;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0})
+        if (raw <= m * power)
+            return m * power;
+    return 10 * power;
+}
+
+}  // namespace
+
+TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartControls controls)
+    : QChartView(host),
+      model_(chart),
+      host_(host),
+      controls_(controls),
+      chart_(new QChart),
+      areaUpper_(new QLineSeries(this)),
+      series2_(new QAreaSeries(areaUpper_)),
+      series1_(new QLineSeries),
+      axisX_(new QValueAxis),
+      axisY_(new QValueAxis)
+{
+    setChart(chart_);
+    setFrameShape(QFrame::NoFrame);
+    setRenderHint(QPainter::Antialiasing, false);
+    setBackgroundBrush(kPanel);
+    setCursor(Qt::CrossCursor);
+    setRubberBand(QChartView::RectangleRubberBand);
+
+    chart_->setAnimationOptions(QChart::NoAnimation);
+    chart_->legend()->hide();
+    chart_->setTitle(QString());
+    chart_->setBackgroundRoundness(0);
+    chart_->layout()->setContentsMargins(0, 0, 0, 0);
+    QLinearGradient gradient(0, 0, 0, 1);
+    gradient.setCoordinateMode(QGradient::ObjectBoundingMode);
+    gradient.setColorAt(0, QColor(192, 192, 192));
+    gradient.setColorAt(1, Qt::white);
+    chart_->setBackgroundBrush(gradient);
+    chart_->setBackgroundPen(Qt::NoPen);
+    chart_->setPlotAreaBackgroundBrush(Qt::white);
+    chart_->setPlotAreaBackgroundVisible(true);
+
+    series2_->setName("Series2");
+    series2_->setBrush(kAreaFill);
+    series2_->setPen(QPen(kAreaLine, 1));
+    series2_->setPointsVisible(false);
+    series2_->setPointLabelsVisible(false);
+    series1_->setName("Series1");
+    series1_->setPen(QPen(kLine, 1));
+    series1_->setPointsVisible(false);
+    series1_->setPointLabelsVisible(false);
+    chart_->addSeries(series2_);
+    chart_->addSeries(series1_);
+
+    axisX_->setLabelFormat("%.0f");
+    axisX_->setTickType(QValueAxis::TicksDynamic);
+    axisX_->setTickAnchor(0);
+    axisY_->setLabelFormat("%.0f");
+    axisY_->setTickType(QValueAxis::TicksDynamic);
+    axisY_->setTickAnchor(0);
+    axisY_->setMinorTickCount(4);
+    axisY_->setLinePen(QPen(kAxisLine, 1, Qt::DashLine));
+    chart_->addAxis(axisX_, Qt::AlignBottom);
+    chart_->addAxis(axisY_, Qt::AlignLeft);
+    for (QAbstractSeries* s : {static_cast<QAbstractSeries*>(series2_), static_cast<QAbstractSeries*>(series1_)}) {
+        s->attachAxis(axisX_);
+        s->attachAxis(axisY_);
+    }
+    // A drag that zooms changes the axes; the chart holds that view.
+    for (QValueAxis* axis : {axisX_, axisY_})
+        connect(axis, &QValueAxis::rangeChanged, this, [this] {
+            if (!settingAxes_)
+                zoomed_ = true;
+        });
+
+    refreshTimer_.setSingleShot(true);
+    refreshTimer_.setInterval(0);
+    connect(&refreshTimer_, &QTimer::timeout, this, &TrendChartView::refresh);
+
+    setGeometry(host_->rect());
+    lower();  // under the toolbar
+    host_->installEventFilter(this);
+    showControls();
+    refresh();
+}
+
+TrendChartView::~TrendChartView()
+{
+    if (host_)
+        host_->removeEventFilter(this);
+}
+
+// ---- Commands -------------------------------------------------------------------
+
+void TrendChartView::Add(int32_t value)
+{
+    model_.Add(value);
+    if (model_.FollowLastPage)
+        controls_.Bt10->setText(QString::number(model_.caption()));
+    scheduleRefresh();
+}
+
+void TrendChartView::New()
+{
+    model_.New(controls_.BtFill->isChecked());
+    scheduleRefresh();
+}
+
+void TrendChartView::btFillClick()
+{
+    const bool fill = controls_.BtFill->isChecked();
+    controls_.Fill1->setChecked(fill);
+    model_.ShowSeries(fill ? TrendChart::kAreaSeries : TrendChart::kLineSeries);
+    scheduleRefresh();
+}
+
+void TrendChartView::FillClick()
+{
+    // Triggering the menu item has already flipped its own check mark; the
+    // box decides, and changing the box runs its own click as well.
+    const bool fill = !controls_.BtFill->isChecked();
+    controls_.Fill1->setChecked(fill);
+    controls_.BtFill->setChecked(fill);
+    model_.ShowSeries(fill ? TrendChart::kAreaSeries : TrendChart::kLineSeries);
+    btFillClick();
+}
+
+void TrendChartView::First()
+{
+    model_.First();
+    showControls();
+    scheduleRefresh();
+}
+
+void TrendChartView::Previous()
+{
+    model_.Previous();
+    showControls();
+    scheduleRefresh();
+}
+
+void TrendChartView::Next()
+{
+    model_.Next();
+    showControls();
+    scheduleRefresh();
+}
+
+void TrendChartView::Last()
+{
+    model_.Last();
+    showControls();
+    scheduleRefresh();
+}
+
+void TrendChartView::setPointsPerPage(int32_t points)
+{
+    model_.setPointsPerPage(points);
+    scheduleRefresh();
+}
+
+void TrendChartView::setLeftAxis(double maximum, double minimum)
+{
+    model_.setLeftAxis(maximum, minimum);
+    scheduleRefresh();
+}
+
+void TrendChartView::TbFdClick(int W, int H)
+{
+    if (host_->y() > 50) {
+        controls_.TbFd->hide();
+        controls_.TbSx->show();
+        normalGeometry_ = host_->geometry();
+        host_->resize(W - 12, host_->height());
+        host_->resize(host_->width(), H - 85);
+        host_->move(2, host_->y());
+        host_->move(host_->x(), 28);
+    } else {
+        controls_.TbSx->hide();
+        controls_.TbFd->show();
+        host_->resize(normalGeometry_.width(), host_->height());
+        host_->resize(host_->width(), normalGeometry_.height());
+        host_->move(normalGeometry_.x(), host_->y());
+        host_->move(host_->x(), normalGeometry_.y());
+    }
+}
+
+void TrendChartView::SavePicture(const QString& path)
+{
+    refresh();
+    QImage picture(size(), QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    {
+        QPainter painter(&picture);
+        render(&painter, QRectF(picture.rect()), viewport()->rect());
+    }
+    // The file is replaced only once the whole picture is written.
+    QSaveFile file(path);
+    QImageWriter writer(&file, "bmp");
+    if (!file.open(QIODevice::WriteOnly) || !writer.write(picture) || !file.commit()) {
+        const QString reason = file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
+        throw std::runtime_error(QString("Cannot write the picture %1: %2").arg(path, reason).toLocal8Bit().toStdString());
+    }
+}
+
+// ---- Showing the state ----------------------------------------------------------
+
+void TrendChartView::showControls()
+{
+    const TrendChart::Buttons b = model_.buttons();
+    controls_.BtFirst->setEnabled(b.First);
+    controls_.BTPrevious->setEnabled(b.Previous);
+    controls_.BtNext->setEnabled(b.Next);
+    controls_.BTlast->setEnabled(b.Last);
+    controls_.Bt10->setText(QString::number(model_.caption()));
+}
+
+void TrendChartView::scheduleRefresh()
+{
+    if (!refreshTimer_.isActive())
+        refreshTimer_.start();
+}
+
+void TrendChartView::setAxes(double xMin, double xMax, double yMin, double yMax)
+{
+    // A single point still gets an extent to sit in.
+    if (xMax <= xMin) {
+        xMin -= 0.5;
+        xMax = xMin + 1;
+    }
+    if (yMax <= yMin) {
+        yMin -= 0.5;
+        yMax = yMin + 1;
+    }
+    settingAxes_ = true;
+    axisX_->setRange(xMin, xMax);
+    axisY_->setRange(yMin, yMax);
+    settingAxes_ = false;
+    const int columns = std::max(1, int(chart_->plotArea().width()));
+    const int rows = std::max(1, int(chart_->plotArea().height()));
+    axisX_->setTickInterval(NiceStep(xMax - xMin, std::clamp(columns / 70, 1, 10)));
+    axisY_->setTickInterval(NiceStep(yMax - yMin, std::clamp(rows / 40, 1, 12)));
+}
+
+void TrendChartView::refresh()
+{
+    refreshTimer_.stop();
+    const int columns = std::max(1, int(chart_->plotArea().width()));
+    if (model_.page() != shownPage_ || model_.PointsPerPage != shownPointsPerPage_) {
+        zoomed_ = false;
+        shownPage_ = model_.page();
+        shownPointsPerPage_ = model_.PointsPerPage;
+    }
+    ChartRange range;
+    if (zoomed_) {
+        range = model_.range(axisX_->min(), axisX_->max(), columns);
+    } else {
+        range = model_.pageRange(columns);
+        setAxes(range.axisMin, range.axisMax, model_.axisMinimum(), model_.axisMaximum());
+    }
+    const bool area = model_.shownSeries() == TrendChart::kAreaSeries;
+    QLineSeries* shown = area ? areaUpper_ : series1_;
+    QLineSeries* hidden = area ? series1_ : areaUpper_;
+    if (hidden->count() > 0)
+        hidden->clear();
+    shown->replace(range.points);
+    series2_->setVisible(area);
+    series1_->setVisible(!area);
+}
+
+// ---- Events ---------------------------------------------------------------------
+
+bool TrendChartView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == host_ && event->type() == QEvent::Resize)
+        setGeometry(host_->rect());
+    return QChartView::eventFilter(watched, event);
+}
+
+void TrendChartView::resizeEvent(QResizeEvent* event)
+{
+    setMargins();
+    QChartView::resizeEvent(event);
+    scheduleRefresh();  // the number of pixel columns changed
+}
+
+void TrendChartView::setMargins()
+{
+    // 1 % at the left and the bottom.
+    chart_->setMargins(QMargins(int(std::lround(width() * 0.01)), kToolbarHeight, 8, int(std::lround(height() * 0.01))));
+}
+
+void TrendChartView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        // Back to the whole page.
+        zoomed_ = false;
+        refresh();
+        event->accept();
+        return;
+    }
+    QChartView::mouseReleaseEvent(event);
+    if (zoomed_)
+        refresh();
+}

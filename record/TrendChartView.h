@@ -1,0 +1,101 @@
+#pragma once
+// Draws the trend chart with Qt Charts and keeps the chart's toolbar in step
+// with it. The chart's state and rules live in TrendChart; this widget is
+// given only the points of the range it shows (a page, or a zoomed part of
+// it), at most about two a pixel column, and draws at most once per turn of
+// the event loop however many readings arrived in between.
+//
+// It lies in its host panel (the chart with its toolbar) under the toolbar's
+// controls and follows the host's size.
+#include <QChartView>
+#include <QTimer>
+
+#include <cstdint>
+
+#include "record/TrendChart.h"
+
+class QAction;
+class QAreaSeries;
+class QCheckBox;
+class QLabel;
+class QLineSeries;
+class QToolButton;
+class QValueAxis;
+
+// The controls of the chart's toolbar and menu that show its state.
+struct TrendChartControls {
+    QCheckBox* BtFill = nullptr;
+    QAction* Fill1 = nullptr;  // the menu item "Fill"
+    QToolButton* BtFirst = nullptr;
+    QToolButton* BTPrevious = nullptr;
+    QToolButton* BtNext = nullptr;
+    QToolButton* BTlast = nullptr;
+    QToolButton* Bt10 = nullptr;  // the page number
+    QLabel* TbFd = nullptr;       // "Graphic Enlarge"
+    QLabel* TbSx = nullptr;       // "Graphic Restore"
+};
+
+class TrendChartView final : public QChartView {
+    Q_OBJECT
+public:
+    TrendChartView(TrendChart& chart, QWidget* host, TrendChartControls controls);
+    ~TrendChartView() override;
+
+    // --- the commands, each on the chart and then on the controls ---
+    void Add(int32_t value);
+    void New();
+    void btFillClick();
+    void FillClick();
+    void First();
+    void Previous();
+    void Next();
+    void Last();
+    void setPointsPerPage(int32_t points);
+    void setLeftAxis(double maximum, double minimum);
+    // Enlarges the chart over the window, or puts it back where it was; the
+    // window's outer size is W × H.
+    void TbFdClick(int W, int H);
+    // Draws the chart, on white, into a picture of its current size and writes
+    // it as a BMP file at path, replacing a file there; throws with the reason
+    // when the file cannot be written.
+    void SavePicture(const QString& path);
+
+    // Draws what changed at once rather than on the next turn of the event loop.
+    void refresh();
+
+    // The two series (for tests).
+    QAreaSeries* Series2() const { return series2_; }
+    QLineSeries* Series1() const { return series1_; }
+    QValueAxis* horizontalAxis() const { return axisX_; }
+    QValueAxis* verticalAxis() const { return axisY_; }
+    bool zoomed() const { return zoomed_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void showControls();
+    void scheduleRefresh();
+    void setAxes(double xMin, double xMax, double yMin, double yMax);
+    void setMargins();
+
+    TrendChart& model_;
+    QWidget* host_;
+    TrendChartControls controls_;
+    QChart* chart_;
+    QLineSeries* areaUpper_;
+    QAreaSeries* series2_;
+    QLineSeries* series1_;
+    QValueAxis* axisX_;
+    QValueAxis* axisY_;
+    QTimer refreshTimer_;
+    bool settingAxes_ = false;
+    // A zoom by dragging holds until the user drags back, right-clicks, or the page changes.
+    bool zoomed_ = false;
+    int64_t shownPage_ = 0;
+    int32_t shownPointsPerPage_ = 0;
+    // The chart's place before it was enlarged.
+    QRect normalGeometry_;
+};

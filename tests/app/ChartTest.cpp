@@ -1,0 +1,232 @@
+// The trend chart in the window: what the frames plot, and the commands of
+// the chart's toolbar and menu.
+#include "WindowFixture.h"
+
+#include <QAction>
+#include <QAreaSeries>
+#include <QCheckBox>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QTest>
+#include <QToolButton>
+#include <QValueAxis>
+
+#include "record/TrendChartView.h"
+
+namespace {
+
+void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+
+TEST(Chart, EachFramePlotsItsChartValue)
+{
+    const struct {
+        const char* name;
+        std::vector<uint8_t> run;
+        int32_t plotted;
+    } cases[] = {
+        {"Reading", MeterRun('-', "1234", '1', 0, 0, 0, 0x80), -1234},
+        {"PositiveOverload", MeterRun('+', "?0:?", '2', 0, 0, 0, 0x80), 6000},
+        {"NegativeOverload", MeterRun('-', "?0:?", '2', 0, 0, 0, 0x80), -6000},
+        {"OverloadOnTheHertzSet", MeterRun('+', "?0:?", '0', 0, 0, 0, 0x08), 1000},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowFixture f;
+        f.Feed(c.run);
+        // The first frame is a range change: a new chart, then the point.
+        ASSERT_EQ(f.w->chart.pointCount(), 2);
+        EXPECT_EQ(f.w->chart.value(1), c.plotted);
+        // The vertical axis keeps the start-up set.
+        QCoreApplication::processEvents();
+        EXPECT_EQ(f.w->chartView->verticalAxis()->max(), 6000);
+        EXPECT_EQ(f.w->chartView->verticalAxis()->min(), -6000);
+    }
+}
+
+TEST(Chart, TheViewHoldsOnlyThePageItShows)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    for (int i = 0; i < 250; ++i) f.Feed(MeterRun('+', i % 2 ? "0100" : "0200"));
+    QCoreApplication::processEvents();
+    // 251 points on pages of 100; following, with the area series shown.
+    EXPECT_EQ(w.ui->Bt10->text(), "3");
+    const QList<QPointF> shown = w.chartView->Series2()->upperSeries()->points();
+    ASSERT_EQ(shown.size(), 51);
+    EXPECT_EQ(shown.front().x(), 200);
+    EXPECT_EQ(w.chartView->Series1()->count(), 0);
+    EXPECT_EQ(w.chartView->horizontalAxis()->min(), 200);
+    EXPECT_EQ(w.chartView->horizontalAxis()->max(), 299);
+
+    // Every point on one page: reduced to at most two a pixel column.
+    w.ui->Maxrecord->setText("0");
+    for (int i = 0; i < 5000; ++i) f.Feed(MeterRun('+', i % 2 ? "0100" : "0200"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.ui->Bt10->text(), "1");
+    EXPECT_LE(w.chartView->Series2()->upperSeries()->count(), 2 * w.chartView->width());
+    EXPECT_EQ(w.chartView->horizontalAxis()->max(), 5250);
+}
+
+TEST(Chart, PagingButtonsAndMenuItems)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    for (int i = 0; i < 250; ++i) f.Feed(MeterRun('+', "0100"));
+    QToolButton* buttons[] = {w.ui->BtFirst, w.ui->BTPrevious, w.ui->BtNext, w.ui->BTlast};
+    auto enabled = [&] {
+        std::vector<bool> e;
+        for (QToolButton* b : buttons) e.push_back(b->isEnabled());
+        return e;
+    };
+    EXPECT_EQ(enabled(), std::vector<bool>(4, true));
+
+    Click(w.ui->BtFirst);
+    EXPECT_EQ(w.ui->Bt10->text(), "1");
+    EXPECT_EQ(enabled(), (std::vector<bool>{false, false, true, true}));
+    // The menu items are never disabled: Previous works while its button does not.
+    EXPECT_TRUE(w.ui->Previous1->isEnabled());
+    w.ui->Next1->trigger();
+    w.ui->Previous1->trigger();
+    w.ui->Previous1->trigger();
+    EXPECT_EQ(enabled(), (std::vector<bool>{false, false, true, true}));
+    f.Feed(MeterRun('+', "0100"));
+    EXPECT_EQ(w.ui->Bt10->text(), "1");  // not following
+
+    w.ui->Last1->trigger();
+    EXPECT_EQ(w.ui->Bt10->text(), "3");
+    EXPECT_EQ(enabled(), (std::vector<bool>{true, true, false, false}));
+    for (int i = 0; i < 60; ++i) f.Feed(MeterRun('+', "0100"));
+    EXPECT_EQ(w.ui->Bt10->text(), "4");
+    EXPECT_EQ(enabled(), (std::vector<bool>{true, true, false, false}));
+    EXPECT_TRUE(w.chart.FollowLastPage);
+}
+
+TEST(Chart, NewFromTheButtonTheMenuAndARangeChange)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    for (int i = 0; i < 3; ++i) f.Feed(MeterRun('+', "1234", '1', 0, 0, 0, 0x80));
+    EXPECT_EQ(w.chart.pointCount(), 4);
+    // Another decimal point: a new chart, then this reading.
+    f.Feed(MeterRun('+', "1234", '2', 0, 0, 0, 0x80));
+    EXPECT_EQ(w.chart.pointCount(), 2);
+    f.Feed(MeterRun('+', "1234", '2', 0, 0, 0, 0x80));
+    Click(w.ui->BtNew);
+    EXPECT_EQ(w.chart.pointCount(), 1);
+    f.Feed(MeterRun('+', "1234", '2', 0, 0, 0, 0x80));
+    w.ui->New1->trigger();
+    EXPECT_EQ(w.chart.pointCount(), 1);
+    EXPECT_EQ(w.chart.value(0), TrendChart::kSampleValue);
+}
+
+TEST(Chart, FillTwiceFromTheBoxOrTheMenu)
+{
+    const struct {
+        const char* name;
+        const char* clicks;  // b: the box, m: the menu item
+    } cases[] = {{"Box", "bb"}, {"Menu", "mm"}, {"Mixed", "bm"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WindowFixture f;
+        TFCOMM& w = *f.w;
+        f.Feed(MeterRun('+', "0100"));
+        bool fill = true;
+        for (const char* k = c.clicks; *k; ++k) {
+            if (*k == 'b') Click(w.ui->BtFill);
+            else w.ui->Fill1->trigger();
+            fill = !fill;
+            QCoreApplication::processEvents();
+            EXPECT_EQ(w.ui->BtFill->isChecked(), fill);
+            EXPECT_EQ(w.ui->Fill1->isChecked(), fill);
+            EXPECT_EQ(w.chart.shownSeries(), fill ? TrendChart::kAreaSeries : TrendChart::kLineSeries);
+            EXPECT_EQ(w.chartView->Series2()->isVisible(), fill);
+            EXPECT_EQ(w.chartView->Series1()->isVisible(), !fill);
+            EXPECT_EQ((fill ? w.chartView->Series2()->upperSeries()->count() : w.chartView->Series1()->count()), 2);
+        }
+        EXPECT_TRUE(w.ui->BtFill->isChecked());
+    }
+}
+
+TEST(Chart, EnlargeAndRestore)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.show();
+    QCoreApplication::processEvents();
+    QWidget* chart = w.ui->Chtshow;
+    const QRect normal = chart->geometry();
+    const int W = w.ui->centralwidget->width() + TFCOMM::kOuterExtraWidth;
+    const int H = w.ui->centralwidget->height() + TFCOMM::kOuterExtraHeight;
+
+    Click(w.ui->TbFd);
+    EXPECT_EQ(chart->geometry(), QRect(2, 28, W - 12, H - 85));
+    EXPECT_FALSE(w.ui->TbFd->isVisible());
+    EXPECT_TRUE(w.ui->TbSx->isVisible());
+    EXPECT_EQ(w.ui->TbSx->pos(), QPoint(288, 3));
+    EXPECT_EQ(w.chartView->size(), chart->size());
+
+    Click(w.ui->TbSx);
+    EXPECT_EQ(chart->geometry(), normal);
+    EXPECT_TRUE(w.ui->TbFd->isVisible());
+    EXPECT_FALSE(w.ui->TbSx->isVisible());
+    EXPECT_EQ(w.chartView->size(), chart->size());
+}
+
+TEST(Chart, SaveTellsThePathThenWritesABitmap)
+{
+    for (bool enlarged : {false, true}) {
+        SCOPED_TRACE(enlarged);
+        WindowFixture f;
+        TFCOMM& w = *f.w;
+        w.show();
+        f.Feed(MeterRun('+', "1234"));
+        if (enlarged) Click(w.ui->TbFd);
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(f.workDir.path());
+        const QString path = QDir(f.workDir.path()).filePath("databmp.bmp");
+        {
+            QFile old(path);  // an older picture is replaced without asking
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("old");
+        }
+        bool writtenBeforeTheMessageCloses = true;
+        f.dialogs.whileOpen = [&] { writtenBeforeTheMessageCloses = QFileInfo(path).size() != 3; };
+        Click(w.ui->BtSave);
+        QDir::setCurrent(previous);
+        EXPECT_EQ(f.dialogs.questions, QStringList{"graphic has saved on " + path});
+        EXPECT_FALSE(writtenBeforeTheMessageCloses);
+        EXPECT_TRUE(f.dialogs.errors.isEmpty()) << f.dialogs.errors.join("|").toStdString();
+        QImageReader reader(path);
+        EXPECT_EQ(reader.format(), "bmp");
+        const QImage picture = reader.read();
+        EXPECT_EQ(picture.size(), w.ui->Chtshow->size());
+        // The chart is in it: the filled area of the reading.
+        bool hasArea = false;
+        for (int y = 0; y < picture.height() && !hasArea; ++y)
+            for (int x = 0; x < picture.width() && !hasArea; ++x)
+                hasArea = picture.pixelColor(x, y) == QColor(255, 255, 128);
+        EXPECT_TRUE(hasArea);
+    }
+}
+
+TEST(Chart, SaveThatCannotWriteIsReportedAfterItsMessage)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    const QString path = QDir(f.workDir.path()).filePath("databmp.bmp");
+    ASSERT_TRUE(QDir().mkdir(path));  // a folder where the picture should go
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(f.workDir.path());
+    w.ui->Save1->trigger();
+    QDir::setCurrent(previous);
+    EXPECT_EQ(f.dialogs.questions, QStringList{"graphic has saved on " + path});
+    ASSERT_EQ(f.dialogs.errors.size(), 1);
+    EXPECT_TRUE(f.dialogs.errors[0].startsWith("Cannot write the picture " + path)) << f.dialogs.errors[0].toStdString();
+    EXPECT_TRUE(QFileInfo(path).isDir());
+}
+
+}  // namespace
