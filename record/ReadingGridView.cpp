@@ -157,6 +157,7 @@ void ReadingGridView::scrollTo(const QModelIndex& index, ScrollHint hint)
 {
     if (!index.isValid())
         return;
+    executeDelayedItemsLayout();  // the scroll range must know the newest rows
     const int row = index.row();
     const int rows = fullRowsInSight();
     int top = topRow();
@@ -260,18 +261,24 @@ QRegion ReadingGridView::visualRegionForSelection(const QItemSelection& selectio
 
 // ---- Model changes --------------------------------------------------------------
 
+// The scroll range follows the rows once per turn of the event loop: each
+// change of a scroll bar's range posts an event, and a walk or a burst of
+// readings may add many rows in one turn.
 void ReadingGridView::rowsInserted(const QModelIndex& parent, int start, int end)
 {
     QAbstractItemView::rowsInserted(parent, start, end);
-    updateGeometries();
-    if (start <= topRow() + fullRowsInSight())
-        viewport()->update();
+    scheduleDelayedItemsLayout();
 }
 
 void ReadingGridView::modelRowsRemoved()
 {
-    updateGeometries();
-    viewport()->update();
+    scheduleDelayedItemsLayout();
+    indicator_->update();
+}
+
+void ReadingGridView::doItemsLayout()
+{
+    QAbstractItemView::doItemsLayout();
     indicator_->update();
 }
 

@@ -43,6 +43,7 @@ public:
     QModelIndex indexAt(const QPoint& point) const override;
     // Typing never searches the log (a search could walk millions of records).
     void keyboardSearch(const QString&) override {}
+    void doItemsLayout() override;
 
 protected:
     QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;

@@ -124,6 +124,14 @@ TEST(Recording, ReadingsGoIntoTheGridAndAreGoneAfterExit)
     EXPECT_TRUE(cell(1, 1).contains("34")) << cell(1, 1).toStdString();
     EXPECT_FALSE(grid->model()->flags(grid->model()->index(0, 3)) & Qt::ItemIsEditable);
 
+    // A burst of readings in one turn of the event loop: the grid ends on the
+    // newest, in sight.
+    w.show();
+    for (int i = 0; i < 40; ++i) f.Feed(MeterRun('+', "0001"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grid->currentIndex().row(), 41);
+    EXPECT_EQ(grid->topRow() + grid->fullRowsInSight() - 1, 41);
+
     // Exit discards the pending records: the file still holds none.
     const QString path = QDir(f.workDir.path()).filePath("Queltdb.DB");
     w.ui->BtExit1->trigger();
