@@ -274,7 +274,7 @@ void TrendChartView::setAxes(double xMin, double xMax, double yMin, double yMax)
     const int columns = std::max(1, int(chart_->plotArea().width()));
     const int rows = std::max(1, int(chart_->plotArea().height()));
     axisX_->setTickInterval(NiceStep(xMax - xMin, std::clamp(columns / 70, 1, 10)));
-    axisY_->setTickInterval(NiceStep(yMax - yMin, std::clamp(rows / 40, 1, 12)));
+    axisY_->setTickInterval(NiceStep(yMax - yMin, std::clamp(rows / 30, 1, 12)));
 }
 
 void TrendChartView::refresh()

@@ -229,4 +229,32 @@ TEST(Chart, SaveThatCannotWriteIsReportedAfterItsMessage)
     EXPECT_TRUE(QFileInfo(path).isDir());
 }
 
+TEST(Chart, ADraggedZoomHoldsUntilARightClick)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.show();
+    for (int i = 0; i < 50; ++i) f.Feed(MeterRun('+', "1000"));
+    QCoreApplication::processEvents();
+    QWidget* plot = w.chartView->viewport();
+    const QPoint from = plot->rect().center() - QPoint(60, 40);
+    const QPoint to = plot->rect().center() + QPoint(60, 40);
+    QTest::mousePress(plot, Qt::LeftButton, {}, from);
+    QTest::mouseMove(plot, to);
+    QTest::mouseRelease(plot, Qt::LeftButton, {}, to);
+    ASSERT_TRUE(w.chartView->zoomed());
+    const double zoomedMax = w.chartView->horizontalAxis()->max();
+    EXPECT_LT(zoomedMax - w.chartView->horizontalAxis()->min(), 99);
+    // New readings on the same page keep the zoomed view.
+    for (int i = 0; i < 5; ++i) f.Feed(MeterRun('+', "1000"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.chartView->horizontalAxis()->max(), zoomedMax);
+
+    QTest::mouseClick(plot, Qt::RightButton, {}, plot->rect().center());
+    EXPECT_FALSE(w.chartView->zoomed());
+    EXPECT_EQ(w.chartView->horizontalAxis()->min(), 0);
+    EXPECT_EQ(w.chartView->horizontalAxis()->max(), 99);
+    EXPECT_EQ(w.chartView->verticalAxis()->max(), 6000);
+}
+
 }  // namespace
