@@ -40,6 +40,20 @@ double NiceStep(double span, int ticks)
     return 10 * power;
 }
 
+// Sets an axis' range and tick step in the order that never asks for more
+// ticks than the new range has: a wide range with the step of a narrow one
+// would make an item for each of millions of ticks.
+void SetRange(QValueAxis* axis, double min, double max, double step)
+{
+    if (step >= axis->tickInterval()) {
+        axis->setTickInterval(step);
+        axis->setRange(min, max);
+    } else {
+        axis->setRange(min, max);
+        axis->setTickInterval(step);
+    }
+}
+
 }  // namespace
 
 TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartControls controls)
@@ -267,14 +281,12 @@ void TrendChartView::setAxes(double xMin, double xMax, double yMin, double yMax)
         yMin -= 0.5;
         yMax = yMin + 1;
     }
-    settingAxes_ = true;
-    axisX_->setRange(xMin, xMax);
-    axisY_->setRange(yMin, yMax);
-    settingAxes_ = false;
     const int columns = std::max(1, int(chart_->plotArea().width()));
     const int rows = std::max(1, int(chart_->plotArea().height()));
-    axisX_->setTickInterval(NiceStep(xMax - xMin, std::clamp(columns / 70, 1, 10)));
-    axisY_->setTickInterval(NiceStep(yMax - yMin, std::clamp(rows / 30, 1, 12)));
+    settingAxes_ = true;
+    SetRange(axisX_, xMin, xMax, NiceStep(xMax - xMin, std::clamp(columns / 70, 1, 10)));
+    SetRange(axisY_, yMin, yMax, NiceStep(yMax - yMin, std::clamp(rows / 30, 1, 12)));
+    settingAxes_ = false;
 }
 
 void TrendChartView::refresh()
@@ -289,6 +301,7 @@ void TrendChartView::refresh()
     ChartRange range;
     if (zoomed_) {
         range = model_.range(axisX_->min(), axisX_->max(), columns);
+        setAxes(axisX_->min(), axisX_->max(), axisY_->min(), axisY_->max());  // ticks for the zoomed ranges
     } else {
         range = model_.pageRange(columns);
         setAxes(range.axisMin, range.axisMax, model_.axisMinimum(), model_.axisMaximum());
