@@ -235,17 +235,19 @@ ChartRange TrendChart::range(double first, double last, int columns) const
     // The points take the share of the columns that their part of the extent takes.
     const double extent = std::max(last - first + 1, double(n));
     const int used = std::clamp(int(std::ceil(columns * double(n) / extent)), 1, columns);
-    r.points = reduced(lo, hi + 1, used);
+    r.points = reduced(lo, hi + 1, used, &r.upper);
     return r;
 }
 
-QList<QPointF> TrendChart::reduced(int64_t first, int64_t last, int columns) const
+QList<QPointF> TrendChart::reduced(int64_t first, int64_t last, int columns, QList<QPointF>* upper) const
 {
     QList<QPointF> out;
     const int64_t n = last - first;
     if (n <= 0 || columns <= 0)
         return out;
     out.reserve(2 * columns);
+    if (upper)
+        upper->reserve(columns);
     double previous = 0;
     for (int c = 0; c < columns; ++c) {
         const int64_t a = first + c * n / columns;
@@ -255,6 +257,8 @@ QList<QPointF> TrendChart::reduced(int64_t first, int64_t last, int columns) con
         const ChartExtremes::MinMax m = extremes_.of(points_, a, b);
         if (m.min == m.max) {
             out.append(QPointF(double(a), m.min));
+            if (upper)
+                upper->append(out.back());
             previous = m.min;
             continue;
         }
@@ -265,6 +269,8 @@ QList<QPointF> TrendChart::reduced(int64_t first, int64_t last, int columns) con
         const int32_t y2 = maxFirst ? m.min : m.max;
         out.append(QPointF(double(a), y1));
         out.append(QPointF(double(b - 1), y2));
+        if (upper)
+            upper->append(maxFirst ? out[out.size() - 2] : out.back());
         previous = y2;
     }
     return out;

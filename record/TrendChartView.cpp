@@ -64,6 +64,7 @@ TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartContr
       chart_(new QChart),
       areaUpper_(new QLineSeries(this)),
       series2_(new QAreaSeries(areaUpper_)),
+      areaOutline_(new QLineSeries),
       series1_(new QLineSeries),
       axisX_(new QValueAxis),
       axisY_(new QValueAxis)
@@ -98,8 +99,12 @@ TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartContr
     series1_->setPen(QPen(kLine, 1));
     series1_->setPointsVisible(false);
     series1_->setPointLabelsVisible(false);
+    areaOutline_->setPen(series2_->pen());
+    areaOutline_->setPointsVisible(false);
+    areaOutline_->setVisible(false);
     chart_->addSeries(series2_);
     chart_->addSeries(series1_);
+    chart_->addSeries(areaOutline_);
 
     axisX_->setLabelFormat("%.0f");
     axisX_->setTickType(QValueAxis::TicksDynamic);
@@ -111,7 +116,7 @@ TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartContr
     axisY_->setLinePen(QPen(kAxisLine, 1, Qt::DashLine));
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
-    for (QAbstractSeries* s : {static_cast<QAbstractSeries*>(series2_), static_cast<QAbstractSeries*>(series1_)}) {
+    for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{series2_, series1_, areaOutline_}) {
         s->attachAxis(axisX_);
         s->attachAxis(axisY_);
     }
@@ -307,13 +312,23 @@ void TrendChartView::refresh()
         setAxes(range.axisMin, range.axisMax, model_.axisMinimum(), model_.axisMaximum());
     }
     const bool area = model_.shownSeries() == TrendChart::kAreaSeries;
-    QLineSeries* shown = area ? areaUpper_ : series1_;
-    QLineSeries* hidden = area ? series1_ : areaUpper_;
-    if (hidden->count() > 0)
-        hidden->clear();
-    shown->replace(range.points);
+    const bool outline = area && range.isReduced();
+    if (area) {
+        areaUpper_->replace(outline ? range.upper : range.points);
+        if (series1_->count() > 0)
+            series1_->clear();
+    } else {
+        series1_->replace(range.points);
+        if (areaUpper_->count() > 0)
+            areaUpper_->clear();
+    }
+    if (outline)
+        areaOutline_->replace(range.points);
+    else if (areaOutline_->count() > 0)
+        areaOutline_->clear();
     series2_->setVisible(area);
     series1_->setVisible(!area);
+    areaOutline_->setVisible(outline);
 }
 
 // ---- Events ---------------------------------------------------------------------

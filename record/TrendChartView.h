@@ -66,6 +66,7 @@ public:
     // The two series (for tests).
     QAreaSeries* Series2() const { return series2_; }
     QLineSeries* Series1() const { return series1_; }
+    QLineSeries* areaOutline() const { return areaOutline_; }
     QValueAxis* horizontalAxis() const { return axisX_; }
     QValueAxis* verticalAxis() const { return axisY_; }
     bool zoomed() const { return zoomed_; }
@@ -87,6 +88,9 @@ private:
     QChart* chart_;
     QLineSeries* areaUpper_;
     QAreaSeries* series2_;
+    // The area's outline through each column's minimum and maximum, drawn
+    // over an area filled under the maxima when a range comes reduced.
+    QLineSeries* areaOutline_;
     QLineSeries* series1_;
     QValueAxis* axisX_;
     QValueAxis* axisY_;

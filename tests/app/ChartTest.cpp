@@ -59,6 +59,7 @@ TEST(Chart, TheViewHoldsOnlyThePageItShows)
     ASSERT_EQ(shown.size(), 51);
     EXPECT_EQ(shown.front().x(), 200);
     EXPECT_EQ(w.chartView->Series1()->count(), 0);
+    EXPECT_FALSE(w.chartView->areaOutline()->isVisible());  // the area draws its own
     EXPECT_EQ(w.chartView->horizontalAxis()->min(), 200);
     EXPECT_EQ(w.chartView->horizontalAxis()->max(), 299);
 
@@ -73,7 +74,12 @@ TEST(Chart, TheViewHoldsOnlyThePageItShows)
     for (int i = 0; i < 5000; ++i) f.Feed(MeterRun('+', i % 2 ? "0100" : "0200"));
     QCoreApplication::processEvents();
     EXPECT_EQ(w.ui->Bt10->text(), "1");
-    EXPECT_LE(w.chartView->Series2()->upperSeries()->count(), 2 * w.chartView->width());
+    // The area is filled under each column's maximum, and its outline runs
+    // through each column's minimum and maximum.
+    EXPECT_LE(w.chartView->Series2()->upperSeries()->count(), w.chartView->width());
+    EXPECT_TRUE(w.chartView->areaOutline()->isVisible());
+    EXPECT_LE(w.chartView->areaOutline()->count(), 2 * w.chartView->width());
+    EXPECT_EQ(w.chartView->areaOutline()->pen(), w.chartView->Series2()->pen());
     EXPECT_EQ(w.chartView->horizontalAxis()->max(), 5250);
     EXPECT_LE(mostTicks, 20);
 }

@@ -179,9 +179,10 @@ TEST(TrendChart, ReducedViewKeepsEachColumnsMinimumAndMaximum)
         SCOPED_TRACE(std::to_string(c.points) + " " + std::to_string(c.first) + " " + std::to_string(c.columns));
         grow(c.points);
         const int64_t last = c.last ? c.last : c.points;
-        const QList<QPointF> out = chart.reduced(c.first, last, c.columns);
+        QList<QPointF> upper;
+        const QList<QPointF> out = chart.reduced(c.first, last, c.columns, &upper);
         EXPECT_LE(out.size(), 2 * c.columns);
-        qsizetype k = 0;
+        qsizetype k = 0, u = 0;
         const int64_t n = last - c.first;
         for (int col = 0; col < c.columns; ++col) {
             const int64_t a = c.first + col * n / c.columns;
@@ -196,8 +197,14 @@ TEST(TrendChart, ReducedViewKeepsEachColumnsMinimumAndMaximum)
             }
             ASSERT_EQ(shownLo, *lo) << "column " << col;
             ASSERT_EQ(shownHi, *hi) << "column " << col;
+            // The top of the column alone, for an area filled under it.
+            ASSERT_LT(u, upper.size());
+            EXPECT_GE(upper[u].x(), double(a));
+            EXPECT_LT(upper[u].x(), double(b));
+            EXPECT_EQ(upper[u++].y(), *hi);
         }
         EXPECT_EQ(k, out.size());
+        EXPECT_EQ(u, upper.size());
     }
 
     // With every point on one page, the view of a million points comes
