@@ -8,6 +8,7 @@
 #include <QStyleOptionHeader>
 
 #include <algorithm>
+#include <cstdlib>
 
 // The strip left of the rows: the corner under the column titles, then one
 // cell per row in sight, the current row's with an arrow.
@@ -83,9 +84,26 @@ int ReadingGridView::rowCount() const
     return model() ? model()->rowCount(rootIndex()) : 0;
 }
 
+int ReadingGridView::contentOffset() const
+{
+    // Scrolled to the end, the last row rests on the bottom edge and the
+    // first row in sight may show in part. The row count is the one the
+    // scroll range was made for, so the offset only moves with the range.
+    const QScrollBar* bar = verticalScrollBar();
+    const int rows = bar->maximum() + bar->pageStep();
+    if (bar->value() > 0 && bar->value() == bar->maximum() && rows * rowHeight_ > viewport()->height())
+        return rows * rowHeight_ - viewport()->height();
+    return bar->value() * rowHeight_;
+}
+
 int ReadingGridView::topRow() const
 {
-    return verticalScrollBar()->value();
+    return contentOffset() / rowHeight_;
+}
+
+int ReadingGridView::rowAtY(int y) const
+{
+    return (std::max(y, 0) + contentOffset()) / rowHeight_;
 }
 
 int ReadingGridView::fullRowsInSight() const
@@ -114,14 +132,32 @@ void ReadingGridView::updateGeometries()
     horizontalScrollBar()->setPageStep(vg.width());
     horizontalScrollBar()->setRange(0, std::max(0, header_->length() - vg.width()));
     header_->setOffset(horizontalScrollBar()->value());
+    if (contentOffset() != shownOffset_) {
+        shownOffset_ = contentOffset();
+        viewport()->update();
+        indicator_->update();
+    }
     QAbstractItemView::updateGeometries();
 }
 
-void ReadingGridView::scrollContentsBy(int, int)
+void ReadingGridView::scrollContentsBy(int dx, int)
 {
     header_->setOffset(horizontalScrollBar()->value());
-    viewport()->update();
-    indicator_->update();
+    // What stays in sight is moved, and only what comes into sight is
+    // painted: a log that grows by a row a reading scrolls by one row each time.
+    const int offset = contentOffset();
+    const int pixels = shownOffset_ - offset;
+    shownOffset_ = offset;
+    if (std::abs(pixels) >= viewport()->height() || std::abs(dx) >= viewport()->width()) {
+        viewport()->update();
+        indicator_->update();
+        return;
+    }
+    viewport()->scroll(dx, pixels);
+    if (pixels != 0) {
+        const int headerHeight = header_->isHidden() ? 0 : header_->height();
+        indicator_->scroll(0, pixels, QRect(0, headerHeight, indicator_->width(), indicator_->height() - headerHeight));
+    }
 }
 
 int ReadingGridView::horizontalOffset() const
@@ -131,7 +167,7 @@ int ReadingGridView::horizontalOffset() const
 
 int ReadingGridView::verticalOffset() const
 {
-    return topRow() * rowHeight_;
+    return contentOffset();
 }
 
 QRect ReadingGridView::visualRect(const QModelIndex& index) const
@@ -146,7 +182,7 @@ QModelIndex ReadingGridView::indexAt(const QPoint& point) const
 {
     if (!model() || point.y() < 0)
         return {};
-    const int row = topRow() + point.y() / rowHeight_;
+    const int row = rowAtY(point.y());
     const int column = header_->logicalIndexAt(point.x());
     if (row >= rowCount() || column < 0)
         return {};
@@ -160,15 +196,15 @@ void ReadingGridView::scrollTo(const QModelIndex& index, ScrollHint hint)
     executeDelayedItemsLayout();  // the scroll range must know the newest rows
     const int row = index.row();
     const int rows = fullRowsInSight();
-    int top = topRow();
+    int top = verticalScrollBar()->value();
     switch (hint) {
     case PositionAtTop: top = row; break;
     case PositionAtBottom: top = row - rows + 1; break;
     case PositionAtCenter: top = row - rows / 2; break;
     case EnsureVisible:
-        if (row < top)
+        if (rowY(row) < 0)
             top = row;
-        else if (row >= top + rows)
+        else if (rowY(row) + rowHeight_ > viewport()->height())
             top = row - rows + 1;
         break;
     }
@@ -238,8 +274,8 @@ void ReadingGridView::setSelection(const QRect& rect, QItemSelectionModel::Selec
     if (rows == 0 || columns == 0)
         return;
     const QRect r = rect.normalized();
-    const int first = std::clamp(topRow() + std::max(r.top(), 0) / rowHeight_, 0, rows - 1);
-    const int last = std::clamp(topRow() + std::max(r.bottom(), 0) / rowHeight_, 0, rows - 1);
+    const int first = std::clamp(rowAtY(r.top()), 0, rows - 1);
+    const int last = std::clamp(rowAtY(r.bottom()), 0, rows - 1);
     selectionModel()->select(QItemSelection(model()->index(first, 0, rootIndex()),
                                             model()->index(last, columns - 1, rootIndex())),
                              command);
@@ -249,7 +285,7 @@ QRegion ReadingGridView::visualRegionForSelection(const QItemSelection& selectio
 {
     QRegion region;
     const int top = topRow();
-    const int bottom = top + fullRowsInSight();
+    const int bottom = rowAtY(viewport()->height() - 1);
     for (const QItemSelectionRange& range : selection) {
         const int first = std::max(range.top(), top);
         const int last = std::min(range.bottom(), bottom);
@@ -306,14 +342,14 @@ void ReadingGridView::paintEvent(QPaintEvent* event)
     const int rows = rowCount();
     const int columns = model()->columnCount(rootIndex());
     const int top = topRow();
-    const int last = std::min(rows - 1, top + event->rect().bottom() / rowHeight_);
+    const int last = std::min(rows - 1, rowAtY(event->rect().bottom()));
     const int grid = showGrid_ ? 1 : 0;
     QStyleOptionViewItem option;
     initViewItemOption(&option);
     const QModelIndex current = currentIndex();
     const bool focused = hasFocus() && current.isValid();
 
-    for (int row = top + std::max(0, event->rect().top()) / rowHeight_; row <= last; ++row) {
+    for (int row = rowAtY(event->rect().top()); row <= last; ++row) {
         const int y = rowY(row);
         for (int column = 0; column < columns; ++column) {
             const int x = header_->sectionViewportPosition(column);
@@ -360,15 +396,18 @@ void ReadingGridView::paintIndicator(QPainter& painter) const
     if (isActiveWindow()) corner.state |= QStyle::State_Active;
     corner.rect = QRect(0, 0, strip.width(), headerHeight);
     corner.position = QStyleOptionHeader::OnlyOneSection;
+    painter.save();  // the style leaves its clip to the corner behind
     style()->drawControl(QStyle::CE_Header, &corner, &painter, indicator_);
+    painter.restore();
 
     painter.fillRect(QRect(0, headerHeight, strip.width(), strip.height() - headerHeight),
                      viewport()->palette().brush(viewport()->backgroundRole()));
     const int rows = rowCount();
     const int top = topRow();
-    const int last = std::min(rows - 1, top + viewport()->height() / rowHeight_);
+    const int last = std::min(rows - 1, rowAtY(viewport()->height() - 1));
     const int marked = currentIndex().isValid() ? currentIndex().row() : -1;
     const QPalette& palette = indicator_->palette();
+    painter.setClipRect(QRect(0, headerHeight, strip.width(), strip.height() - headerHeight));
     for (int row = top; row <= last; ++row) {
         const QRect cell(0, headerHeight + rowY(row), strip.width(), rowHeight_);
         painter.fillRect(cell, palette.button());

@@ -34,7 +34,8 @@ public:
     void setColumnWidth(int column, int width);
     int columnWidth(int column) const;
 
-    // The first row in sight and how many rows are wholly in sight.
+    // The first row in sight (perhaps in part) and how many rows are wholly
+    // in sight.
     int topRow() const;
     int fullRowsInSight() const;
 
@@ -64,7 +65,10 @@ private:
     friend class Indicator;
     void paintIndicator(QPainter& painter) const;
     int rowCount() const;
-    int rowY(int row) const { return (row - topRow()) * rowHeight_; }
+    // How far the rows are scrolled, in pixels; the row at a height in the viewport.
+    int contentOffset() const;
+    int rowAtY(int y) const;
+    int rowY(int row) const { return row * rowHeight_ - contentOffset(); }
     void modelRowsRemoved();
 
     QHeaderView* header_;
@@ -72,4 +76,5 @@ private:
     QMetaObject::Connection rowsRemoved_;
     bool showGrid_ = true;
     int rowHeight_ = 18;
+    int shownOffset_ = 0;  // the offset of what the viewport shows
 };

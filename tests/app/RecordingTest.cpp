@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QTest>
 
@@ -130,7 +131,14 @@ TEST(Recording, ReadingsGoIntoTheGridAndAreGoneAfterExit)
     for (int i = 0; i < 40; ++i) f.Feed(MeterRun('+', "0001"));
     QCoreApplication::processEvents();
     EXPECT_EQ(grid->currentIndex().row(), 41);
-    EXPECT_EQ(grid->topRow() + grid->fullRowsInSight() - 1, 41);
+    // As the log grows, its last row rests on the grid's bottom edge.
+    EXPECT_EQ(grid->visualRect(grid->model()->index(41, 0)).bottom(), grid->viewport()->height() - 1);
+    // The row indicator marks that row, and that row alone, with its arrow.
+    const QImage strip = grid->rowIndicator()->grab().toImage();
+    const int titles = grid->rowIndicator()->height() - grid->viewport()->height();
+    const int y = titles + grid->visualRect(grid->model()->index(41, 0)).center().y();
+    EXPECT_LT(qGray(strip.pixel(4, y)), 128);
+    EXPECT_GT(qGray(strip.pixel(4, y - grid->rowHeight())), 128);
 
     // Exit discards the pending records: the file still holds none.
     const QString path = QDir(f.workDir.path()).filePath("Queltdb.DB");
