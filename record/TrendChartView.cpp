@@ -128,7 +128,6 @@ TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartContr
         });
 
     refreshTimer_.setSingleShot(true);
-    refreshTimer_.setInterval(0);
     connect(&refreshTimer_, &QTimer::timeout, this, &TrendChartView::refresh);
 
     setGeometry(host_->rect());
@@ -151,7 +150,7 @@ void TrendChartView::Add(int32_t value)
     model_.Add(value);
     if (model_.FollowLastPage)
         controls_.Bt10->setText(QString::number(model_.caption()));
-    scheduleRefresh();
+    scheduleReadingRefresh();
 }
 
 void TrendChartView::New()
@@ -271,8 +270,16 @@ void TrendChartView::showControls()
 
 void TrendChartView::scheduleRefresh()
 {
-    if (!refreshTimer_.isActive())
-        refreshTimer_.start();
+    if (!refreshTimer_.isActive() || refreshTimer_.remainingTime() > 0)
+        refreshTimer_.start(0);
+}
+
+void TrendChartView::scheduleReadingRefresh()
+{
+    if (refreshTimer_.isActive())
+        return;
+    const qint64 since = lastRefresh_.isValid() ? lastRefresh_.elapsed() : kReadingRefreshMs;
+    refreshTimer_.start(int(std::max<qint64>(0, kReadingRefreshMs - since)));
 }
 
 void TrendChartView::setAxes(double xMin, double xMax, double yMin, double yMax)
@@ -297,6 +304,7 @@ void TrendChartView::setAxes(double xMin, double xMax, double yMin, double yMax)
 void TrendChartView::refresh()
 {
     refreshTimer_.stop();
+    lastRefresh_.start();
     const int columns = std::max(1, int(chart_->plotArea().width()));
     if (model_.page() != shownPage_ || model_.PointsPerPage != shownPointsPerPage_) {
         zoomed_ = false;

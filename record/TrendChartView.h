@@ -2,12 +2,14 @@
 // Draws the trend chart with Qt Charts and keeps the chart's toolbar in step
 // with it. The chart's state and rules live in TrendChart; this widget is
 // given only the points of the range it shows (a page, or a zoomed part of
-// it), at most about two a pixel column, and draws at most once per turn of
-// the event loop however many readings arrived in between.
+// it), at most about two a pixel column. It draws a command's result on the
+// next turn of the event loop, and new readings at most five times a second
+// however many arrive in between.
 //
 // It lies in its host panel (the chart with its toolbar) under the toolbar's
 // controls and follows the host's size.
 #include <QChartView>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <cstdint>
@@ -60,8 +62,11 @@ public:
     // when the file cannot be written.
     void SavePicture(const QString& path);
 
-    // Draws what changed at once rather than on the next turn of the event loop.
+    // Draws what changed at once rather than later.
     void refresh();
+
+    // The shortest time between two drawings for new readings.
+    static constexpr int kReadingRefreshMs = 200;
 
     // The two series (for tests).
     QAreaSeries* Series2() const { return series2_; }
@@ -79,6 +84,7 @@ protected:
 private:
     void showControls();
     void scheduleRefresh();
+    void scheduleReadingRefresh();
     void setAxes(double xMin, double xMax, double yMin, double yMax);
     void setMargins();
 
@@ -95,6 +101,7 @@ private:
     QValueAxis* axisX_;
     QValueAxis* axisY_;
     QTimer refreshTimer_;
+    QElapsedTimer lastRefresh_;
     bool settingAxes_ = false;
     // A zoom by dragging holds until the user drags back, right-clicks, or the page changes.
     bool zoomed_ = false;
