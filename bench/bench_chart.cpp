@@ -1,0 +1,199 @@
+// The cost of a reading and of a chart picture against the length of the
+// history, with the window offscreen:
+// - one frame with the grid and the chart following and painting, with 10,
+//   1 M and 10 M records in the log and points in the chart;
+// - redrawing the chart: a page of 100 points, and all 10 M points on one page;
+// - the bytes a reading costs in the log and the chart together.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QAreaSeries>
+#include <QCheckBox>
+#include <QDir>
+#include <QImage>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/TFCOMM.h"
+#include "display/Reading.h"
+#include "platform/Beeper.h"
+#include "platform/Dialogs.h"
+#include "record/Recorder.h"
+#include "record/TrendChartView.h"
+#include "ui_TFCOMM.h"
+
+namespace {
+
+class SilentDialogs final : public IDialogs {
+public:
+    void showMessage(const QString&) override {}
+    DialogButton ask(const QString&, DialogButtons) override { return DialogButton::Ok; }
+    void showError(const QString&) override {}
+    std::optional<QString> openFileName(const QString&) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const QString&, const QString&) override { return std::nullopt; }
+};
+
+class SilentBeeper final : public IBeeper {
+public:
+    void beep() override {}
+};
+
+class FixedClock final : public IClock {
+public:
+    QTime timeOfDay() override { return QTime(12, 34, 56); }
+};
+
+// One 14-byte run of the meter: millivolts, DC, auto range, point after the
+// second digit; the digits change from frame to frame.
+std::vector<uint8_t> Run(int i)
+{
+    const int count = (i * 37) % 6000;
+    const std::string d = std::to_string(1000000 + count).substr(3);
+    return {0x0A, '+', uint8_t(d[0]), uint8_t(d[1]), uint8_t(d[2]), uint8_t(d[3]), 0x20, '2',
+            0x30, 0x00, 0x40, 0x80, 0x00, 0x0D};
+}
+
+long ResidentKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    long value = 0;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> value;
+            return value;
+        }
+        status.ignore(1 << 10, '\n');
+    }
+    return 0;
+}
+
+// The window with a log of n records and a chart of n points. Filling ten
+// million takes a while, so the last one built is kept for the next run.
+struct World {
+    QTemporaryDir dir;
+    SilentDialogs dialogs;
+    SilentBeeper beeper;
+    FixedClock clock;
+    std::unique_ptr<TFCOMM> window;
+    int64_t readings = 0;
+    long residentBeforeKiB = 0, residentAfterKiB = 0;
+    int next = 0;
+
+    explicit World(int64_t n) : readings(n)
+    {
+        paradox::writeTableFile(QDir(dir.path()).filePath("Queltdb.DB").toStdString(), ReadingLogSchema(),
+                                paradox::RowStore(ReadingLogSchema().recordSize));
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        window = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, {}, &clock});
+        QDir::setCurrent(previous);
+        // Past the record menu's "limitless", so every frame still writes.
+        window->recorderState.RecordLimit = INT32_MAX;
+        window->show();
+        Frame();  // the first frame starts the range, and a new chart
+        QApplication::processEvents();
+
+        residentBeforeKiB = ResidentKiB();
+        Recorder recorder(window->recorderState, window->readingTable, clock);
+        Reading reading;
+        reading.ValueText = "12.34";
+        reading.CountValue = 1234;
+        reading.UnitText = "mV";
+        reading.CouplingText = "DC";
+        reading.RangeModeText = "AUTO";
+        while (int64_t(window->readingTable.recordCount()) < n)
+            recorder.INDataToTable(reading, RecorderControls{});
+        for (int64_t i = window->chart.pointCount(); i < n; ++i)
+            window->chart.Add(int32_t((i * 37) % 6000));
+        QApplication::processEvents();
+        residentAfterKiB = ResidentKiB();
+    }
+
+    ~World()
+    {
+        // The last world outlives the application at exit: its widgets cannot
+        // be taken down any more, only its files.
+        if (!QCoreApplication::instance())
+            (void)window.release();
+    }
+
+    void Frame()
+    {
+        const std::vector<uint8_t> run = Run(next++);
+        window->ReceiveData(run.data(), int32_t(run.size()));
+    }
+};
+
+World& WorldOf(int64_t n)
+{
+    static std::unique_ptr<World> world;
+    if (!world || world->readings != n) {
+        world.reset();  // free the last one before building the next
+        world = std::make_unique<World>(n);
+    }
+    return *world;
+}
+
+void Counters(benchmark::State& state, World& w)
+{
+    const double n = double(w.window->readingTable.recordCount());
+    state.counters["records"] = n;
+    state.counters["points"] = double(w.window->chart.pointCount());
+    state.counters["bytes_per_reading"] =
+        double(w.window->readingTable.memoryBytes() + w.window->chart.memoryBytes()) / n;
+    state.counters["rss_MiB"] = double(w.residentAfterKiB) / 1024;
+    state.counters["rss_bytes_per_reading"] = double(w.residentAfterKiB - w.residentBeforeKiB) * 1024 / n;
+}
+
+// One frame through the window, painted: framing, decode, panel, dial,
+// recorder with the grid following, the chart following its last page.
+void BM_FrameWithGridAndChart(benchmark::State& state)
+{
+    World& w = WorldOf(state.range(0));
+    for (auto _ : state) {
+        w.Frame();
+        QApplication::processEvents();
+    }
+    Counters(state, w);
+}
+BENCHMARK(BM_FrameWithGridAndChart)
+    ->Arg(10)
+    ->Arg(1000000)
+    ->Arg(10000000)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// Giving Qt Charts the page in sight and painting the whole chart.
+void Redraw(benchmark::State& state, const char* pointsPerPage)
+{
+    World& w = WorldOf(state.range(0));
+    w.window->ui->Maxrecord->setText(pointsPerPage);
+    w.window->chartView->Last();
+    w.window->chartView->refresh();
+    QImage picture(w.window->chartView->size(), QImage::Format_RGB32);
+    for (auto _ : state) {
+        w.window->chartView->refresh();
+        QPainter painter(&picture);
+        w.window->chartView->render(&painter);
+    }
+    state.counters["points_drawn"] = double(w.window->chartView->Series2()->upperSeries()->count());
+    w.window->ui->Maxrecord->setText("100");
+}
+
+void BM_RedrawPageOf100(benchmark::State& state) { Redraw(state, "100"); }
+BENCHMARK(BM_RedrawPageOf100)->Arg(10000000)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_RedrawAllOnOnePage(benchmark::State& state) { Redraw(state, "0"); }
+BENCHMARK(BM_RedrawAllOnOnePage)->Arg(10000000)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+}  // namespace
