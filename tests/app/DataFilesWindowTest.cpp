@@ -3,7 +3,6 @@
 
 #include <QAction>
 #include <QFile>
-#include <QTableView>
 #include <QToolButton>
 
 #include "record/DataFiles.h"

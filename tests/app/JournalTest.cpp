@@ -4,8 +4,8 @@
 #include "WindowFixture.h"
 
 #include <QFile>
-#include <QTableView>
 
+#include "record/ReadingGridView.h"
 #include "support/RunUntil.h"
 
 namespace {
@@ -85,7 +85,7 @@ TEST(Journal, OnlyTheUsersOwnExitRemovesIt)
 TEST(Journal, ARestartShowsTheRunAsTheGridDidWithNewAndDeletionsAndGoesOnNumbering)
 {
     WindowFixture f;
-    QTableView* grid = f.w->ui->DBGrid1;
+    ReadingGridView* grid = f.w->ui->DBGrid1;
     for (const char* d : {"0001", "0002", "0003"})
         f.Feed(MeterRun('+', d));
     grid->setCurrentIndex(grid->model()->index(0, 0));

@@ -4,7 +4,6 @@
 #include "LiveRig.h"
 
 #include <QAbstractItemModel>
-#include <QTableView>
 #include <QToolButton>
 #include <sys/file.h>
 

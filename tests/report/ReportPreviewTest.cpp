@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
-#include <QTableView>
 
 namespace {
 
@@ -193,7 +192,7 @@ TEST(PrintCommand, ListsTheLogAsItWasWhileReadingsKeepArriving)
     TFCOMM& w = *f.w;
     for (int i = 0; i < 80; ++i)
         f.Feed(MeterRun('+', "1234", '1'));
-    w.ui->DBGrid1->selectRow(0);
+    w.ui->DBGrid1->setCurrentIndex(w.ui->DBGrid1->model()->index(0, 0));
     w.ui->BtPrint->click();
     ReportPreview* preview = w.reportPreview();
     ASSERT_TRUE(preview);
