@@ -208,44 +208,71 @@ TEST(Recording, CtrlDeleteAsksAndDeletesTheSelectedRecord)
     EXPECT_EQ(grid->model()->index(1, 3).data().toString(), "0003");
 }
 
-// The grid and the table's current record are one: the row the user selects,
-// with the mouse or the keys, is the current record, and after Ctrl+Delete the
+// The grid and the table's current record are one: the grid shows the record
+// that the table made current (the last one appended or brought back by the
+// journal, the first one of a table just opened), the row the user selects with
+// the mouse or the keys becomes the current record, and after Ctrl+Delete the
 // record that followed takes the deleted one's place and is current.
 TEST(Recording, TheSelectedRowIsTheCurrentRecord)
 {
-    enum Source { Appended, InTheFile };
+    const std::vector<const char*> values = {"0001", "0002", "0003", "0004", "0005"};
+    auto append = [&](WindowFixture& f) {
+        for (const char* d : values) f.Feed(MeterRun('+', d));
+    };
     const struct Case {
         const char* name;
-        Source source;
+        int recordsInTheFile;
+        std::function<void(WindowFixture&)> fill;
+        int startRow;
         std::function<void(ReadingGridView*)> select;
         int selectedRow;
         const char* currentAfterDelete;  // its Value
         int rowAfterDelete;
     } cases[] = {
-        // Appending leaves the last record current; a click selects another.
-        {"ClickAfterAppending", Appended,
+        {"ClickAfterAppending", 0, append, 4,
          [](ReadingGridView* g) { QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, QPoint(60, g->rowHeight() * 3 / 2)); },
          1, "0003", 1},
-        // Opening leaves the first record current; the keys move down.
-        {"KeysAfterOpening", InTheFile,
+        {"KeysAfterOpening", 5, [](WindowFixture&) {}, 0,
          [](ReadingGridView* g) {
              QTest::keyClick(g, Qt::Key_Down);
              QTest::keyClick(g, Qt::Key_Down);
          },
          2, "0004", 2},
         // The last record has no follower: the one before it becomes current.
-        {"LastRecord", InTheFile, [](ReadingGridView* g) { QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier); },
-         4, "0004", 3},
+        {"LastRecord", 5, [](WindowFixture&) {}, 0,
+         [](ReadingGridView* g) { QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier); }, 4, "0004", 3},
+        // Another table opened as the log, in place of one with records of its own.
+        {"AnotherTableOpened", 0,
+         [&](WindowFixture& f) {
+             f.Feed(MeterRun('+', "0042"));
+             QCoreApplication::processEvents();
+             const QString old = QDir(f.workDir.path()).filePath("old.db");
+             MakeLogTable(old, 5);
+             f.dialogs.files = {old};
+             f.w->ui->OpenDataFiles->click();
+         },
+         0, [](ReadingGridView* g) { QTest::keyClick(g, Qt::Key_Down); }, 1, "0003", 1},
+        // A run that ended without the user's exit, brought back by the journal.
+        {"BroughtBackByTheJournal", 0,
+         [&](WindowFixture& f) {
+             append(f);
+             f.w.reset();
+             f.Start();
+         },
+         4, [](ReadingGridView* g) { QTest::keyClick(g, Qt::Key_Up); }, 3, "0005", 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        WindowFixture f(std::nullopt, true, c.source == InTheFile ? 5 : 0);
+        WindowFixture f(std::nullopt, true, c.recordsInTheFile);
+        c.fill(f);
         TFCOMM& w = *f.w;
-        if (c.source == Appended)
-            for (const char* d : {"0001", "0002", "0003", "0004", "0005"}) f.Feed(MeterRun('+', d));
         w.show();
         QCoreApplication::processEvents();
         ReadingGridView* grid = w.ui->DBGrid1;
+        ASSERT_EQ(w.readingTable.recordCount(), 5u);
+        EXPECT_EQ(w.readingTable.currentRecord(), c.startRow);
+        EXPECT_EQ(grid->currentIndex().row(), c.startRow);
+
         grid->setFocus();
         c.select(grid);
         EXPECT_EQ(grid->currentIndex().row(), c.selectedRow);
@@ -259,6 +286,7 @@ TEST(Recording, TheSelectedRowIsTheCurrentRecord)
         EXPECT_EQ(w.readingTable.fieldText("Value"), c.currentAfterDelete);
         EXPECT_EQ(grid->currentIndex().row(), c.rowAfterDelete);
         EXPECT_TRUE(grid->selectionModel()->isRowSelected(c.rowAfterDelete, {}));
+        EXPECT_EQ(f.dialogs.errors, QStringList());
     }
 }
 

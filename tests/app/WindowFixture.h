@@ -44,13 +44,22 @@ struct WindowFixture {
     FakeBeeper beeper;
     std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
     FakeHidBackend hid;
+    std::optional<std::array<bool, kProfileFlagCount>> flags;
     std::unique_ptr<TFCOMM> w;
 
     // `logRecords`: records the log holds when the program starts.
-    explicit WindowFixture(std::optional<std::array<bool, kProfileFlagCount>> flags = std::nullopt,
+    explicit WindowFixture(std::optional<std::array<bool, kProfileFlagCount>> profileFlags = std::nullopt,
                            bool withLog = true, int logRecords = 0)
+        : flags(profileFlags)
     {
         if (withLog) MakeLogTable(QDir(workDir.path()).filePath("Queltdb.DB"), logRecords);
+        Start();
+    }
+
+    // Starts the program in the working directory. After `w.reset()`, a run
+    // that ended without the user's exit (its journal is left behind).
+    void Start()
+    {
         const QString previous = QDir::currentPath();
         QDir::setCurrent(workDir.path());
         w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, FakeSerialFactory(line), &clock, &hid}, flags);
