@@ -609,10 +609,16 @@ void TFCOMM::LcdDisplayTormo()
     indicator.FrameDecoded();
     ui->CONok->show();
     ui->CONokN->hide();
-    // 2.-4. The panel's reset, then the symbols as they are decoded.
-    lcd->Reset();
-    DecodeSymbols(assembler.FrameText, reading);
-    lcd->ShowSymbols(reading);
+    // 2.-4. The panel's reset, then the symbols as they are decoded. A frame
+    // that cannot be decoded leaves the panel reset; otherwise the reset and
+    // the new symbols are set in one pass, so a lit symbol does not flicker.
+    try {
+        DecodeSymbols(assembler.FrameText, reading);
+    } catch (...) {
+        lcd->Reset();
+        throw;
+    }
+    lcd->ResetAndShowSymbols(reading);
     // 5. Value text and count, against the full scale in force.
     DecodeValue(reading, scale.FullScale);
     // 6. The limit alarm.

@@ -63,6 +63,13 @@ void LcdPanel::ShowSymbols(const Reading& r)
     for (int i = 0; i < 3; ++i) SetShown(points_[size_t(i)], r.PointPos == i + 1);
 }
 
+void LcdPanel::ResetAndShowSymbols(const Reading& r)
+{
+    for (QWidget* w : neverShown_) SetShown(w, false);
+    SetShown(send_, true);
+    ShowSymbols(r);  // sets every annunciator and the sign, as Reset would have first
+}
+
 void LcdPanel::ShowDigits(const Reading& r)
 {
     const std::string* texts[4] = {&r.Digit1, &r.Digit2, &r.Digit3, &r.Digit4};

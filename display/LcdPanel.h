@@ -22,6 +22,11 @@ public:
     // Each annunciator as its flag says, LcdAuto from Auto, the sign from
     // SignText and exactly the decimal point of PointPos.
     void ShowSymbols(const Reading& r);
+    // Reset followed by ShowSymbols, with each element set once: a symbol that
+    // stays lit from one reading to the next is not hidden and shown again.
+    // Each such flip of a widget costs a round trip to the display server
+    // while the mouse is over the window.
+    void ResetAndShowSymbols(const Reading& r);
     // LcdDa .. LcdDd := Digit1 .. Digit4.
     void ShowDigits(const Reading& r);
     // The bar's range maximum (the minimum stays 0). A position beyond the new

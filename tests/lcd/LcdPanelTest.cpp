@@ -201,6 +201,50 @@ TEST_F(LcdPanelTest, SameFrameTwiceLeavesThePanelAsItWas)
     EXPECT_TRUE(shown.count("LCDk") && shown.count("LCDohm") && shown.count("LcdFH"));
 }
 
+// The window sets the reset and the symbols in one pass: the panel ends as
+// Reset then ShowSymbols leave it, and a symbol lit in both readings is
+// neither hidden nor shown in between.
+TEST_F(LcdPanelTest, ResetAndSymbolsInOnePass)
+{
+    QMainWindow otherWindow;
+    Ui::TFCOMM other;
+    other.setupUi(&otherWindow);
+    LcdPanel twoPass(other.Panel1, other.PBar2);
+    struct Flips : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            count += e->type() == QEvent::Hide || e->type() == QEvent::Show;
+            return false;
+        }
+    } flips;
+    otherWindow.show();
+    window.show();
+    const std::string frames[] = {
+        Frame(true, Digits("0042"), '2', {0x22, 0x02, 0x20, 0x20}),
+        Frame(true, Digits("0043"), '2', {0x22, 0x02, 0x20, 0x20}),
+        Frame(false, Digits("1234"), '1', {0x20, 0, 0, 0x80}),
+        Frame(false, kOverload, '0', {0, 0, 0x02, 0}),
+    };
+    for (size_t i = 0; i < std::size(frames); ++i) {
+        Reading r;
+        DecodeSymbols(frames[i], r);
+        if (i == 1)  // the same symbols as the reading before
+            for (QWidget* w : ui.Panel1->findChildren<QWidget*>()) w->installEventFilter(&flips);
+        panel->ResetAndShowSymbols(r);
+        if (i == 1) {
+            EXPECT_EQ(flips.count, 0);
+            for (QWidget* w : ui.Panel1->findChildren<QWidget*>()) w->removeEventFilter(&flips);
+        }
+        twoPass.Reset();
+        twoPass.ShowSymbols(r);
+        std::set<std::string> expected;
+        for (QWidget* w : other.Panel1->findChildren<QWidget*>())
+            if (!w->isHidden()) expected.insert(w->objectName().toStdString());
+        EXPECT_EQ(Shown(), expected) << "frame " << i;
+    }
+}
+
 TEST_F(LcdPanelTest, BarFollowsTheLeadingDigitsWithinTheUnitsMaximum)
 {
     const struct {
