@@ -29,28 +29,9 @@
 #include "record/Recorder.h"
 #include "record/TrendChartView.h"
 #include "ui_TFCOMM.h"
+#include "tests/support/NullSeams.h"
 
 namespace {
-
-class SilentDialogs final : public IDialogs {
-public:
-    void showMessage(const QString&) override {}
-    DialogButton ask(const QString&, DialogButtons) override { return DialogButton::Ok; }
-    void showError(const QString&) override {}
-    std::optional<QString> openFileName(const QString&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const QString&, const QString&) override { return std::nullopt; }
-    bool setUpPrinter(QPrinter&, int) override { return false; }
-};
-
-class SilentBeeper final : public IBeeper {
-public:
-    void beep() override {}
-};
-
-class FixedClock final : public IClock {
-public:
-    QTime timeOfDay() override { return QTime(12, 34, 56); }
-};
 
 // One 14-byte run of the meter: millivolts, DC, auto range, point after the
 // second digit; the digits change from frame to frame.

@@ -15,6 +15,7 @@
 
 #include "display/FrameDecoder.h"
 #include "link/serial/FrameAssembler.h"
+#include "tests/support/NullSeams.h"
 
 namespace {
 
@@ -52,21 +53,6 @@ void BM_FramingAndDecode(benchmark::State& state)
         benchmark::Counter(double(decoded), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_FramingAndDecode);
-
-class SilentDialogs final : public IDialogs {
-public:
-    void showMessage(const QString&) override {}
-    DialogButton ask(const QString&, DialogButtons) override { return DialogButton::Ok; }
-    void showError(const QString&) override {}
-    std::optional<QString> openFileName(const QString&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const QString&, const QString&) override { return std::nullopt; }
-    bool setUpPrinter(QPrinter&, int) override { return false; }
-};
-
-class SilentBeeper final : public IBeeper {
-public:
-    void beep() override {}
-};
 
 // The window's whole work for one frame: framing, decode, LCD panel, alarm and
 // MAX/MIN, dial, recorder with its grid and the log's journal, bar. Frames

@@ -15,13 +15,9 @@
 #include "record/ReadingTable.h"
 #include "record/ReadingTableModel.h"
 #include "record/Recorder.h"
+#include "tests/support/NullSeams.h"
 
 namespace {
-
-class FixedClock final : public IClock {
-public:
-    QTime timeOfDay() override { return QTime(12, 34, 56); }
-};
 
 void BM_GridAppend(benchmark::State& state)
 {

@@ -12,13 +12,9 @@
 #include "record/ReadingJournal.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
+#include "tests/support/NullSeams.h"
 
 namespace {
-
-class FixedClock final : public IClock {
-public:
-    QTime timeOfDay() override { return QTime(12, 34, 56); }
-};
 
 void BM_PostRecord(benchmark::State& state)
 {

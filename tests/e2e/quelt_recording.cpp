@@ -19,6 +19,7 @@
 #include "platform/Dialogs.h"
 #include "platform/TerminationSignals.h"
 #include "ui_TFCOMM.h"
+#include "tests/support/NullSeams.h"
 
 namespace {
 
@@ -43,11 +44,6 @@ private:
     {
         std::fprintf(stderr, "%s: %s\n", kind, text.toLocal8Bit().constData());
     }
-};
-
-class SilentBeeper final : public IBeeper {
-public:
-    void beep() override {}
 };
 
 // Writes a line for every posted record, after the journal has taken it.

@@ -1,9 +1,13 @@
 #pragma once
-// Seams that do nothing, for benchmarks and fuzz targets that drive the USB
-// cable without a system behind it: no HID devices at all, and dialogs that
-// answer OK and show nothing. Header-only, so it needs no test framework.
+// Seams that do nothing, for benchmarks, fuzz targets and helper programs that
+// drive the program's parts without a system behind them: no HID devices at
+// all, dialogs that answer OK and show nothing, no beep, and a clock that
+// always tells the same time. Header-only, so it needs no test framework.
+#include <QTime>
 #include <cerrno>
 
+#include "platform/Beeper.h"
+#include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/HidBackend.h"
 
@@ -27,4 +31,18 @@ public:
     std::optional<QString> openFileName(const QString&) override { return {}; }
     std::optional<QString> saveFileName(const QString&, const QString&) override { return {}; }
     bool setUpPrinter(QPrinter&, int) override { return false; }
+};
+
+class SilentBeeper final : public IBeeper {
+public:
+    void beep() override {}
+};
+
+class FixedClock final : public IClock {
+public:
+    explicit FixedClock(QTime time = QTime(12, 34, 56)) : time_(time) {}
+    QTime timeOfDay() override { return time_; }
+
+private:
+    QTime time_;
 };
