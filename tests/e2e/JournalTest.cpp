@@ -86,7 +86,8 @@ TEST(Journal, AKilledProgramsReadingsComeBackUpToASecondBeforeTheKill)
 
     // Recording goes on with the next number.
     again.ClickConnect();
-    ASSERT_TRUE(WaitFor([&] { return again.w->readingTable.recordCount() > rows.size(); }));
+    ASSERT_TRUE(WaitFor([&] { return again.w->readingTable.recordCount() > rows.size(); }))
+        << again.Boxes().join(" | ").toStdString();
     EXPECT_EQ(Rows(again.w->readingTable)[rows.size()].first, std::to_string(std::stoi(rows.back().first) + 1));
 }
 

@@ -14,6 +14,9 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -249,6 +252,42 @@ TEST_F(MeterSim, TerminationRemovesTheLink)
     EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(sim.exitCode(), 0);
     EXPECT_FALSE(QFileInfo(Link()).isSymLink());
+}
+
+// A program that held the port exclusively and ended without giving it back
+// (killed) leaves it free for the next program, as a real port's last close
+// does; while the program still has it, it stays exclusive.
+TEST_F(MeterSim, AnExclusiveHoldEndsWithItsLastHolder)
+{
+    ASSERT_TRUE(Start({"--interval", "20"}));
+    const std::string link = Link().toStdString();
+    auto exclusive = [&] {
+        // Root may open an exclusive terminal; the mode is read from it.
+        const int fd = ::open(link.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return errno == EBUSY ? 1 : -1;
+        int on = -1;
+        if (::ioctl(fd, TIOCGEXCL, &on) != 0)
+            on = -1;
+        ::close(fd);
+        return on;
+    };
+    const int holder = ::open(link.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+    // Another open and close of the terminal, while the holder has it.
+    ::usleep(200000);
+    EXPECT_EQ(exclusive(), 1);
+    ::usleep(200000);
+    EXPECT_EQ(exclusive(), 1);
+    ::close(holder);  // without TIOCNXCL, as a killed program
+    QDeadlineTimer deadline(5000);
+    int now = 1;
+    while ((now = exclusive()) == 1 && !deadline.hasExpired())
+        ::usleep(20000);
+    EXPECT_EQ(now, 0);
+    sim.terminate();
+    EXPECT_TRUE(sim.waitForFinished(10000));
 }
 
 TEST_F(MeterSim, LeavesOtherFilesAloneAndReplacesADeadLink)

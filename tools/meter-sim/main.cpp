@@ -12,11 +12,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <fstream>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -182,15 +185,39 @@ bool Before(const timespec& a, const timespec& b)
     return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// Sleeps until `t`; false when a stop was asked for meanwhile.
-bool SleepUntil(const timespec& t)
+// What a sleep also waits for: a descriptor, and what to do when it becomes
+// readable.
+struct Wakeup {
+    int fd = -1;
+    std::function<void()> handle;
+
+    // Waits for the descriptor, at most `timeout`; handles it when readable.
+    void Wait(const timespec* timeout, pollfd* other = nullptr) const
+    {
+        pollfd fds[2];
+        nfds_t n = 0;
+        if (other)
+            fds[n++] = *other;
+        if (fd >= 0)
+            fds[n++] = {fd, POLLIN, 0};
+        if (::ppoll(fds, n, timeout, nullptr) > 0 && fd >= 0 && (fds[n - 1].revents & POLLIN) && handle)
+            handle();
+    }
+};
+
+// Sleeps until `t`, serving `wake` meanwhile; false when a stop was asked for.
+bool SleepUntil(const timespec& t, const Wakeup& wake)
 {
     while (!g_stop) {
-        const int r = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr);
-        if (r == 0)
-            return !g_stop;
-        if (r != EINTR)
-            return !g_stop;
+        const timespec now = Now();
+        if (!Before(now, t))
+            return true;
+        timespec left{t.tv_sec - now.tv_sec, t.tv_nsec - now.tv_nsec};
+        if (left.tv_nsec < 0) {
+            left.tv_nsec += 1000000000;
+            --left.tv_sec;
+        }
+        wake.Wait(&left);  // a signal ends it at once (no SA_RESTART)
     }
     return false;
 }
@@ -199,7 +226,8 @@ bool SleepUntil(const timespec& t)
 // queue is full, it waits for room, so no run is ever cut in two.
 class LineWriter {
 public:
-    LineWriter(int fd, bool paced) : fd_(fd), paced_(paced), next_(Now()) {}
+    // `wake` is served while the writer waits, between bytes or for room.
+    LineWriter(int fd, bool paced, const Wakeup& wake) : fd_(fd), paced_(paced), next_(Now()), wake_(wake) {}
 
     bool Send(const uint8_t* data, size_t size)
     {
@@ -209,7 +237,7 @@ public:
             const timespec now = Now();
             if (Before(next_, now))
                 next_ = now; // fell behind (the queue was full): no catching up in a burst
-            if (!SleepUntil(next_) || !WriteAll(data + i, 1))
+            if (!SleepUntil(next_, wake_) || !WriteAll(data + i, 1))
                 return false;
             Advance(next_, kByteNanos);
         }
@@ -233,7 +261,8 @@ private:
                 return false;
             }
             pollfd p{fd_, POLLOUT, 0};
-            ::poll(&p, 1, 100);
+            const timespec step{0, 100000000};
+            wake_.Wait(&step, &p);
         }
         return true;
     }
@@ -241,6 +270,7 @@ private:
     int fd_;
     bool paced_;
     timespec next_;
+    const Wakeup& wake_;
 };
 
 class PseudoTerminal {
@@ -277,6 +307,7 @@ public:
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
     int Master() const { return master_; }
+    int Slave() const { return slave_; }
     const std::string& SlaveName() const { return slaveName_; }
 
     // Gives a reader up to two seconds to take what is still queued: the
@@ -303,6 +334,86 @@ private:
     int master_ = -1;
     int slave_ = -1;
     std::string slaveName_;
+};
+
+// A program that opens a serial port exclusively (TIOCEXCL) and is killed
+// leaves a real port free, as the port's last close resets it. This terminal
+// never closes (the simulator holds both sides), so its exclusive mode would
+// outlive the program and refuse every later open by a user other than root.
+// So whenever the terminal is closed by someone, and it is still exclusive
+// while nobody but the simulator has it open, the simulator clears the mode.
+class ExclusiveRelease {
+public:
+    explicit ExclusiveRelease(const PseudoTerminal& pty) : pty_(pty)
+    {
+        watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (watch_ >= 0 && ::inotify_add_watch(watch_, pty.SlaveName().c_str(), IN_CLOSE) < 0) {
+            ::close(watch_);
+            watch_ = -1;
+        }
+    }
+    ~ExclusiveRelease()
+    {
+        if (watch_ >= 0)
+            ::close(watch_);
+    }
+    ExclusiveRelease(const ExclusiveRelease&) = delete;
+    ExclusiveRelease& operator=(const ExclusiveRelease&) = delete;
+
+    // Readable when the terminal was closed by someone; -1 without a watch.
+    int Fd() const { return watch_; }
+
+    void Poll()
+    {
+        if (watch_ < 0)
+            return;
+        alignas(inotify_event) char events[4096];
+        bool closed = false;
+        while (::read(watch_, events, sizeof events) > 0)
+            closed = true;
+        int exclusive = 0;
+        if (!closed || ::ioctl(pty_.Slave(), TIOCGEXCL, &exclusive) != 0 || !exclusive)
+            return;
+        if (!HeldByOthers())
+            ::ioctl(pty_.Slave(), TIOCNXCL);
+    }
+
+private:
+    // Whether a process other than this one has the terminal open, as far as
+    // this user may look.
+    bool HeldByOthers() const
+    {
+        DIR* proc = ::opendir("/proc");
+        if (!proc)
+            return true;
+        const std::string self = std::to_string(::getpid());
+        bool held = false;
+        while (!held) {
+            const dirent* p = ::readdir(proc);
+            if (!p)
+                break;
+            if (p->d_name[0] < '1' || p->d_name[0] > '9' || self == p->d_name)
+                continue;
+            const std::string fdDir = std::string("/proc/") + p->d_name + "/fd";
+            DIR* fds = ::opendir(fdDir.c_str());
+            if (!fds)
+                continue;
+            while (const dirent* f = ::readdir(fds)) {
+                char target[PATH_MAX];
+                const ssize_t n = ::readlink((fdDir + "/" + f->d_name).c_str(), target, sizeof target - 1);
+                if (n > 0 && std::string(target, size_t(n)) == pty_.SlaveName()) {
+                    held = true;
+                    break;
+                }
+            }
+            ::closedir(fds);
+        }
+        ::closedir(proc);
+        return held;
+    }
+
+    const PseudoTerminal& pty_;
+    int watch_ = -1;
 };
 
 std::string AbsoluteDir(const std::string& dir)
@@ -378,7 +489,9 @@ int Run(const Options& o)
     std::printf("meter-sim: %s -> %s\n", link.Path().c_str(), pty.SlaveName().c_str());
     std::fflush(stdout);
 
-    LineWriter writer(pty.Master(), !o.fast);
+    ExclusiveRelease release(pty);
+    const Wakeup wake{release.Fd(), [&release] { release.Poll(); }};
+    LineWriter writer(pty.Master(), !o.fast, wake);
     bool completed = false;
     if (!replay.empty()) {
         const long long passes = o.count > 0 ? o.count : 1;
@@ -391,7 +504,7 @@ int Run(const Options& o)
         timespec frameStart = Now();
         long long sent = 0;
         while (!g_stop && (o.count == 0 || sent < o.count)) {
-            if (!o.fast && !SleepUntil(frameStart))
+            if (!o.fast && !SleepUntil(frameStart, wake))
                 break;
             const std::vector<uint8_t> piece = scenario->Next();
             if (!writer.Send(piece.data(), piece.size()))
