@@ -4,6 +4,7 @@
 #include "MeterFrame.h"
 #include "UsbCable.h"
 #include "platform/Convert.h"
+#include "platform/PortLock.h"
 
 #include <cerrno>
 #include <climits>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <fstream>
@@ -374,44 +374,12 @@ public:
         int exclusive = 0;
         if (!closed || ::ioctl(pty_.Slave(), TIOCGEXCL, &exclusive) != 0 || !exclusive)
             return;
-        if (!HeldByOthers())
+        struct stat st {};
+        if (::fstat(pty_.Slave(), &st) == 0 && !OpenFileHolder(st.st_rdev))
             ::ioctl(pty_.Slave(), TIOCNXCL);
     }
 
 private:
-    // Whether a process other than this one has the terminal open, as far as
-    // this user may look.
-    bool HeldByOthers() const
-    {
-        DIR* proc = ::opendir("/proc");
-        if (!proc)
-            return true;
-        const std::string self = std::to_string(::getpid());
-        bool held = false;
-        while (!held) {
-            const dirent* p = ::readdir(proc);
-            if (!p)
-                break;
-            if (p->d_name[0] < '1' || p->d_name[0] > '9' || self == p->d_name)
-                continue;
-            const std::string fdDir = std::string("/proc/") + p->d_name + "/fd";
-            DIR* fds = ::opendir(fdDir.c_str());
-            if (!fds)
-                continue;
-            while (const dirent* f = ::readdir(fds)) {
-                char target[PATH_MAX];
-                const ssize_t n = ::readlink((fdDir + "/" + f->d_name).c_str(), target, sizeof target - 1);
-                if (n > 0 && std::string(target, size_t(n)) == pty_.SlaveName()) {
-                    held = true;
-                    break;
-                }
-            }
-            ::closedir(fds);
-        }
-        ::closedir(proc);
-        return held;
-    }
-
     const PseudoTerminal& pty_;
     int watch_ = -1;
 };
