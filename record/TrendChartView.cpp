@@ -170,38 +170,19 @@ void TrendChartView::btFillClick()
 void TrendChartView::FillClick()
 {
     // Triggering the menu item has already flipped its own check mark; the
-    // box decides, and changing the box runs its own click as well.
-    const bool fill = !controls_.BtFill->isChecked();
-    controls_.Fill1->setChecked(fill);
-    controls_.BtFill->setChecked(fill);
-    model_.ShowSeries(fill ? TrendChart::kAreaSeries : TrendChart::kLineSeries);
+    // box decides: it flips, and its click sets the menu item and the series.
+    controls_.BtFill->setChecked(!controls_.BtFill->isChecked());
     btFillClick();
 }
 
-void TrendChartView::First()
-{
-    model_.First();
-    showControls();
-    scheduleRefresh();
-}
+void TrendChartView::First() { Page(&TrendChart::First); }
+void TrendChartView::Previous() { Page(&TrendChart::Previous); }
+void TrendChartView::Next() { Page(&TrendChart::Next); }
+void TrendChartView::Last() { Page(&TrendChart::Last); }
 
-void TrendChartView::Previous()
+void TrendChartView::Page(void (TrendChart::*move)())
 {
-    model_.Previous();
-    showControls();
-    scheduleRefresh();
-}
-
-void TrendChartView::Next()
-{
-    model_.Next();
-    showControls();
-    scheduleRefresh();
-}
-
-void TrendChartView::Last()
-{
-    model_.Last();
+    (model_.*move)();
     showControls();
     scheduleRefresh();
 }
@@ -224,17 +205,11 @@ void TrendChartView::TbFdClick(int W, int H)
         controls_.TbFd->hide();
         controls_.TbSx->show();
         normalGeometry_ = host_->geometry();
-        host_->resize(W - 12, host_->height());
-        host_->resize(host_->width(), H - 85);
-        host_->move(2, host_->y());
-        host_->move(host_->x(), 28);
+        host_->setGeometry(2, 28, W - 12, H - 85);
     } else {
         controls_.TbSx->hide();
         controls_.TbFd->show();
-        host_->resize(normalGeometry_.width(), host_->height());
-        host_->resize(host_->width(), normalGeometry_.height());
-        host_->move(normalGeometry_.x(), host_->y());
-        host_->move(host_->x(), normalGeometry_.y());
+        host_->setGeometry(normalGeometry_);
     }
 }
 

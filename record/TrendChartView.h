@@ -82,6 +82,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // A paging command: the chart moves, then the toolbar and the picture follow.
+    void Page(void (TrendChart::*move)());
     void showControls();
     void scheduleRefresh();
     void scheduleReadingRefresh();
