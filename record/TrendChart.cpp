@@ -119,7 +119,6 @@ void TrendChart::New(bool fillChecked)
     points_.clear();
     extremes_.clear();
     appendPoint(kSampleValue);
-    ShowSeries(kAreaSeries);
     ShowSeries(fillChecked ? kAreaSeries : kLineSeries);
 }
 

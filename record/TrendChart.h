@@ -82,9 +82,9 @@ public:
     int32_t PointsPerPage = 100;
 
     // --- the two series ---
-    // Empties both series and gives each its sample point, then shows series
-    // 0, then the series that the Fill box selects. The page, the following,
-    // the buttons and the page caption stay as they are.
+    // Empties both series and gives each its sample point, then shows the
+    // series that the Fill box selects. The page, the following, the buttons
+    // and the page caption stay as they are.
     void New(bool fillChecked);
     // Shows series i (0 area, 1 line), hiding the other.
     void ShowSeries(int i);
