@@ -155,9 +155,7 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
     // Pending records the user gives up (Exit, another table opened as the
     // log) go with their journal.
     readingLog.onDiscardPending = [this] { journal.detach(ReadingJournal::End::Remove); };
-    journal.onNotice = [this](const QString& text) {
-        QMetaObject::invokeMethod(this, [this, text] { services_.dialogs.showMessage(text); }, Qt::QueuedConnection);
-    };
+    journal.onNotice = [this](const QString& text) { ShowMessageLater(text); };
     BindHandlers();
     InstallHidHandlers();
 
@@ -679,7 +677,12 @@ void TFCOMM::TellUnlogged()
     // Shown once the serial delivery is done, so readings keep arriving
     // while the box is open.
     if (const std::optional<std::string> text = readingLog.UnloggedNotice(recorder_.UnloggedReason()))
-        QTimer::singleShot(0, this, [this, t = QString::fromLocal8Bit(*text)] { services_.dialogs.showMessage(t); });
+        ShowMessageLater(QString::fromLocal8Bit(*text));
+}
+
+void TFCOMM::ShowMessageLater(const QString& text)
+{
+    QTimer::singleShot(0, this, [this, text] { services_.dialogs.showMessage(text); });
 }
 
 void TFCOMM::RecordSITimeChange() { recorder_.RecordSITimeChange(ui->RecordSITime->text().toStdString()); }
@@ -739,8 +742,9 @@ void TFCOMM::BTlastClick() { chartView->Last(); }
 
 void TFCOMM::BtSaveClick()
 {
-    services_.dialogs.ask("graphic has saved on " + ChartPicturePath(), DialogButton::Ok);
-    chartView->SavePicture(ChartPicturePath());
+    const QString path = ChartPicturePath();
+    services_.dialogs.ask("graphic has saved on " + path, DialogButton::Ok);
+    chartView->SavePicture(path);
 }
 
 void TFCOMM::TbFdClick()
@@ -751,22 +755,16 @@ void TFCOMM::TbFdClick()
 // ---------------------------------------------------------------------------
 // Exit
 
-void TFCOMM::ExitApplication()
+void TFCOMM::ExitApplication(ReadingLog::Pending pending)
 {
     exitRequested = true;
     COMM2.Disconnect();
-    // The user's own exit: pending records are discarded, with their journal.
-    readingLog.Close(ReadingLog::Pending::Discard);
+    readingLog.Close(pending);
     QApplication::quit();
 }
 
-void TFCOMM::EndBySignal()
-{
-    exitRequested = true;
-    COMM2.Disconnect();
-    readingLog.Close(ReadingLog::Pending::Keep);  // the journal is flushed and kept
-    QApplication::quit();
-}
+// The journal is flushed and kept for the next start.
+void TFCOMM::EndBySignal() { ExitApplication(ReadingLog::Pending::Keep); }
 
 void TFCOMM::BitBtn1Click()
 {

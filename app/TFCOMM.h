@@ -204,9 +204,13 @@ private:
     void SelectRecordLimit(QAction* item, int32_t limit);
     RecorderControls CurrentRecorderControls() const;
     void TellUnlogged();
+    // Shows a message once the current event is done.
+    void ShowMessageLater(const QString& text);
     void SetUpGrid();
     void SetUpChart();
-    void ExitApplication();
+    // Ends the program; the user's own exit discards pending records with
+    // their journal.
+    void ExitApplication(ReadingLog::Pending pending = ReadingLog::Pending::Discard);
     void BindHandlers();
     void InstallHidHandlers();
     UsbCableLink::Hooks UsbHooks();
