@@ -19,8 +19,6 @@
 
 namespace {
 
-void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
-
 TEST(Chart, EachFramePlotsItsChartValue)
 {
     const struct {

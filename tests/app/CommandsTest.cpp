@@ -18,8 +18,6 @@
 
 namespace {
 
-void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
-
 struct ControlState {
     bool comSetup, startEnabled, startChecked, stopEnabled, btConVisible, btDisconVisible, panelsEnabled;
 };

@@ -9,12 +9,6 @@
 
 namespace {
 
-QByteArray Bytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 TEST(DataFilesWindow, SaveAndOpenFromTheWindow)
 {
     QLocale::setDefault(QLocale::c());
@@ -31,7 +25,7 @@ TEST(DataFilesWindow, SaveAndOpenFromTheWindow)
     w.ui->RecordSave1->trigger();
     EXPECT_EQ(f.dialogs.filters, QStringList(2, DataFiles::kSaveFilter));
     EXPECT_EQ(f.dialogs.messages, QStringList{"save table to specified file: " + dir.filePath("run.txt") + " Scuss!"});
-    EXPECT_EQ(Bytes(dir.filePath("run.txt")),
+    EXPECT_EQ(FileBytes(dir.filePath("run.txt")),
               "No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n1\t12:34:56\tDC\t1.234\tV\tAUTO\r\n"
               "2\t12:34:56\tAC\t-0042\tk*\tMANU\r\n");
     EXPECT_TRUE(f.dialogs.errors.isEmpty()) << f.dialogs.errors.join(" | ").toStdString();

@@ -12,12 +12,6 @@ namespace {
 
 QString JournalOf(const QString& dir) { return QDir(dir).filePath("Queltdb.DB.journal"); }
 
-QByteArray Slurp(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Every cell the grid shows.
 std::vector<QStringList> Cells(TFCOMM& w)
 {
@@ -122,8 +116,8 @@ TEST(Journal, ASecondProgramOnTheSameLogNeitherReadsNorRemovesIt)
     first.Feed(MeterRun('+', "0002"));
     const qsizetype written = qsizetype(ReadingJournal::Header(ReadingLogSchema()).size() +
                                         2 * ReadingJournal::PostEntrySize(ReadingLogSchema().recordSize));
-    ASSERT_TRUE(RunUntil([&] { return Slurp(journal).size() == written; }));
-    const QByteArray before = Slurp(journal);
+    ASSERT_TRUE(RunUntil([&] { return FileBytes(journal).size() == written; }));
+    const QByteArray before = FileBytes(journal);
 
     {
         Restart second(first.workDir.path());
@@ -134,11 +128,11 @@ TEST(Journal, ASecondProgramOnTheSameLogNeitherReadsNorRemovesIt)
         EXPECT_FALSE(second.w->journal.isAttached());
         second.w->ui->BtExit1->trigger();
     }
-    EXPECT_EQ(Slurp(journal), before);
+    EXPECT_EQ(FileBytes(journal), before);
 
     first.Feed(MeterRun('+', "0003"));
-    EXPECT_TRUE(RunUntil([&] { return Slurp(journal).size() > before.size(); }));
-    EXPECT_TRUE(Slurp(journal).startsWith(before));
+    EXPECT_TRUE(RunUntil([&] { return FileBytes(journal).size() > before.size(); }));
+    EXPECT_TRUE(FileBytes(journal).startsWith(before));
 }
 
 }  // namespace

@@ -10,8 +10,6 @@
 
 namespace {
 
-void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
-
 using Bytes = std::vector<uint8_t>;
 
 // The frame of a reading as the cable sends it: 7 + 7 meter bytes (the frame,

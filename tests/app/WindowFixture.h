@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 #include <vector>
 
@@ -76,4 +78,14 @@ inline std::vector<uint8_t> MeterRun(char sign, const char* digits, char point =
 {
     return {0x0A, uint8_t(sign), uint8_t(digits[0]), uint8_t(digits[1]), uint8_t(digits[2]),
             uint8_t(digits[3]), 0x20, uint8_t(point), s1, s2, s3, s4, 0x00, 0x0D};
+}
+
+// A left click on a widget, as the user gives it.
+inline void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+
+// The whole content of a file; empty when it cannot be read.
+inline QByteArray FileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
