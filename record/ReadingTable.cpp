@@ -182,9 +182,21 @@ void ReadingTable::requireOpen() const
 
 template <class F> void ReadingTable::notify(F f)
 {
-    // By index: an observer may unregister itself while being told.
+    // By index, as an observer may register another while being told. One
+    // that leaves the list meanwhile is only blanked out (see removeObserver),
+    // so no other is skipped; the blanks go when the outermost telling ends.
+    struct Telling {
+        ReadingTable& t;
+        explicit Telling(ReadingTable& table) : t(table) { ++t.notifying_; }
+        ~Telling()
+        {
+            if (--t.notifying_ == 0)
+                std::erase(t.observers_, nullptr);
+        }
+    } telling(*this);
     for (size_t i = 0; i < observers_.size(); ++i)
-        f(observers_[i]);
+        if (ReadingTableObserver* o = observers_[i])
+            f(o);
 }
 
 namespace {
@@ -743,7 +755,6 @@ const uint8_t* ReadingTable::rowData(size_t row) const
     return table_.rows.row(row);
 }
 
-
 void ReadingTable::addObserver(ReadingTableObserver* o)
 {
     if (std::find(observers_.begin(), observers_.end(), o) == observers_.end())
@@ -752,5 +763,8 @@ void ReadingTable::addObserver(ReadingTableObserver* o)
 
 void ReadingTable::removeObserver(ReadingTableObserver* o)
 {
-    observers_.erase(std::remove(observers_.begin(), observers_.end(), o), observers_.end());
+    if (notifying_ > 0)
+        std::replace(observers_.begin(), observers_.end(), o, static_cast<ReadingTableObserver*>(nullptr));
+    else
+        std::erase(observers_, o);
 }

@@ -192,7 +192,8 @@ private:
     long long cur_ = -1;
     bool eof_ = true;
     TimeTexts times_;
-    std::vector<ReadingTableObserver*> observers_;
+    std::vector<ReadingTableObserver*> observers_;  // null: removed while being told
+    int notifying_ = 0;                             // notify() calls under way
 };
 
 // The locale's long time format with its time-zone parts removed.

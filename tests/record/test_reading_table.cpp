@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <utility>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -451,6 +452,33 @@ TEST_F(ReadingTableTest, ModelOutlivingItsTableShowsNothing)
     t.reset();
     EXPECT_EQ(m.rowCount(), 0);
     EXPECT_FALSE(m.data(m.index(0, 0)).isValid());
+}
+
+TEST_F(ReadingTableTest, AnObserverLeavingWhileToldSkipsNoOther)
+{
+    // Counts appends; the first one leaves the list on its first append.
+    struct Counter final : ReadingTableObserver {
+        ReadingTable* leaveFrom = nullptr;
+        int appended = 0;
+        void rowAppended(size_t) override
+        {
+            ++appended;
+            if (leaveFrom)
+                std::exchange(leaveFrom, nullptr)->removeObserver(this);
+        }
+    };
+    ReadingTable t;
+    t.setTableName(makeTable(path("log.db"), logFields(), 0));
+    t.open();
+    Counter leaving, staying;
+    leaving.leaveFrom = &t;
+    t.addObserver(&leaving);
+    t.addObserver(&staying);
+    appendReading(t, 1, "1.000");
+    appendReading(t, 2, "2.000");
+    EXPECT_EQ(leaving.appended, 1);
+    EXPECT_EQ(staying.appended, 2);
+    t.removeObserver(&staying);
 }
 
 // ---- quelt-mktable ----------------------------------------------------------------
