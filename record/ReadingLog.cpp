@@ -7,12 +7,10 @@
 void ReadingLog::Open(const std::string& name)
 {
     try {
-        const std::string file = ReadingTable::pathFor(name);  // as the working folder stands now
         table_.switchTo(name, [this] {
             if (onDiscardPending)
                 onDiscardPending();
         });
-        file_ = file;
     } catch (const std::exception& e) {
         // A log that is open stays the log. One that is closed stays closed,
         // now for this reason; the user has just been told of it, so the
@@ -27,6 +25,7 @@ void ReadingLog::Open(const std::string& name)
         }
         throw;
     }
+    file_ = table_.filePath();  // the file the name stood for as it was opened
     openFailure_.clear();
     told_ = false;
 }
