@@ -420,15 +420,8 @@ namespace {
 
 void writeAll(int fd, const uint8_t* p, size_t n, const std::string& name)
 {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w < 0)
-            throw ParadoxError("Cannot write table '" + name + "': " + std::strerror(errno));
-        p += w;
-        n -= size_t(w);
-    }
+    if (const int err = WriteAll(fd, p, n))
+        throw ParadoxError("Cannot write table '" + name + "': " + std::strerror(err));
 }
 
 }  // namespace

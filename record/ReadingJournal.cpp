@@ -1,5 +1,7 @@
 #include "record/ReadingJournal.h"
 
+#include "record/ReplacingFile.h"
+
 #include <QDateTime>
 #include <QLocale>
 
@@ -72,22 +74,6 @@ size_t EntrySize(uint8_t tag, uint32_t recordSize)
 bool AllZero(const uint8_t* p, size_t n)
 {
     return std::all_of(p, p + n, [](uint8_t b) { return b == 0; });
-}
-
-// Writes every byte; 0 or the error number.
-int WriteAll(int fd, const uint8_t* p, size_t n)
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        p += w;
-        n -= size_t(w);
-    }
-    return 0;
 }
 
 // An open file descriptor, closed unless released.

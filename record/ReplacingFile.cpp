@@ -26,6 +26,21 @@ bool lockedElsewhere(int fd)
 
 }  // namespace
 
+int WriteAll(int fd, const void* data, size_t n)
+{
+    auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0)
+            return errno;
+        p += w;
+        n -= size_t(w);
+    }
+    return 0;
+}
+
 void ReplacingFile::fail(const std::string& what, int err) const
 {
     throw FileWriteError(what + " '" + target_ + "': " + std::strerror(err));
@@ -92,16 +107,8 @@ ReplacingFile::~ReplacingFile()
 
 void ReplacingFile::write(const void* data, size_t n)
 {
-    auto* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t w = ::write(fd_, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w < 0)
-            fail("Cannot write", errno);
-        p += w;
-        n -= size_t(w);
-    }
+    if (const int err = WriteAll(fd_, data, n))
+        fail("Cannot write", err);
 }
 
 void ReplacingFile::commit()

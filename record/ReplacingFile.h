@@ -9,6 +9,10 @@
 #include <stdexcept>
 #include <string>
 
+// Writes all n bytes to fd, going on after an interruption or a short write;
+// 0, or the error number of the write that failed.
+int WriteAll(int fd, const void* data, size_t n);
+
 class FileWriteError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
