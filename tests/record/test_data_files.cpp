@@ -7,8 +7,8 @@
 #include "record/Recorder.h"
 #include "PxlibIo.h"
 #include "display/Reading.h"
-#include "platform/Clock.h"
 #include "support/FakeDialogs.h"
+#include "support/NullSeams.h"
 
 #include <gtest/gtest.h>
 
@@ -57,11 +57,6 @@ std::vector<std::string> Leftovers(const std::string& dir)
             left.push_back(e.path().string());
     return left;
 }
-
-class FixedClock final : public IClock {
-public:
-    QTime timeOfDay() override { return QTime(8, 0, 0); }
-};
 
 // Holds record locks on files from another process, as another program may.
 class LockHolder {
@@ -247,7 +242,7 @@ TEST_F(DataFilesTest, TableCopyReadsBackEverywhereAndOpensAsTheLog)
     RecorderState state;
     state.NextRecordNo = 21;
     state.RecordedCount = 20;
-    FixedClock clock;
+    FixedClock clock{QTime(8, 0, 0)};
     Recorder recorder(state, table, clock);
     Reading r;
     r.ValueText = "0.500";

@@ -7,7 +7,7 @@
 #include "record/Recorder.h"
 
 #include "display/Reading.h"
-#include "platform/Clock.h"
+#include "tests/support/NullSeams.h"
 
 #include <gtest/gtest.h>
 
@@ -40,11 +40,6 @@ void Spit(const std::string& path, const Bytes& bytes)
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
-class FixedClock final : public IClock {
-public:
-    QTime timeOfDay() override { return QTime(9, 30, 0); }
-};
-
 // A log table with `records` records of its own, numbered from `firstNo`.
 void MakeLog(const std::string& path, int records, const Schema& schema = ReadingLogSchema(), int firstNo = 101)
 {
@@ -66,7 +61,7 @@ struct Session {
     ReadingJournal journal{table, [this] { return ms += 1000; }};
     std::vector<std::string> notices;
     RecorderState state;
-    FixedClock clock;
+    FixedClock clock{QTime(9, 30, 0)};
     Recorder recorder{state, table, clock};
 
     explicit Session(const std::string& path)

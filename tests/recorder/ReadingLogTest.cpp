@@ -7,24 +7,19 @@
 #include <QTemporaryDir>
 
 #include "display/Reading.h"
-#include "platform/Clock.h"
 #include "record/ReadingLog.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
+#include "tests/support/NullSeams.h"
 
 namespace {
-
-class FixedClock final : public IClock {
-public:
-    QTime timeOfDay() override { return QTime(9, 0, 0); }
-};
 
 struct LogFixture : ::testing::Test {
     QTemporaryDir dir;
     ReadingTable table;
     ReadingLog log{table};
     RecorderState state;
-    FixedClock clock;
+    FixedClock clock{QTime(9, 0, 0)};
     Recorder recorder{state, table, clock};
 
     std::string File(const char* name) const { return QDir(dir.path()).filePath(name).toStdString(); }
