@@ -3,46 +3,21 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QDir>
-#include <QTemporaryDir>
-#include <QTime>
-
-#include "display/Reading.h"
-#include "platform/Clock.h"
 
 #include "record/ReadingGridDelegate.h"
 #include "record/ReadingGridView.h"
-#include "record/ReadingTable.h"
 #include "record/ReadingTableModel.h"
-#include "record/Recorder.h"
-#include "tests/support/NullSeams.h"
+#include "bench/support/RecordingRig.h"
 
 namespace {
 
 void BM_GridAppend(benchmark::State& state)
 {
-    QTemporaryDir dir;
-    const std::string path = QDir(dir.path()).filePath("Queltdb.DB").toStdString();
-    paradox::writeTableFile(path, ReadingLogSchema(), paradox::RowStore(ReadingLogSchema().recordSize));
-    ReadingTable table;
-    table.setTableName(path);
-    table.open();
-    // Records go in as the recorder writes them.
-    RecorderState recorderState;
-    recorderState.RecordLimit = kLimitless;
-    FixedClock clock;
-    Recorder recorder(recorderState, table, clock);
-    Reading reading;
-    reading.ValueText = "1.234";
-    reading.CountValue = 1234;
-    reading.UnitText = "V";
-    reading.CouplingText = "DC";
-    reading.RangeModeText = "AUTO";
-    const RecorderControls controls;
+    RecordingRig rig;
     const int64_t before = state.range(0);
-    for (int64_t i = 0; i < before; ++i) recorder.INDataToTable(reading, controls);
+    for (int64_t i = 0; i < before; ++i) rig.Record();
 
-    ReadingTableModel model(table);
+    ReadingTableModel model(rig.table);
     ReadingGridView grid;
     grid.setModel(&model);
     grid.setItemDelegate(new ReadingGridDelegate(&grid));
@@ -56,7 +31,7 @@ void BM_GridAppend(benchmark::State& state)
     QApplication::processEvents();
 
     for (auto _ : state) {
-        recorder.INDataToTable(reading, controls);
+        rig.Record();
         QApplication::processEvents();  // the grid follows and paints
     }
 }
