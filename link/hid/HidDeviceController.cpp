@@ -12,7 +12,6 @@ THidDeviceController::THidDeviceController(IHidBackend& backend) : backend_(back
     }
     counted_ = true;
     deviceList_ = ScanInterfaces();
-    checkedInCount_ = int32_t(deviceList_.size());
     if (backend_.Present())
         backend_.Watch([this] { DeviceChange(); });
 }
@@ -62,20 +61,22 @@ int32_t THidDeviceController::IndexOf(const THidDevice* device) const
     return it == deviceList_.end() ? -1 : int32_t(it - deviceList_.begin());
 }
 
-void THidDeviceController::Recount()
+int32_t THidDeviceController::CheckedInCount() const
 {
-    checkedInCount_ = 0;
-    unpluggedCount_ = 0;
-    int32_t out = 0;
-    for (const THidDevice* d : deviceList_) {
-        if (d->CheckedOut())
-            ++out;
-        else
-            ++checkedInCount_;
-        if (!d->Plugged())
-            ++unpluggedCount_;
-    }
-    checkedOutCount_ = out - unpluggedCount_;
+    return int32_t(
+        std::count_if(deviceList_.begin(), deviceList_.end(), [](const THidDevice* d) { return !d->CheckedOut(); }));
+}
+
+int32_t THidDeviceController::CheckedOutCount() const
+{
+    return int32_t(std::count_if(deviceList_.begin(), deviceList_.end(),
+                                 [](const THidDevice* d) { return d->CheckedOut() && d->Plugged(); }));
+}
+
+int32_t THidDeviceController::UnpluggedCount() const
+{
+    return int32_t(
+        std::count_if(deviceList_.begin(), deviceList_.end(), [](const THidDevice* d) { return !d->Plugged(); }));
 }
 
 void THidDeviceController::DeviceChange()
@@ -148,7 +149,6 @@ void THidDeviceController::ChangePass()
         }
     }
 
-    Recount();
     if ((changed || !changeReported_) && onDeviceChange_)
         onDeviceChange_(this);
 }
@@ -183,8 +183,6 @@ THidDevice* THidDeviceController::CheckOutAt(int32_t index)
     if (d->CheckedOut())
         return nullptr;
     d->SetCheckedOut(true);
-    ++checkedOutCount_;
-    --checkedInCount_;
     d->StartReader();
     return d;
 }
@@ -200,35 +198,20 @@ void THidDeviceController::DeviceEnded(THidDevice* device, const THidDataEvent& 
     const int32_t i = IndexOf(device);
     if (i < 0)
         return;
-    const bool wasOut = device->CheckedOut();
     if (device->Plugged()) {
         // A fresh device for the same interface takes the slot, checked in.
-        THidDevice* fresh = nullptr;
         try {
-            fresh = new THidDevice(device->TakePnP(), this, backend_);
-        } catch (const EControllerError&) {
-            // It vanished before a change pass noticed: the slot goes.
-        }
-        if (fresh) {
+            THidDevice* fresh = new THidDevice(device->TakePnP(), this, backend_);
             fresh->SetDataHandler(data);
             fresh->UnplugHandler = unplug;
             fresh->SetReadPollTime(pollTime);
             deviceList_[size_t(i)] = fresh;
-            if (wasOut) {
-                --checkedOutCount_;
-                ++checkedInCount_;
-            }
             return;
+        } catch (const EControllerError&) {
+            // It vanished before a change pass noticed: the slot goes.
         }
-        deviceList_.erase(deviceList_.begin() + i);
-        if (wasOut)
-            --checkedOutCount_;
-        else
-            --checkedInCount_;
-        return;
     }
     deviceList_.erase(deviceList_.begin() + i);
-    --unpluggedCount_;
 }
 
 void THidDeviceController::SetDevThreadSleepTime(int32_t ms)

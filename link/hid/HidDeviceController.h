@@ -68,9 +68,11 @@ public:
     // The list, for inspection.
     int32_t Count() const { return int32_t(deviceList_.size()); }
     THidDevice* DeviceAt(int32_t index) const { return deviceList_.at(size_t(index)); }
-    int32_t CheckedInCount() const { return checkedInCount_; }
-    int32_t CheckedOutCount() const { return checkedOutCount_; }
-    int32_t UnpluggedCount() const { return unpluggedCount_; }
+    // Counted from the list: devices not checked out, devices checked out
+    // and still plugged, unplugged devices (checked out until given back).
+    int32_t CheckedInCount() const;
+    int32_t CheckedOutCount() const;
+    int32_t UnpluggedCount() const;
     bool HidPresent() const;
 
     // Called by a device of the list as it ends: its slot gets a fresh device
@@ -81,14 +83,10 @@ private:
     void ChangePass();
     std::vector<THidDevice*> ScanInterfaces();
     int32_t IndexOf(const THidDevice* device) const;
-    void Recount();
 
     IHidBackend& backend_;
     std::vector<THidDevice*> deviceList_;
     int32_t devThreadSleepTime_ = kDefaultDevThreadSleepTime;
-    int32_t checkedInCount_ = 0;
-    int32_t checkedOutCount_ = 0;
-    int32_t unpluggedCount_ = 0;
     bool changeReported_ = false;
     bool counted_ = false;
     bool inChangePass_ = false;
