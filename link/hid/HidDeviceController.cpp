@@ -4,6 +4,23 @@
 
 #include <algorithm>
 
+namespace {
+
+// Gives the controller's new `handler` for the device handler `field` to every
+// device that still has the controller's `current` one, then keeps it.
+template <class Event>
+void PassOn(const std::vector<THidDevice*>& devices, Event& current, Event handler, Event THidDevice::*field)
+{
+    if (handler == current)
+        return;
+    for (THidDevice* d : devices)
+        if (d->*field == current)
+            d->*field = handler;
+    current = std::move(handler);
+}
+
+}  // namespace
+
 THidDeviceController::THidDeviceController(IHidBackend& backend) : backend_(backend)
 {
     if (++backend_.ControllerCount > 1) {
@@ -245,20 +262,10 @@ void THidDeviceController::SetOnDeviceData(THidDataEvent handler)
 
 void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent handler)
 {
-    if (handler == onDeviceDataError_)
-        return;
-    for (THidDevice* d : deviceList_)
-        if (d->DataErrorHandler == onDeviceDataError_)
-            d->DataErrorHandler = handler;
-    onDeviceDataError_ = std::move(handler);
+    PassOn(deviceList_, onDeviceDataError_, std::move(handler), &THidDevice::DataErrorHandler);
 }
 
 void THidDeviceController::SetOnDeviceUnplug(THidPlugEvent handler)
 {
-    if (handler == onDeviceUnplug_)
-        return;
-    for (THidDevice* d : deviceList_)
-        if (d->UnplugHandler == onDeviceUnplug_)
-            d->UnplugHandler = handler;
-    onDeviceUnplug_ = std::move(handler);
+    PassOn(deviceList_, onDeviceUnplug_, std::move(handler), &THidDevice::UnplugHandler);
 }
