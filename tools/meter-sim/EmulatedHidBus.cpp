@@ -42,36 +42,42 @@ std::string Escaped(const std::string& s)
     return out;
 }
 
+// The `size` bytes the ioctl's argument points to, in this process; null
+// (and the ioctl failed with EFAULT) when they cannot be reached.
+UMockdevIoctlData* Resolve(UMockdevIoctlClient* client, UMockdevIoctlData* arg, size_t size)
+{
+    GError* error = nullptr;
+    UMockdevIoctlData* data = umockdev_ioctl_data_resolve(arg, 0, size, &error);
+    if (!data) {
+        g_clear_error(&error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+    }
+    return data;
+}
+
 gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
 {
     NodeState& node = *static_cast<NodeState*>(data);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-    GError* error = nullptr;
     std::lock_guard lock(node.mutex);
     if (node.gone) {
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return TRUE;
     }
     if (request == HIDIOCGRDESCSIZE) {
-        UMockdevIoctlData* out = umockdev_ioctl_data_resolve(arg, 0, sizeof(int), &error);
-        if (!out) {
-            g_clear_error(&error);
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
+        UMockdevIoctlData* out = Resolve(client, arg, sizeof(int));
+        if (!out)
             return TRUE;
-        }
         const int size = int(node.descriptor.size());
         std::memcpy(out->data, &size, sizeof size);
         umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
     }
     if (request == HIDIOCGRDESC) {
-        UMockdevIoctlData* out = umockdev_ioctl_data_resolve(arg, 0, sizeof(hidraw_report_descriptor), &error);
-        if (!out) {
-            g_clear_error(&error);
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
+        UMockdevIoctlData* out = Resolve(client, arg, sizeof(hidraw_report_descriptor));
+        if (!out)
             return TRUE;
-        }
         auto* d = reinterpret_cast<hidraw_report_descriptor*>(out->data);
         if (d->size > node.descriptor.size()) {
             umockdev_ioctl_client_complete(client, -1, EINVAL);
@@ -83,12 +89,9 @@ gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer data)
     }
     if (_IOC_TYPE(request) == 'H' && _IOC_NR(request) == _IOC_NR(HIDIOCSFEATURE(0))) {
         const size_t size = _IOC_SIZE(request);
-        UMockdevIoctlData* in = umockdev_ioctl_data_resolve(arg, 0, size, &error);
-        if (!in) {
-            g_clear_error(&error);
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
+        UMockdevIoctlData* in = Resolve(client, arg, size);
+        if (!in)
             return TRUE;
-        }
         node.features.emplace_back(in->data, in->data + size);
         umockdev_ioctl_client_complete(client, long(size), 0);
         return TRUE;
