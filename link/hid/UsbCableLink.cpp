@@ -19,6 +19,18 @@ void AppendHex(std::string& text, uint8_t byte)
     text += kDigits[byte & 0x0F];
 }
 
+// "03 2B 30 31 " for the bytes 03 2B 30 31.
+QString HexBytes(const uint8_t* data, size_t size)
+{
+    std::string text;
+    text.reserve(3 * size);
+    for (size_t k = 0; k < size; ++k) {
+        AppendHex(text, data[k]);
+        text += ' ';
+    }
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
 }  // namespace
 
 UsbCableLink::UsbCableLink(THidDeviceController& controller, IDialogs& dialogs, Hooks hooks)
@@ -67,11 +79,7 @@ std::array<uint8_t, 10> UsbCableLink::SetupReport(const UsbProfileFlags& flags)
 
 QString UsbCableLink::ReportLine(uint8_t reportId, const uint8_t* data, uint16_t size)
 {
-    QString line = QString::asprintf("R %02X  ", reportId);
-    line.reserve(line.size() + 3 * size);
-    for (uint16_t k = 0; k < size; ++k)
-        line += QString::asprintf("%02X ", data[k]);
-    return line;
+    return QString::asprintf("R %02X  ", reportId) + HexBytes(data, size);
 }
 
 THidDevice* UsbCableLink::SelectedDevice() const
@@ -181,10 +189,7 @@ void UsbCableLink::SetFeatureClick()
     state.CurrentDevice = device;
     const std::array<uint8_t, 10> report = SetupReport(hooks_.profile());
     device->SendFeature(report.data(), report.size());  // a refusal is not told
-    QString line;
-    for (uint8_t b : report)
-        line += QString::asprintf("%02X ", b);
-    Log(line);
+    Log(HexBytes(report.data(), report.size()));
 }
 
 void UsbCableLink::ClearBtnClick()
