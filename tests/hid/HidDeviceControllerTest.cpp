@@ -5,6 +5,7 @@
 
 #include "link/hid/HidDeviceController.h"
 #include "support/FakeHidBackend.h"
+#include "support/HidEventLog.h"
 
 namespace {
 
@@ -16,24 +17,15 @@ FakeHidDeviceInfo Named(const std::u16string& product, const std::string& instan
     return s;
 }
 
-// A controller whose events are written down as "arrival <product>",
-// "removal <product>", "change".
-struct Rig {
+// A controller whose events are written down.
+struct Rig : HidEventLog {
     FakeHidBackend backend;
     std::unique_ptr<THidDeviceController> ctl;
-    std::vector<std::string> events;
 
     void Start()
     {
         ctl = std::make_unique<THidDeviceController>(backend);
-        ctl->OnArrival = THidPlugEvent([this](THidDevice* d) { events.push_back("arrival " + Name(d)); }, this);
-        ctl->OnRemoval = THidPlugEvent([this](THidDevice* d) { events.push_back("removal " + Name(d)); }, &events);
-        ctl->SetOnDeviceChange(TNotifyEvent([this](THidDeviceController*) { events.push_back("change"); }, this));
-    }
-    static std::string Name(THidDevice* d)
-    {
-        const std::u16string p = d->ProductString();
-        return std::string(p.begin(), p.end());
+        Listen(*ctl);
     }
     std::vector<std::string> Take()
     {
@@ -220,7 +212,7 @@ TEST(HidDeviceController, HandlerSettersReplaceOnlyWhatTheControllerHadGiven)
     r.backend.Plug(Named(u"B"));
     r.Start();
     const THidDataEvent first([](THidDevice*, uint8_t, const uint8_t*, uint16_t) {}, &r);
-    const THidDataEvent own([](THidDevice*, uint8_t, const uint8_t*, uint16_t) {}, &r.events);
+    const THidDataEvent own([](THidDevice*, uint8_t, const uint8_t*, uint16_t) {}, &r.ctl);
     const THidDataEvent second([](THidDevice*, uint8_t, const uint8_t*, uint16_t) {}, &r.backend);
     r.ctl->SetOnDeviceData(first);
     r.ctl->DeviceAt(1)->SetDataHandler(own);

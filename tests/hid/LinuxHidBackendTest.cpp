@@ -6,6 +6,7 @@
 #include "EmulatedHidBus.h"
 #include "link/hid/HidDeviceController.h"
 #include "platform/LinuxHidBackend.h"
+#include "support/HidEventLog.h"
 #include "support/RunUntil.h"
 
 #include <cstring>
@@ -146,23 +147,12 @@ TEST_F(LinuxHidBackendTest, FeatureReportGoesOutAsGiven)
 }
 
 // A controller on the backend, as the program has it.
-struct Watcher {
+struct Watcher : HidEventLog {
     std::unique_ptr<THidDeviceController> ctl;
-    std::vector<std::string> events;
     std::vector<std::pair<uint8_t, Bytes>> reports;
     std::vector<uint32_t> errors;
 
-    explicit Watcher(IHidBackend& backend) : ctl(std::make_unique<THidDeviceController>(backend))
-    {
-        ctl->OnArrival = THidPlugEvent([this](THidDevice* d) { events.push_back("arrival " + Name(d)); }, this);
-        ctl->OnRemoval = THidPlugEvent([this](THidDevice* d) { events.push_back("removal " + Name(d)); }, &events);
-        ctl->SetOnDeviceChange(TNotifyEvent([this](THidDeviceController*) { events.push_back("change"); }, this));
-    }
-    static std::string Name(THidDevice* d)
-    {
-        const std::u16string p = d->ProductString();
-        return std::string(p.begin(), p.end());
-    }
+    explicit Watcher(IHidBackend& backend) : ctl(std::make_unique<THidDeviceController>(backend)) { Listen(*ctl); }
     // Checks out the device at `index` and reads from it.
     THidDevice* Read(int index)
     {
