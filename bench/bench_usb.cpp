@@ -11,11 +11,8 @@
 #include <vector>
 
 #include "EmulatedHidBus.h"
-#include "display/FrameDecoder.h"
-#include "link/hid/UsbCableLink.h"
-#include "platform/Convert.h"
-#include "tests/support/NullSeams.h"
 #include "platform/LinuxHidBackend.h"
+#include "tests/support/DecodingCable.h"
 
 namespace {
 
@@ -36,28 +33,7 @@ std::vector<Bytes> FrameReports(int i)
 
 void BM_ReportsThroughBursts(benchmark::State& state)
 {
-    NoHidBackend hid;
-    SilentDialogs dialogs;
-    THidDeviceController controller(hid);
-    std::string frameText;
-    ScaleSet scale = ScaleSet::Set6();
-    int64_t decoded = 0;
-    UsbCableLink::Hooks h;
-    h.usbConDown = [] { return true; };
-    h.raiseUsbCon = [] {};
-    h.readBtnDown = [] { return false; };
-    h.raiseReadBtn = [] {};
-    h.profile = [] { return UsbProfileFlags{false, false, false, true}; };
-    h.setFrameText = [&](const std::string& t) { frameText = t; };
-    h.decode = [&] {
-        try {
-            scale = DecodeFrame(frameText, scale).scale;
-        } catch (const EConvertError&) {
-        }
-        ++decoded;
-    };
-    h.guard = [](const std::function<void()>& f) { f(); };
-    UsbCableLink link(controller, dialogs, h);
+    DecodingCable cable;
 
     std::vector<Bytes> reports;
     for (int i = 0; i < 500; ++i)
@@ -65,9 +41,9 @@ void BM_ReportsThroughBursts(benchmark::State& state)
             reports.push_back(std::move(r));
     for (auto _ : state)
         for (const Bytes& r : reports)
-            link.HidDataTormo(nullptr, 0, r.data(), uint16_t(r.size()));
+            cable.link.HidDataTormo(nullptr, 0, r.data(), uint16_t(r.size()));
     state.SetItemsProcessed(state.iterations() * int64_t(reports.size()));
-    state.counters["frames"] = benchmark::Counter(double(decoded), benchmark::Counter::kIsRate);
+    state.counters["frames"] = benchmark::Counter(double(cable.decoded), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ReportsThroughBursts)->Unit(benchmark::kMillisecond);
 

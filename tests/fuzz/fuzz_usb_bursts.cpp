@@ -6,49 +6,13 @@
 // Input: reports one after another, each as a length byte (its low six bits;
 // 0 is a report without data) followed by that many bytes; the report ID is
 // the top two bits of the length byte.
-#include "display/FrameDecoder.h"
-#include "link/hid/UsbCableLink.h"
-#include "platform/Convert.h"
-#include "tests/support/NullSeams.h"
+#include "tests/support/DecodingCable.h"
 
 #include <cstdlib>
 
-namespace {
-
-struct Cable {
-    NoHidBackend hid;
-    SilentDialogs dialogs;
-    THidDeviceController controller{hid};
-    std::string frameText;
-    ScaleSet scale = ScaleSet::Set6();
-    UsbCableLink link{controller, dialogs, Hooks()};
-
-    UsbCableLink::Hooks Hooks()
-    {
-        UsbCableLink::Hooks h;
-        h.usbConDown = [] { return true; };
-        h.raiseUsbCon = [] {};
-        h.readBtnDown = [] { return false; };
-        h.raiseReadBtn = [] {};
-        h.profile = [] { return UsbProfileFlags{false, false, false, true}; };
-        h.setFrameText = [this](const std::string& t) { frameText = t; };
-        h.decode = [this] {
-            try {
-                scale = DecodeFrame(frameText, scale).scale;
-            } catch (const EConvertError&) {
-                // a frame with letters where digits belong: reported, not decoded
-            }
-        };
-        h.guard = [](const std::function<void()>& f) { f(); };
-        return h;
-    }
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static Cable* cable = new Cable;  // one cable for the run: state carries over, as on the line
+    static DecodingCable* cable = new DecodingCable;  // one cable for the run: state carries over, as on the line
     size_t at = 0;
     while (at < size) {
         const uint8_t head = data[at++];

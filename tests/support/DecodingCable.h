@@ -1,0 +1,45 @@
+#pragma once
+// The USB cable component with only the frame decoder behind it, for
+// benchmarks and fuzz targets that hand it input reports directly: no HID
+// devices, silent dialogs, buttons down and up as a connected cable has them,
+// and the profile whose handler decodes each burst. Header-only, so it needs
+// no test framework.
+#include "display/FrameDecoder.h"
+#include "link/hid/UsbCableLink.h"
+#include "platform/Convert.h"
+#include "tests/support/NullSeams.h"
+
+#include <cstdint>
+#include <string>
+
+struct DecodingCable {
+    NoHidBackend hid;
+    SilentDialogs dialogs;
+    THidDeviceController controller{hid};
+    std::string frameText;
+    ScaleSet scale = ScaleSet::Set6();
+    int64_t decoded = 0;  // bursts handed to the decoder
+    UsbCableLink link{controller, dialogs, Hooks()};
+
+private:
+    UsbCableLink::Hooks Hooks()
+    {
+        UsbCableLink::Hooks h;
+        h.usbConDown = [] { return true; };
+        h.raiseUsbCon = [] {};
+        h.readBtnDown = [] { return false; };
+        h.raiseReadBtn = [] {};
+        h.profile = [] { return UsbProfileFlags{false, false, false, true}; };
+        h.setFrameText = [this](const std::string& t) { frameText = t; };
+        h.decode = [this] {
+            try {
+                scale = DecodeFrame(frameText, scale).scale;
+            } catch (const EConvertError&) {
+                // a frame with letters where digits belong: reported, not decoded
+            }
+            ++decoded;
+        };
+        h.guard = [](const std::function<void()>& f) { f(); };
+        return h;
+    }
+};
