@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <libudev.h>
 #include <linux/hidraw.h>
 #include <poll.h>
@@ -24,9 +25,13 @@ namespace {
 struct SysIdentity {
     bool known = false;
     HidAttributes attributes;
-    std::string product, serial;
-    bool hasProduct = false, hasSerial = false;
+    std::optional<std::string> product, serial;
 };
+
+std::optional<std::string> Text(const char* value)
+{
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
 
 bool ParseHex(const char* text, uint32_t& value)
 {
@@ -58,14 +63,8 @@ SysIdentity ReadIdentity(struct udev* u, const std::string& sysPath)
             ParseHex(udev_device_get_sysattr_value(usb, "bcdDevice"), version);
             id.known = true;
             id.attributes = {uint16_t(vid), uint16_t(pid), uint16_t(version)};
-            if (const char* p = udev_device_get_sysattr_value(usb, "product")) {
-                id.product = p;
-                id.hasProduct = true;
-            }
-            if (const char* s = udev_device_get_sysattr_value(usb, "serial")) {
-                id.serial = s;
-                id.hasSerial = true;
-            }
+            id.product = Text(udev_device_get_sysattr_value(usb, "product"));
+            id.serial = Text(udev_device_get_sysattr_value(usb, "serial"));
         }
     }
     if (!id.known) {
@@ -76,14 +75,8 @@ SysIdentity ReadIdentity(struct udev* u, const std::string& sysPath)
             if (hidId && std::sscanf(hidId, "%x:%x:%x", &bus, &vid, &pid) == 3) {
                 id.known = true;
                 id.attributes = {uint16_t(vid), uint16_t(pid), 0};
-                if (const char* p = udev_device_get_property_value(hid, "HID_NAME")) {
-                    id.product = p;
-                    id.hasProduct = true;
-                }
-                if (const char* s = udev_device_get_property_value(hid, "HID_UNIQ")) {
-                    id.serial = s;
-                    id.hasSerial = true;
-                }
+                id.product = Text(udev_device_get_property_value(hid, "HID_NAME"));
+                id.serial = Text(udev_device_get_property_value(hid, "HID_UNIQ"));
             }
         }
     }
@@ -94,11 +87,11 @@ SysIdentity ReadIdentity(struct udev* u, const std::string& sysPath)
 // A string as a HID string query returns it: UTF-16, at most 253 units (the
 // query's buffer holds 254 with the terminating zero). Empty strings count as
 // none.
-bool ToHidString(bool present, const std::string& utf8, std::u16string& text)
+bool ToHidString(const std::optional<std::string>& utf8, std::u16string& text)
 {
-    if (!present || utf8.empty())
+    if (!utf8 || utf8->empty())
         return false;
-    text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size())).left(253).toStdU16String();
+    text = QString::fromUtf8(utf8->data(), qsizetype(utf8->size())).left(253).toStdU16String();
     return true;
 }
 
@@ -127,11 +120,11 @@ public:
     }
     bool GetProductString(std::u16string& text) override
     {
-        return ToHidString(identity_.hasProduct, identity_.product, text) || Fail(ENOENT);
+        return ToHidString(identity_.product, text) || Fail(ENOENT);
     }
     bool GetSerialNumberString(std::u16string& text) override
     {
-        return ToHidString(identity_.hasSerial, identity_.serial, text) || Fail(ENOENT);
+        return ToHidString(identity_.serial, text) || Fail(ENOENT);
     }
     bool GetIndexedString(int index, std::u16string& text) override
     {
