@@ -209,7 +209,9 @@ int EmulatedHidBus::Plug(const Device& device)
     const std::string ids = Hex4(device.vendorId) + ":" + Hex4(device.productId);
     // The HID device's name carries a number counted up on every plug-in, as
     // the kernel does.
-    const std::string hidName = std::string(device.usb ? "0003:" : "0005:") + ids + "." + Hex4(unsigned(id));
+    const std::string bus = device.usb ? "0003" : "0005";
+    const std::string hidName = bus + ":" + ids + "." + Hex4(unsigned(id));
+    const std::string hidId = "E: HID_ID=" + bus + ":0000" + Hex4(device.vendorId) + ":0000" + Hex4(device.productId);
     std::string top, hid, text;
     if (device.usb) {
         top = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + n;
@@ -224,13 +226,12 @@ int EmulatedHidBus::Plug(const Device& device)
         if (!device.serial.empty())
             text += "A: serial=" + Escaped(device.serial) + "\n";
         text += "\nP: " + intf + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n";
-        text += "P: " + hid + "\nE: SUBSYSTEM=hid\nE: HID_ID=0003:0000" + ids.substr(0, 4) + ":0000" + ids.substr(5) +
-                "\nE: HID_NAME=Maker " + Escaped(device.product) + "\n\n";
+        text += "P: " + hid + "\nE: SUBSYSTEM=hid\n" + hidId + "\nE: HID_NAME=Maker " + Escaped(device.product) +
+                "\n\n";
     } else {
         top = "/devices/virtual/misc/uhid/" + hidName;
         hid = top;
-        text += "P: " + hid + "\nE: SUBSYSTEM=hid\nE: HID_ID=0005:0000" + ids.substr(0, 4) + ":0000" + ids.substr(5) +
-                "\nE: HID_NAME=" + Escaped(device.product) + "\n";
+        text += "P: " + hid + "\nE: SUBSYSTEM=hid\n" + hidId + "\nE: HID_NAME=" + Escaped(device.product) + "\n";
         if (!device.serial.empty())
             text += "E: HID_UNIQ=" + Escaped(device.serial) + "\n";
         text += "\n";
