@@ -59,14 +59,14 @@ ReportRecords::~ReportRecords()
 
 void ReportRecords::keepCopy()
 {
-    // Stays registered until destroyed: leaving the table's list while it is
-    // telling its observers would make it skip the next one.
     if (copy_ || !table_)
         return;
     if (table_->isOpen())
         copy_ = table_->copyRecords(count_);
     else
         count_ = 0;
+    // Nothing the table does later concerns the report any more.
+    table_->removeObserver(this);
 }
 
 void ReportRecords::rowAboutToBeRemoved(size_t row)
