@@ -102,7 +102,12 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib (found by dpkg-shlibdeps): $depends"
 done
-dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './postinst' || fail "the package has no postinst"
+# The control files are unpacked rather than piped through tar and grep: a
+# reader that stops early would end the writer with SIGPIPE, and pipefail
+# would then fail a sound package.
+dpkg-deb -e "$deb" "$work/control"
+[ -x "$work/control/postinst" ] || fail "the package has no postinst"
+[ -x "$work/control/postrm" ] || fail "the package has no postrm"
 mkdir "$work/unpacked"
 dpkg-deb -x "$deb" "$work/unpacked"
 appstreamcli validate-tree --no-net --strict "$work/unpacked" || fail "appstreamcli rejects the package's tree"

@@ -86,7 +86,7 @@ host_sources() {
   done
 }
 sources=$(host_sources)
-mirror=$(printf '%s\n' "$sources" | awk '/^URIs:/ && $2 !~ /security/ {print $2; exit}')
+mirror=$(awk '/^URIs:/ && $2 !~ /security/ {print $2; exit}' <<<"$sources")
 [ -n "$mirror" ] || { echo "fresh-root: no Debian $suite mirror in this machine's apt sources" >&2; exit 2; }
 
 child="" root="" tmp=""
