@@ -1,6 +1,7 @@
 #include "platform/LinuxHidBackend.h"
 
 #include "platform/HidReportDescriptor.h"
+#include "platform/UniqueFd.h"
 
 #include <QSocketNotifier>
 #include <QString>
@@ -97,19 +98,10 @@ bool ToHidString(const std::optional<std::string>& utf8, std::u16string& text)
 
 class LinuxHidHandle final : public IHidHandle {
 public:
-    LinuxHidHandle(SysIdentity identity, int fd, int wakeFd, bool usesReportIds)
-        : identity_(std::move(identity)), fd_(fd), wakeFd_(wakeFd), usesReportIds_(usesReportIds)
+    LinuxHidHandle(SysIdentity identity, UniqueFd fd, UniqueFd wakeFd, bool usesReportIds)
+        : identity_(std::move(identity)), fd_(std::move(fd)), wakeFd_(std::move(wakeFd)), usesReportIds_(usesReportIds)
     {
     }
-    ~LinuxHidHandle() override
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        if (wakeFd_ >= 0)
-            ::close(wakeFd_);
-    }
-    LinuxHidHandle(const LinuxHidHandle&) = delete;
-    LinuxHidHandle& operator=(const LinuxHidHandle&) = delete;
 
     bool GetAttributes(HidAttributes& attributes) override
     {
@@ -140,7 +132,7 @@ public:
     bool GetReportCaps(HidReportCaps& caps) override
     {
         HidReportLayout layout;
-        if (!ReadLayout(fd_, layout))
+        if (!ReadLayout(fd_.get(), layout))
             return Fail(errno);
         caps.InputReportByteLength = uint16_t(layout.InputBytes ? layout.InputBytes + 1 : 0);
         caps.FeatureReportByteLength = uint16_t(layout.FeatureBytes ? layout.FeatureBytes + 1 : 0);
@@ -149,20 +141,20 @@ public:
     }
     bool SetFeature(const uint8_t* data, size_t size) override
     {
-        if (fd_ < 0)
+        if (fd_.get() < 0)
             return Fail(EBADF);
         if (size == 0 || size > kHidMaxReportBytes + 1)
             return Fail(EINVAL);
         // The ioctl may write into the buffer; it gets a copy.
         std::vector<uint8_t> buffer(data, data + size);
-        if (::ioctl(fd_, HIDIOCSFEATURE(size), buffer.data()) < 0)
+        if (::ioctl(fd_.get(), HIDIOCSFEATURE(size), buffer.data()) < 0)
             return Fail(errno);
         return true;
     }
 
     HidReadResult Read(uint8_t* buffer, size_t capacity, int timeoutMs) override
     {
-        if (fd_ < 0 || wakeFd_ < 0 || capacity < 2)
+        if (fd_.get() < 0 || wakeFd_.get() < 0 || capacity < 2)
             return {HidReadStatus::Failed, 0, EINVAL};
         // Right after a report, the next one may already wait.
         if (hot_) {
@@ -170,13 +162,13 @@ public:
             if (r.Status != HidReadStatus::Timeout)
                 return r;
         }
-        pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd fds[2] = {{fd_.get(), POLLIN, 0}, {wakeFd_.get(), POLLIN, 0}};
         const int n = ::poll(fds, 2, timeoutMs);
         if (n < 0 && errno != EINTR)
             return {HidReadStatus::Failed, 0, errno};
         if (n > 0 && (fds[1].revents & POLLIN)) {
             uint64_t count = 0;
-            [[maybe_unused]] const ssize_t drained = ::read(wakeFd_, &count, sizeof count);
+            [[maybe_unused]] const ssize_t drained = ::read(wakeFd_.get(), &count, sizeof count);
             return {HidReadStatus::Interrupted, 0, 0};
         }
         // Also after a slice in which poll() saw nothing: an emulated node may
@@ -186,9 +178,9 @@ public:
     }
     void Interrupt() override
     {
-        if (wakeFd_ >= 0) {
+        if (wakeFd_.get() >= 0) {
             const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+            [[maybe_unused]] const ssize_t written = ::write(wakeFd_.get(), &one, sizeof one);
         }
     }
     int LastError() const override { return lastError_; }
@@ -226,7 +218,7 @@ private:
         const size_t room = usesReportIds_ ? capacity : capacity - 1;
         ssize_t n;
         do
-            n = ::read(fd_, into, room);
+            n = ::read(fd_.get(), into, room);
         while (n < 0 && errno == EINTR);
         if (n < 0) {
             hot_ = false;
@@ -247,8 +239,8 @@ private:
     }
 
     SysIdentity identity_;
-    int fd_ = -1;
-    int wakeFd_ = -1;
+    UniqueFd fd_;
+    UniqueFd wakeFd_;  // an eventfd that ends a read in progress; a reading handle's only
     bool usesReportIds_ = false;
     bool hot_ = false;  // the last read gave a report; used by the reading thread only
     int lastError_ = 0;
@@ -331,8 +323,8 @@ std::unique_ptr<IHidHandle> LinuxHidBackend::Open(const HidInterface& interface,
         error = ENOSYS;
         return nullptr;
     }
-    int fd = -1;
-    int wakeFd = -1;
+    UniqueFd fd;
+    UniqueFd wakeFd;
     bool usesReportIds = false;
     switch (mode) {
     case HidOpenMode::Query:
@@ -343,35 +335,34 @@ std::unique_ptr<IHidHandle> LinuxHidBackend::Open(const HidInterface& interface,
         }
         break;
     case HidOpenMode::ReadWrite:
-        fd = ::open(interface.Path.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0) {
+        fd.reset(::open(interface.Path.c_str(), O_RDWR | O_CLOEXEC));
+        if (fd.get() < 0) {
             error = errno;
             return nullptr;
         }
         break;
     case HidOpenMode::Read: {
-        fd = ::open(interface.Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
+        fd.reset(::open(interface.Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (fd.get() < 0) {
             error = errno;
             return nullptr;
         }
         HidReportLayout layout;
-        if (!LinuxHidHandle::ReadLayout(fd, layout)) {
+        if (!LinuxHidHandle::ReadLayout(fd.get(), layout)) {
             error = errno;
-            ::close(fd);
             return nullptr;
         }
         usesReportIds = layout.UsesReportIds;
-        wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (wakeFd < 0) {
+        wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+        if (wakeFd.get() < 0) {
             error = errno;
-            ::close(fd);
             return nullptr;
         }
         break;
     }
     }
-    return std::make_unique<LinuxHidHandle>(ReadIdentity(udev_, interface.SysPath), fd, wakeFd, usesReportIds);
+    return std::make_unique<LinuxHidHandle>(ReadIdentity(udev_, interface.SysPath), std::move(fd), std::move(wakeFd),
+                                            usesReportIds);
 }
 
 void LinuxHidBackend::StopWatching()

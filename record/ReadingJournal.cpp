@@ -1,5 +1,6 @@
 #include "record/ReadingJournal.h"
 
+#include "platform/UniqueFd.h"
 #include "record/ReplacingFile.h"
 
 #include <QDateTime>
@@ -75,24 +76,6 @@ bool AllZero(const uint8_t* p, size_t n)
 {
     return std::all_of(p, p + n, [](uint8_t b) { return b == 0; });
 }
-
-// An open file descriptor, closed unless released.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
 
 // A read-only view of a whole file.
 class Mapping {
@@ -310,7 +293,7 @@ QString ReadingJournal::openOrRecover()
 {
     const std::vector<uint8_t> header = Header(table_->schema());
     // A link in the journal's place could point anywhere: refused.
-    Fd file(::open(path_.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    UniqueFd file(::open(path_.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
     if (file.get() < 0) {
         if (errno != ENOENT)
             throw SystemError("cannot be opened", errno);
@@ -470,7 +453,7 @@ std::string ReadingJournal::keepAside()
 // A new journal file at path_ that starts with these bytes.
 void ReadingJournal::create(const std::vector<uint8_t>& firstBytes)
 {
-    Fd file(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    UniqueFd file(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
     if (file.get() < 0)
         throw SystemError("cannot be created", errno);
     if (const int err = WriteAll(file.get(), firstBytes.data(), firstBytes.size())) {

@@ -5,6 +5,7 @@
 #include "UsbCable.h"
 #include "platform/Convert.h"
 #include "platform/PortLock.h"
+#include "platform/UniqueFd.h"
 
 #include <cerrno>
 #include <climits>
@@ -277,37 +278,28 @@ class PseudoTerminal {
 public:
     PseudoTerminal()
     {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+        master_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (master_.get() < 0 || grantpt(master_.get()) != 0 || unlockpt(master_.get()) != 0)
             throw std::runtime_error(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
-        const char* name = ptsname(master_);
+        const char* name = ptsname(master_.get());
         if (!name)
             throw std::runtime_error(std::string("cannot name the pseudo-terminal: ") + std::strerror(errno));
         slaveName_ = name;
         // Holding the slave side open keeps sent bytes queued while no program
         // has the port open, and keeps the terminal alive between its opens.
-        slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (slave_ < 0)
+        slave_.reset(::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (slave_.get() < 0)
             throw std::runtime_error("cannot open " + slaveName_ + ": " + std::strerror(errno));
         termios tio{};
-        tcgetattr(slave_, &tio);
+        tcgetattr(slave_.get(), &tio);
         cfmakeraw(&tio); // no echo, no CR to LF translation
         cfsetspeed(&tio, B2400);
-        tcsetattr(slave_, TCSANOW, &tio);
-        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        tcsetattr(slave_.get(), TCSANOW, &tio);
+        ::fcntl(master_.get(), F_SETFL, ::fcntl(master_.get(), F_GETFL) | O_NONBLOCK);
     }
-    ~PseudoTerminal()
-    {
-        if (slave_ >= 0)
-            ::close(slave_);
-        if (master_ >= 0)
-            ::close(master_);
-    }
-    PseudoTerminal(const PseudoTerminal&) = delete;
-    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
-    int Master() const { return master_; }
-    int Slave() const { return slave_; }
+    int Master() const { return master_.get(); }
+    int Slave() const { return slave_.get(); }
     const std::string& SlaveName() const { return slaveName_; }
 
     // Gives a reader up to two seconds to take what is still queued: the
@@ -324,15 +316,16 @@ public:
         while (!g_stop && emptyChecks < 15 && Before(Now(), deadline)) {
             nanosleep(&step, nullptr);
             int queued = 0;
-            if (::ioctl(slave_, FIONREAD, &queued) != 0)
+            if (::ioctl(slave_.get(), FIONREAD, &queued) != 0)
                 break;
             emptyChecks = queued > 0 ? 0 : emptyChecks + 1;
         }
     }
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
+    // Members end in reverse order: the slave side is closed first.
+    UniqueFd master_;
+    UniqueFd slave_;
     std::string slaveName_;
 };
 
@@ -346,30 +339,21 @@ class ExclusiveRelease {
 public:
     explicit ExclusiveRelease(const PseudoTerminal& pty) : pty_(pty)
     {
-        watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (watch_ >= 0 && ::inotify_add_watch(watch_, pty.SlaveName().c_str(), IN_CLOSE) < 0) {
-            ::close(watch_);
-            watch_ = -1;
-        }
+        watch_.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        if (watch_.get() >= 0 && ::inotify_add_watch(watch_.get(), pty.SlaveName().c_str(), IN_CLOSE) < 0)
+            watch_.reset();
     }
-    ~ExclusiveRelease()
-    {
-        if (watch_ >= 0)
-            ::close(watch_);
-    }
-    ExclusiveRelease(const ExclusiveRelease&) = delete;
-    ExclusiveRelease& operator=(const ExclusiveRelease&) = delete;
 
     // Readable when the terminal was closed by someone; -1 without a watch.
-    int Fd() const { return watch_; }
+    int Fd() const { return watch_.get(); }
 
     void Poll()
     {
-        if (watch_ < 0)
+        if (watch_.get() < 0)
             return;
         alignas(inotify_event) char events[4096];
         bool closed = false;
-        while (::read(watch_, events, sizeof events) > 0)
+        while (::read(watch_.get(), events, sizeof events) > 0)
             closed = true;
         int exclusive = 0;
         if (!closed || ::ioctl(pty_.Slave(), TIOCGEXCL, &exclusive) != 0 || !exclusive)
@@ -381,7 +365,7 @@ public:
 
 private:
     const PseudoTerminal& pty_;
-    int watch_ = -1;
+    UniqueFd watch_;
 };
 
 std::string AbsoluteDir(const std::string& dir)
