@@ -3,20 +3,28 @@
 #include "platform/HidBackend.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
-// Gives the controller's new `handler` for the device handler `field` to every
-// device that still has the controller's `current` one, then keeps it.
+// Gives the controller's new `value` of a device setting to every device that
+// still has the controller's `current` one, then keeps it.
+template <class Value, class Get, class Set>
+void PassOn(const std::vector<THidDevice*>& devices, Value& current, Value value, Get get, Set set)
+{
+    if (value == current)
+        return;
+    for (THidDevice* d : devices)
+        if (std::invoke(get, d) == current)
+            std::invoke(set, d, value);
+    current = std::move(value);
+}
+
+// The same for a device handler that is a plain member.
 template <class Event>
 void PassOn(const std::vector<THidDevice*>& devices, Event& current, Event handler, Event THidDevice::*field)
 {
-    if (handler == current)
-        return;
-    for (THidDevice* d : devices)
-        if (d->*field == current)
-            d->*field = handler;
-    current = std::move(handler);
+    PassOn(devices, current, std::move(handler), field, [field](THidDevice* d, const Event& h) { d->*field = h; });
 }
 
 }  // namespace
@@ -233,12 +241,7 @@ void THidDeviceController::DeviceEnded(THidDevice* device, const THidDataEvent& 
 
 void THidDeviceController::SetDevThreadSleepTime(int32_t ms)
 {
-    if (ms == devThreadSleepTime_)
-        return;
-    for (THidDevice* d : deviceList_)
-        if (d->ReadPollTime() == devThreadSleepTime_)
-            d->SetReadPollTime(ms);
-    devThreadSleepTime_ = ms;
+    PassOn(deviceList_, devThreadSleepTime_, ms, &THidDevice::ReadPollTime, &THidDevice::SetReadPollTime);
 }
 
 void THidDeviceController::SetOnDeviceChange(TNotifyEvent handler)
@@ -252,12 +255,7 @@ void THidDeviceController::SetOnDeviceChange(TNotifyEvent handler)
 
 void THidDeviceController::SetOnDeviceData(THidDataEvent handler)
 {
-    if (handler == onDeviceData_)
-        return;
-    for (THidDevice* d : deviceList_)
-        if (d->DataHandler() == onDeviceData_)
-            d->SetDataHandler(handler);
-    onDeviceData_ = std::move(handler);
+    PassOn(deviceList_, onDeviceData_, std::move(handler), &THidDevice::DataHandler, &THidDevice::SetDataHandler);
 }
 
 void THidDeviceController::SetOnDeviceDataError(THidDataErrorEvent handler)
