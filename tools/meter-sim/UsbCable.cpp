@@ -2,6 +2,7 @@
 
 #include "EmulatedHidBus.h"
 #include "MeterFrame.h"
+#include "StopSignals.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,13 +18,6 @@
 namespace metersim {
 
 namespace {
-
-volatile sig_atomic_t g_usbStop = 0;
-
-void OnUsbSignal(int)
-{
-    g_usbStop = 1;
-}
 
 long long NowMs()
 {
@@ -106,12 +100,7 @@ int RunUsb(const UsbOptions& o, char** argv)
     if (!scenario)
         throw std::runtime_error("unknown scenario '" + o.scenario + "'");
 
-    struct sigaction sa {};
-    sa.sa_handler = OnUsbSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
+    CatchStopSignals();
 
     EmulatedHidBus bus;
     int id = Plug(bus);
@@ -126,9 +115,9 @@ int RunUsb(const UsbOptions& o, char** argv)
     size_t featuresSeen = 0;
     int status = 0;
     for (;;) {
-        if (g_usbStop) {
-            ::kill(child, SIGTERM);
-            g_usbStop = 0;
+        if (StopAsked()) {
+            ::kill(child, SIGTERM);  // the program ends, and this loop with it
+            ClearStopAsked();
         }
         const pid_t r = ::waitpid(child, &status, WNOHANG);
         if (r == child || (r < 0 && errno != EINTR))

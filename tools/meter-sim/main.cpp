@@ -2,6 +2,7 @@
 // a directory to the terminal, where the program finds it as port n, and sends
 // 14-byte runs at the pace of the meter's 2400 bit/s line.
 #include "MeterFrame.h"
+#include "StopSignals.h"
 #include "UsbCable.h"
 #include "platform/Convert.h"
 #include "platform/PortLock.h"
@@ -28,13 +29,6 @@
 #include <vector>
 
 namespace {
-
-volatile sig_atomic_t g_stop = 0;
-
-void OnSignal(int)
-{
-    g_stop = 1;
-}
 
 constexpr long kByteNanos = 4166667; // 10 bits at 2400 bit/s
 constexpr long long kMaxReplayBytes = 64LL * 1024 * 1024;
@@ -67,21 +61,15 @@ const char kUsage[] =
     "  --unplug-after S   unplug the cable S seconds after the start\n"
     "  --replug-after S   plug it in again S seconds after the unplug\n";
 
-struct Options {
+// The scenario, its pace and the count are the USB cable's as well; the
+// rest belongs to the serial line.
+struct Options : metersim::UsbOptions {
+    bool usb = false;
     int port = 1;
     std::string dir = ".";
-    std::string scenario = "steady";
-    uint32_t seed = 1;
-    int interval = 400;
     bool fast = false;
-    long long count = 0; // 0: run until stopped
     std::string replay;
     bool help = false;
-    bool usb = false;
-    int idleMs = 10;
-    int unplugAfter = -1;
-    int replugAfter = -1;
-    std::vector<std::string> program;
 };
 
 class UsageError : public std::runtime_error {
@@ -209,7 +197,7 @@ struct Wakeup {
 // Sleeps until `t`, serving `wake` meanwhile; false when a stop was asked for.
 bool SleepUntil(const timespec& t, const Wakeup& wake)
 {
-    while (!g_stop) {
+    while (!metersim::StopAsked()) {
         const timespec now = Now();
         if (!Before(now, t))
             return true;
@@ -249,7 +237,7 @@ private:
     bool WriteAll(const uint8_t* data, size_t size)
     {
         while (size > 0) {
-            if (g_stop)
+            if (metersim::StopAsked())
                 return false;
             const ssize_t n = ::write(fd_, data, size);
             if (n > 0) {
@@ -313,7 +301,7 @@ public:
         // terminal's queue only when the kernel's worker gets to them, which on
         // a loaded machine takes a while.
         int emptyChecks = 0;
-        while (!g_stop && emptyChecks < 15 && Before(Now(), deadline)) {
+        while (!metersim::StopAsked() && emptyChecks < 15 && Before(Now(), deadline)) {
             nanosleep(&step, nullptr);
             int queued = 0;
             if (::ioctl(slave_.get(), FIONREAD, &queued) != 0)
@@ -427,13 +415,7 @@ int Run(const Options& o)
     if (!o.replay.empty())
         replay = ReadReplayFile(o.replay);
 
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0; // no SA_RESTART: a signal ends the sleeps at once
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
+    metersim::CatchStopSignals();
     std::signal(SIGPIPE, SIG_IGN);
 
     PseudoTerminal pty;
@@ -455,7 +437,7 @@ int Run(const Options& o)
         auto scenario = metersim::MakeScenario(o.scenario, o.seed);
         timespec frameStart = Now();
         long long sent = 0;
-        while (!g_stop && (o.count == 0 || sent < o.count)) {
+        while (!metersim::StopAsked() && (o.count == 0 || sent < o.count)) {
             if (!o.fast && !SleepUntil(frameStart, wake))
                 break;
             const std::vector<uint8_t> piece = scenario->Next();
@@ -484,18 +466,8 @@ int main(int argc, char** argv)
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (o.usb) {
-            metersim::UsbOptions u;
-            u.scenario = o.scenario;
-            u.seed = o.seed;
-            u.interval = o.interval;
-            u.idleMs = o.idleMs;
-            u.count = o.count;
-            u.unplugAfter = o.unplugAfter;
-            u.replugAfter = o.replugAfter;
-            u.program = o.program;
-            return metersim::RunUsb(u, argv);
-        }
+        if (o.usb)
+            return metersim::RunUsb(o, argv);
         if (!o.program.empty())
             throw UsageError("a program to run is given with --usb only");
         return Run(o);
