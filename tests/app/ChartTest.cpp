@@ -196,8 +196,6 @@ TEST(Chart, SaveTellsThePathThenWritesABitmap)
         w.show();
         f.Feed(MeterRun('+', "1234"));
         if (enlarged) Click(w.ui->TbFd);
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(f.workDir.path());
         const QString path = QDir(f.workDir.path()).filePath("databmp.bmp");
         {
             QFile old(path);  // an older picture is replaced without asking
@@ -206,8 +204,10 @@ TEST(Chart, SaveTellsThePathThenWritesABitmap)
         }
         bool writtenBeforeTheMessageCloses = true;
         f.dialogs.whileOpen = [&] { writtenBeforeTheMessageCloses = QFileInfo(path).size() != 3; };
-        Click(w.ui->BtSave);
-        QDir::setCurrent(previous);
+        {
+            InDirectory in(f.workDir.path());
+            Click(w.ui->BtSave);
+        }
         EXPECT_EQ(f.dialogs.questions, QStringList{"graphic has saved on " + path});
         EXPECT_FALSE(writtenBeforeTheMessageCloses);
         EXPECT_TRUE(f.dialogs.errors.isEmpty()) << f.dialogs.errors.join("|").toStdString();
@@ -230,10 +230,10 @@ TEST(Chart, SaveThatCannotWriteIsReportedAfterItsMessage)
     TFCOMM& w = *f.w;
     const QString path = QDir(f.workDir.path()).filePath("databmp.bmp");
     ASSERT_TRUE(QDir().mkdir(path));  // a folder where the picture should go
-    const QString previous = QDir::currentPath();
-    QDir::setCurrent(f.workDir.path());
-    w.ui->Save1->trigger();
-    QDir::setCurrent(previous);
+    {
+        InDirectory in(f.workDir.path());
+        w.ui->Save1->trigger();
+    }
     EXPECT_EQ(f.dialogs.questions, QStringList{"graphic has saved on " + path});
     ASSERT_EQ(f.dialogs.errors.size(), 1);
     EXPECT_TRUE(f.dialogs.errors[0].startsWith("Cannot write the picture " + path)) << f.dialogs.errors[0].toStdString();

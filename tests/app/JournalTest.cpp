@@ -35,10 +35,8 @@ struct Restart {
 
     explicit Restart(const QString& dir)
     {
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(dir);
+        InDirectory in(dir);
         w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, {}, &clock});
-        QDir::setCurrent(previous);
     }
     void Feed(const std::vector<uint8_t>& bytes) { w->ReceiveData(bytes.data(), int32_t(bytes.size())); }
 };

@@ -38,6 +38,19 @@ inline void MakeLogTable(const QString& path, int records = 0)
     paradox::writeTableFile(path.toStdString(), schema, rows);
 }
 
+// Makes `dir` the working directory while it lives; the one before comes
+// back however the scope ends (an assertion that returns early included).
+class InDirectory {
+public:
+    explicit InDirectory(const QString& dir) : previous_(QDir::currentPath()) { QDir::setCurrent(dir); }
+    ~InDirectory() { QDir::setCurrent(previous_); }
+    InDirectory(const InDirectory&) = delete;
+    InDirectory& operator=(const InDirectory&) = delete;
+
+private:
+    QString previous_;
+};
+
 // Runs the window in a working directory of its own that holds an empty log.
 struct WindowFixture {
     QTemporaryDir workDir;
@@ -62,10 +75,8 @@ struct WindowFixture {
     // that ended without the user's exit (its journal is left behind).
     void Start()
     {
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(workDir.path());
+        InDirectory in(workDir.path());
         w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, FakeSerialFactory(line), &clock, &hid}, flags);
-        QDir::setCurrent(previous);
     }
 
     // Feeds bytes as the serial component delivers them.
