@@ -6,25 +6,18 @@
 #include "link/hid/HidDevice.h"
 #include "link/hid/HidDeviceController.h"
 #include "support/FakeHidBackend.h"
+#include "support/HidReportLog.h"
 #include "support/RunUntil.h"
 
 #include <thread>
 
 namespace {
 
-struct Received {
-    uint8_t id;
-    std::vector<uint8_t> data;
-    bool operator==(const Received&) const = default;
-};
-
 // A device made by hand (no controller), checked out so it may read.
-struct Rig {
+struct Rig : HidReportLog {
     FakeHidBackend backend;
     std::shared_ptr<FakeHidNode> node;
     std::unique_ptr<THidDevice> device;
-    std::vector<Received> reports;
-    std::vector<uint32_t> errors;
 
     explicit Rig(FakeHidDeviceInfo info = {})
     {
@@ -32,15 +25,7 @@ struct Rig {
         device = std::make_unique<THidDevice>(std::make_unique<THidPnPInfo>(backend.Enumerate().at(0)), nullptr,
                                               backend);
         device->SetCheckedOut(true);
-        device->DataErrorHandler = THidDataErrorEvent([this](THidDevice*, uint32_t e) { errors.push_back(e); }, this);
-    }
-    THidDataEvent Collect()
-    {
-        return THidDataEvent(
-            [this](THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
-                reports.push_back({id, std::vector<uint8_t>(data, data + size)});
-            },
-            &reports);
+        device->DataErrorHandler = CollectErrors();
     }
 };
 
@@ -141,8 +126,8 @@ TEST(HidDevice, ReportsReachTheHandlerInOrderAndASecondHandlerTakesOver)
     r.node->Queue({0x00, 0x00});
     r.device->SetDataHandler(r.Collect());
     ASSERT_TRUE(RunUntil([&] { return r.reports.size() == 2; }));
-    EXPECT_EQ(r.reports[0], (Received{0, {0x03, 0x2B, 0x30, 0x31}}));
-    EXPECT_EQ(r.reports[1], (Received{0, {0x00}}));
+    EXPECT_EQ(r.reports[0], (HidReport{0, {0x03, 0x2B, 0x30, 0x31}}));
+    EXPECT_EQ(r.reports[1], (HidReport{0, {0x00}}));
 
     // The running reader calls whichever handler is attached now.
     int second = 0;
@@ -170,7 +155,7 @@ TEST(HidDevice, StopAskedWhileAHandOverWaitsDeliversTheReportAndEnds)
     r.device->SetDataHandler({});
     EXPECT_FALSE(r.device->Reading());
     ASSERT_EQ(r.reports.size(), 1u);  // handed over inside the stop
-    EXPECT_EQ(r.reports[0], (Received{0, {0x02, 0x2B, 0x30}}));
+    EXPECT_EQ(r.reports[0], (HidReport{0, {0x02, 0x2B, 0x30}}));
 }
 
 TEST(HidDevice, StopAskedFromInsideTheReadersOwnHandOverEndsItAfterwards)

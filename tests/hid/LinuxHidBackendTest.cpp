@@ -7,6 +7,7 @@
 #include "link/hid/HidDeviceController.h"
 #include "platform/LinuxHidBackend.h"
 #include "support/HidEventLog.h"
+#include "support/HidReportLog.h"
 #include "support/RunUntil.h"
 
 #include <cstring>
@@ -147,10 +148,8 @@ TEST_F(LinuxHidBackendTest, FeatureReportGoesOutAsGiven)
 }
 
 // A controller on the backend, as the program has it.
-struct Watcher : HidEventLog {
+struct Watcher : HidEventLog, HidReportLog {
     std::unique_ptr<THidDeviceController> ctl;
-    std::vector<std::pair<uint8_t, Bytes>> reports;
-    std::vector<uint32_t> errors;
 
     explicit Watcher(IHidBackend& backend) : ctl(std::make_unique<THidDeviceController>(backend)) { Listen(*ctl); }
     // Checks out the device at `index` and reads from it.
@@ -160,12 +159,8 @@ struct Watcher : HidEventLog {
         if (!d)
             return nullptr;
         d->SetReadPollTime(20);
-        d->DataErrorHandler = THidDataErrorEvent([this](THidDevice*, uint32_t e) { errors.push_back(e); }, this);
-        d->SetDataHandler(THidDataEvent(
-            [this](THidDevice*, uint8_t id, const uint8_t* data, uint16_t size) {
-                reports.emplace_back(id, Bytes(data, data + size));
-            },
-            this));
+        d->DataErrorHandler = CollectErrors();
+        d->SetDataHandler(Collect());
         return d;
     }
 };
@@ -186,8 +181,8 @@ TEST_F(LinuxHidBackendTest, InputReportsReachTheHandlerWithTheirReportId)
     bus->Queue(cable, {r1, r2});
     ASSERT_TRUE(RunUntil([&] { return w.reports.size() == 2; }));
     // No report IDs: 0 first, then the 8 bytes.
-    EXPECT_EQ(w.reports[0], (std::pair<uint8_t, Bytes>{0, r1}));
-    EXPECT_EQ(w.reports[1], (std::pair<uint8_t, Bytes>{0, r2}));
+    EXPECT_EQ(w.reports[0], (HidReport{0, r1}));
+    EXPECT_EQ(w.reports[1], (HidReport{0, r2}));
     w.ctl->ReturnDevice(d);
 
     w.reports.clear();
@@ -195,7 +190,7 @@ TEST_F(LinuxHidBackendTest, InputReportsReachTheHandlerWithTheirReportId)
     ASSERT_TRUE(n && n->Reading());
     bus->Queue(other, {{0x02, 0xA0, 0xA1, 0xA2}});
     ASSERT_TRUE(RunUntil([&] { return w.reports.size() == 1; }));
-    EXPECT_EQ(w.reports[0], (std::pair<uint8_t, Bytes>{2, Bytes{0xA0, 0xA1, 0xA2}}));
+    EXPECT_EQ(w.reports[0], (HidReport{2, {0xA0, 0xA1, 0xA2}}));
     w.ctl->ReturnDevice(n);
     EXPECT_TRUE(w.errors.empty());
 }
