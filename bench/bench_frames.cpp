@@ -16,19 +16,16 @@
 #include "display/FrameDecoder.h"
 #include "link/serial/FrameAssembler.h"
 #include "tests/support/NullSeams.h"
+#include "bench/support/BenchRuns.h"
 
 namespace {
 
 std::vector<uint8_t> Stream(int frames)
 {
     std::vector<uint8_t> out;
-    const char* digits[] = {"0123", "4567", "5999", "0001", "?0:?"};
     for (int i = 0; i < frames; ++i) {
-        const char* d = digits[i % 5];
-        const uint8_t run[14] = {0x0A, uint8_t(i & 1 ? '-' : '+'), uint8_t(d[0]), uint8_t(d[1]),
-                                 uint8_t(d[2]), uint8_t(d[3]), 0x20, '2', 0x20, 0x00, 0x40, 0x80,
-                                 uint8_t(i % 42), 0x0D};
-        out.insert(out.end(), run, run + 14);
+        const std::vector<uint8_t> run = BenchRun(i);
+        out.insert(out.end(), run.begin(), run.end());
     }
     return out;
 }

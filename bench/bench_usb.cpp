@@ -13,19 +13,19 @@
 #include "EmulatedHidBus.h"
 #include "platform/LinuxHidBackend.h"
 #include "tests/support/DecodingCable.h"
+#include "bench/support/BenchRuns.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// What the cable sends per frame: 7 + 7 meter bytes, then a report without
-// any, in 8-byte reports.
+// What the cable sends per frame: 7 + 7 meter bytes (the run's frame, then
+// its lead byte), then a report without any, in 8-byte reports.
 std::vector<Bytes> FrameReports(int i)
 {
-    const char* digits[] = {"0123", "4567", "5999", "0001", "?0:?"};
-    const char* d = digits[i % 5];
-    const Bytes burst{uint8_t(i & 1 ? '-' : '+'), uint8_t(d[0]), uint8_t(d[1]), uint8_t(d[2]), uint8_t(d[3]),
-                      0x20, '2', 0x20, 0x00, 0x40, 0x80, uint8_t(i % 42), 0x0D, 0x0A};
+    const Bytes run = BenchRun(i);
+    Bytes burst(run.begin() + 1, run.end());
+    burst.push_back(run[0]);
     return {{0x07, burst[0], burst[1], burst[2], burst[3], burst[4], burst[5], burst[6]},
             {0x07, burst[7], burst[8], burst[9], burst[10], burst[11], burst[12], burst[13]},
             Bytes(8, 0)};
