@@ -2,6 +2,7 @@
 // options. The runs are checked with checks of their own here, not with the
 // simulator's encoder.
 #include "platform/SerialDevice.h"
+#include "tools/meter-sim/CableSchedule.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -349,4 +350,28 @@ TEST_F(MeterSim, BadOptionsAreRefusedWithAMessage)
     ASSERT_TRUE(help.waitForFinished(10000));
     EXPECT_EQ(help.exitCode(), 0);
     EXPECT_TRUE(help.readAllStandardOutput().contains("--scenario"));
+}
+
+// The USB cable's loop never wakes for a time already past that nothing will
+// move on: after the last of --count frames, or while the cable is unplugged,
+// it would spin instead of sleeping.
+TEST(MeterSimCableSchedule, WakesOnlyForWhatIsStillToCome)
+{
+    struct Case {
+        const char* what;
+        long long nextFrame, nextIdle;
+        bool plugged, framesLeft;
+        long long wake;
+    };
+    const long long now = 1000;
+    for (const Case& c : {
+             Case{"frame due first", 1005, 1010, true, true, 1005},
+             Case{"idle report due first", 1030, 1010, true, true, 1010},
+             Case{"nothing due soon", 5000, 5000, true, true, 1050},
+             Case{"frame overdue", 900, 1010, true, true, 900},
+             Case{"count reached: the stale frame time is ignored", 900, 1010, true, false, 1010},
+             Case{"unplugged: both times stale", 900, 900, false, true, 1050},
+             Case{"unplugged after the count", 900, 900, false, false, 1050},
+         })
+        EXPECT_EQ(metersim::CableWakeAt(now, c.nextFrame, c.nextIdle, c.plugged, c.framesLeft), c.wake) << c.what;
 }

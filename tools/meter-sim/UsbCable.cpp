@@ -1,4 +1,5 @@
 #include "UsbCable.h"
+#include "CableSchedule.h"
 
 #include "EmulatedHidBus.h"
 #include "MeterFrame.h"
@@ -114,6 +115,7 @@ int RunUsb(const UsbOptions& o, char** argv)
     long long sent = 0;
     size_t featuresSeen = 0;
     int status = 0;
+    const auto framesLeft = [&] { return o.count == 0 || sent < o.count; };
     for (;;) {
         if (StopAsked()) {
             ::kill(child, SIGTERM);  // the program ends, and this loop with it
@@ -145,7 +147,7 @@ int RunUsb(const UsbOptions& o, char** argv)
                     std::fflush(stdout);
                 }
             }
-            if (now >= nextFrame && (o.count == 0 || sent < o.count)) {
+            if (now >= nextFrame && framesLeft()) {
                 bus.Queue(id, CableReports(CableBurst(scenario->Next())));
                 ++sent;
                 nextFrame = std::max(nextFrame + o.interval, now);
@@ -157,7 +159,9 @@ int RunUsb(const UsbOptions& o, char** argv)
         } else {
             featuresSeen = 0;
         }
-        const long long wake = std::min({nextFrame, nextIdle, now + 50});
+        // Once --count frames are sent, or while the cable is unplugged, the
+        // next frame's and report's times stand still: waking for them would spin.
+        const long long wake = CableWakeAt(now, nextFrame, nextIdle, plugged, framesLeft());
         if (wake > now) {
             const timespec pause{time_t((wake - now) / 1000), long((wake - now) % 1000) * 1000000L};
             nanosleep(&pause, nullptr);
