@@ -293,7 +293,7 @@ TEST(UsbCableLink, ReadErrorsAreLoggedAndTheWatchdogStopsTheReader)
     EXPECT_FALSE(r.Selected()->Reading());
 }
 
-TEST(UsbCableLink, TheUdevRuleOpensTheCableToTheUserAtTheSeat)
+TEST(UsbCableLink, TheUdevRulesOpenTheCableToTheUserAtTheSeat)
 {
     QFile rules(QString::fromLocal8Bit(qgetenv("QUELT_SOURCE_DIR")) + "/platform/udev/60-quelt-usb-cable.rules");
     ASSERT_TRUE(rules.open(QIODevice::ReadOnly));
@@ -301,11 +301,20 @@ TEST(UsbCableLink, TheUdevRuleOpensTheCableToTheUserAtTheSeat)
     for (const QString& line : QString::fromUtf8(rules.readAll()).split('\n'))
         if (!line.trimmed().isEmpty() && !line.trimmed().startsWith('#'))
             active << line;
-    ASSERT_EQ(active.size(), 1);
-    for (const QString& part : {QStringLiteral("SUBSYSTEM==\"hidraw\""),
-                                QStringLiteral("ATTRS{product}==\"%1\"").arg(UsbCableLink::kCableName),
-                                QStringLiteral("TAG+=\"uaccess\"")})
-        EXPECT_TRUE(active[0].contains(part)) << part.toStdString();
+    // By the name the program looks for, and by the two chips' ids, each of
+    // which also gets the autosuspend set-up without which it stays silent.
+    const QString byName = QStringLiteral("ATTRS{product}==\"%1\"").arg(UsbCableLink::kCableName);
+    const QStringList expected = {
+        "SUBSYSTEM==\"hidraw\" " + byName + " TAG+=\"uaccess\"",
+        "SUBSYSTEM==\"hidraw\" ATTRS{idVendor}==\"1a86\" ATTRS{idProduct}==\"e008\" TAG+=\"uaccess\"",
+        "SUBSYSTEM==\"hidraw\" ATTRS{idVendor}==\"04fa\" ATTRS{idProduct}==\"2490\" TAG+=\"uaccess\"",
+        "SUBSYSTEM==\"usb\" ATTR{idVendor}==\"1a86\" ATTR{idProduct}==\"e008\" ATTR{power/control}=\"auto\" ATTR{power/autosuspend}=\"0\"",
+        "SUBSYSTEM==\"usb\" ATTR{idVendor}==\"04fa\" ATTR{idProduct}==\"2490\" ATTR{power/control}=\"auto\" ATTR{power/autosuspend}=\"0\"",
+    };
+    ASSERT_EQ(active.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); ++i)
+        for (const QString& part : expected[i].split(' '))
+            EXPECT_TRUE(active[i].contains(part)) << "rule " << i << ": " << part.toStdString();
 }
 
 }  // namespace
