@@ -19,12 +19,12 @@
 #include <algorithm>
 
 #include "app/Pictures.h"
-#include "display/FrameDecoder.h"
+#include "meter/FrameDecoder.h"
 #include "display/LcdFont.h"
 #include "display/LcdPanel.h"
 #include "display/ScaleView.h"
 #include "platform/Beeper.h"
-#include "platform/Convert.h"
+#include "meter/Convert.h"
 #include "platform/Dialogs.h"
 #include "platform/LinuxHidBackend.h"
 #include "record/ReadingGridDelegate.h"

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "app/TFCOMM.h"
-#include "display/Reading.h"
+#include "meter/Reading.h"
 #include "platform/Beeper.h"
 #include "platform/Dialogs.h"
 #include "record/Recorder.h"

@@ -13,8 +13,8 @@
 #include "platform/Dialogs.h"
 #include "record/Recorder.h"
 
-#include "display/FrameDecoder.h"
-#include "link/serial/FrameAssembler.h"
+#include "meter/FrameDecoder.h"
+#include "meter/FrameAssembler.h"
 #include "tests/support/NullSeams.h"
 #include "bench/support/BenchRuns.h"
 

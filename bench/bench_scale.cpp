@@ -1,7 +1,7 @@
 // The dial's work for one frame, offscreen: KDsetup, KDrun(Z), KDrun(p) as the decoder calls
 // them, with the set and limits unchanged (the usual frame) and with them changing.
 #include "display/LimitAlarm.h"
-#include "display/ScaleSet.h"
+#include "meter/ScaleSet.h"
 #include "display/ScaleView.h"
 
 #include <QApplication>

@@ -5,7 +5,7 @@
 // SetBarMaximum, SetBarPosition. Only elements whose state changes are touched.
 #include <array>
 
-#include "display/Reading.h"
+#include "meter/Reading.h"
 
 class QLabel;
 class QProgressBar;

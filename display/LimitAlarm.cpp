@@ -1,7 +1,7 @@
 #include "display/LimitAlarm.h"
 
-#include "display/Reading.h"
-#include "platform/Convert.h"
+#include "meter/Reading.h"
+#include "meter/Convert.h"
 
 float ReadLimit(std::string_view text)
 {

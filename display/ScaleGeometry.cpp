@@ -1,6 +1,6 @@
 #include "display/ScaleGeometry.h"
 
-#include "display/ScaleSet.h"
+#include "meter/ScaleSet.h"
 
 #include <cmath>
 #include <numbers>

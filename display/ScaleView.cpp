@@ -1,7 +1,7 @@
 #include "display/ScaleView.h"
 
 #include "display/LimitAlarm.h"
-#include "display/ScaleSet.h"
+#include "meter/ScaleSet.h"
 
 #include <QPaintEvent>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #include "record/ReadingTable.h"
 
-#include "platform/Convert.h"
+#include "meter/Convert.h"
 #include "record/ReplacingFile.h"
 
 #include <QDate>

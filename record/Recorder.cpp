@@ -1,8 +1,8 @@
 #include "record/Recorder.h"
 
-#include "display/Reading.h"
+#include "meter/Reading.h"
 #include "platform/Clock.h"
-#include "platform/Convert.h"
+#include "meter/Convert.h"
 #include "record/ReadingTable.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // same reading every frame (a steady meter) and once with the reading, its
 // flags and the bar changing every frame.
 #include "display/LcdPanel.h"
-#include "display/Reading.h"
+#include "meter/Reading.h"
 #include "ui_TFCOMM.h"
 
 #include <QApplication>

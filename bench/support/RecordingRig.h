@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "display/Reading.h"
+#include "meter/Reading.h"
 #include "record/ParadoxTable.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"

@@ -1,6 +1,6 @@
 #include "link/hid/UsbCableLink.h"
 
-#include "link/serial/FrameAssembler.h"
+#include "meter/FrameAssembler.h"
 #include "platform/Dialogs.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "link/serial/FrameAssembler.h"
+#include "meter/FrameAssembler.h"
 
 namespace {
 

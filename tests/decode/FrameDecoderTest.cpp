@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "display/FrameDecoder.h"
-#include "platform/Convert.h"
+#include "meter/FrameDecoder.h"
+#include "meter/Convert.h"
 
 namespace {
 

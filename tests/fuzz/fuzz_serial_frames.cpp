@@ -4,9 +4,9 @@
 //
 // Input: the first byte seeds the delivery sizes (1 to 32 bytes each), the
 // rest is the stream.
-#include "display/FrameDecoder.h"
-#include "link/serial/FrameAssembler.h"
-#include "platform/Convert.h"
+#include "meter/FrameDecoder.h"
+#include "meter/FrameAssembler.h"
+#include "meter/Convert.h"
 
 #include <cstdlib>
 

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "display/FrameDecoder.h"
+#include "meter/FrameDecoder.h"
 #include "display/LcdPanel.h"
 #include "ui_TFCOMM.h"
 

@@ -6,7 +6,7 @@
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
 #include "PxlibIo.h"
-#include "display/Reading.h"
+#include "meter/Reading.h"
 #include "support/FakeDialogs.h"
 #include "support/NullSeams.h"
 

@@ -6,7 +6,7 @@
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
 
-#include "display/Reading.h"
+#include "meter/Reading.h"
 #include "tests/support/NullSeams.h"
 
 #include <gtest/gtest.h>

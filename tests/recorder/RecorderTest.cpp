@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "display/Reading.h"
+#include "meter/Reading.h"
 #include "platform/Clock.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"

@@ -1,7 +1,7 @@
 // The limit alarm, the MAX/MIN tracking and the limit edits' text rules.
 #include "display/LimitAlarm.h"
-#include "display/Reading.h"
-#include "platform/Convert.h"
+#include "meter/Reading.h"
+#include "meter/Convert.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The dial's geometry on the panel's stored size and at the awkward corners.
 #include "display/ScaleGeometry.h"
-#include "display/ScaleSet.h"
+#include "meter/ScaleSet.h"
 
 #include <gtest/gtest.h>
 

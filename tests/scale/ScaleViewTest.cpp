@@ -1,6 +1,6 @@
 // The dial drawn offscreen: what the pixels of the surface show after each call.
 #include "display/LimitAlarm.h"
-#include "display/ScaleSet.h"
+#include "meter/ScaleSet.h"
 #include "display/ScaleView.h"
 
 #include <QFrame>

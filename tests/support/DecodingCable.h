@@ -4,9 +4,9 @@
 // devices, silent dialogs, buttons down and up as a connected cable has them,
 // and the profile whose handler decodes each burst. Header-only, so it needs
 // no test framework.
-#include "display/FrameDecoder.h"
+#include "meter/FrameDecoder.h"
 #include "link/hid/UsbCableLink.h"
-#include "platform/Convert.h"
+#include "meter/Convert.h"
 #include "tests/support/NullSeams.h"
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "MeterFrame.h"
 #include "StopSignals.h"
 #include "UsbCable.h"
-#include "platform/Convert.h"
+#include "meter/Convert.h"
 #include "platform/PortLock.h"
 #include "platform/UniqueFd.h"
 

@@ -26,10 +26,10 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "display/FrameDecoder.h"
-#include "link/serial/FrameAssembler.h"
+#include "meter/FrameDecoder.h"
+#include "meter/FrameAssembler.h"
 #include "link/serial/SerialPortDriver.h"
-#include "platform/Convert.h"
+#include "meter/Convert.h"
 
 namespace {
 

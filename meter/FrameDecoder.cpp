@@ -1,8 +1,8 @@
-#include "display/FrameDecoder.h"
+#include "meter/FrameDecoder.h"
 
 #include <algorithm>
 
-#include "platform/Convert.h"
+#include "meter/Convert.h"
 
 namespace {
 

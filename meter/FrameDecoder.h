@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "display/Reading.h"
-#include "display/ScaleSet.h"
+#include "meter/Reading.h"
+#include "meter/ScaleSet.h"
 
 // The whole decode of one frame, for callers that need no partial results.
 struct DecodedFrame {

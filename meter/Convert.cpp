@@ -1,4 +1,4 @@
-#include "platform/Convert.h"
+#include "meter/Convert.h"
 
 EConvertError::EConvertError(std::string_view text)
     : std::runtime_error("'" + std::string(text) + "' is not a valid integer value")

@@ -1,4 +1,4 @@
-#include "link/serial/FrameAssembler.h"
+#include "meter/FrameAssembler.h"
 
 namespace {
 constexpr char kHex[] = "0123456789ABCDEF";
