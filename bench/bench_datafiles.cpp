@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 
 #include "record/DataFiles.h"
-#include "record/ParadoxTable.h"
+#include "record/paradox/ParadoxTable.h"
 #include "record/ReadingLog.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"

@@ -1,10 +1,10 @@
 #include "record/DataFiles.h"
 
 #include "platform/Dialogs.h"
-#include "record/ParadoxTable.h"
+#include "record/paradox/ParadoxTable.h"
 #include "record/ReadingLog.h"
 #include "record/ReadingTable.h"
-#include "record/ReplacingFile.h"
+#include "record/paradox/ReplacingFile.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #include "record/ReadingJournal.h"
 
 #include "platform/UniqueFd.h"
-#include "record/ReplacingFile.h"
+#include "record/paradox/ReplacingFile.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -1,7 +1,7 @@
 #include "record/ReadingTable.h"
 
 #include "meter/Convert.h"
-#include "record/ReplacingFile.h"
+#include "record/paradox/ReplacingFile.h"
 
 #include <QDate>
 #include <QLocale>

@@ -3,7 +3,7 @@
 // every change (appended, deleted, emptied records) held as a pending change
 // in memory and never written back to the file. Everything that reads through
 // the handle sees the table together with its pending changes.
-#include "record/ParadoxTable.h"
+#include "record/paradox/ParadoxTable.h"
 
 #include <QLocale>
 #include <QString>

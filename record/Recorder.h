@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "record/ParadoxTable.h"
+#include "record/paradox/ParadoxTable.h"
 
 struct Reading;
 class ReadingTable;

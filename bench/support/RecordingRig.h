@@ -8,7 +8,7 @@
 #include <string>
 
 #include "meter/Reading.h"
-#include "record/ParadoxTable.h"
+#include "record/paradox/ParadoxTable.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
 #include "tests/support/NullSeams.h"

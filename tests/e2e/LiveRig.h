@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "app/TFCOMM.h"
-#include "record/ParadoxTable.h"
+#include "record/paradox/ParadoxTable.h"
 #include "record/Recorder.h"
 #include "support/FakeDialogs.h"
 #include "ui_TFCOMM.h"

@@ -1,6 +1,6 @@
 // libFuzzer target: the Paradox table reader must turn any bytes into either
 // a table or a ParadoxError, never a crash, a hang or a huge allocation.
-#include "record/ParadoxTable.h"
+#include "record/paradox/ParadoxTable.h"
 
 #include <cstdint>
 #include <cstring>

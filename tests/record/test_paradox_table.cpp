@@ -1,6 +1,6 @@
 // The Paradox codec against pxlib as an independent reader and writer, and
 // its handling of damaged files.
-#include "record/ParadoxTable.h"
+#include "record/paradox/ParadoxTable.h"
 #include "PxlibIo.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // fields the program records (No, Time, DC/AC, Value, Unit, AUTO, Nval).
 // It never replaces a file that is already there: that may be a log full of
 // readings.
-#include "record/ParadoxTable.h"
+#include "record/paradox/ParadoxTable.h"
 #include "record/Recorder.h"
 
 #include <cstdio>

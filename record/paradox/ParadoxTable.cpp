@@ -1,6 +1,6 @@
-#include "record/ParadoxTable.h"
+#include "record/paradox/ParadoxTable.h"
 
-#include "record/ReplacingFile.h"
+#include "record/paradox/ReplacingFile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "record/ReplacingFile.h"
+#include "record/paradox/ReplacingFile.h"
 
 #include <cerrno>
 #include <cstring>
