@@ -4,9 +4,9 @@
 
 #include <QApplication>
 
-#include "record/ReadingGridDelegate.h"
-#include "record/ReadingGridView.h"
-#include "record/ReadingTableModel.h"
+#include "record/grid/ReadingGridDelegate.h"
+#include "record/grid/ReadingGridView.h"
+#include "record/grid/ReadingTableModel.h"
 #include "bench/support/RecordingRig.h"
 
 namespace {

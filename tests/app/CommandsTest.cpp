@@ -1,6 +1,6 @@
 #include "WindowFixture.h"
 
-#include "record/ReadingGridView.h"
+#include "record/grid/ReadingGridView.h"
 
 #include <QAction>
 #include <QApplication>

@@ -5,7 +5,7 @@
 
 #include <QFile>
 
-#include "record/ReadingGridView.h"
+#include "record/grid/ReadingGridView.h"
 #include "support/RunUntil.h"
 
 namespace {

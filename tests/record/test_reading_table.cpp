@@ -1,7 +1,7 @@
 // ReadingTable: exclusive open, pending changes, the walk, copies, messages;
 // and the grid model over it.
 #include "record/ReadingTable.h"
-#include "record/ReadingTableModel.h"
+#include "record/grid/ReadingTableModel.h"
 #include "PxlibIo.h"
 
 #include <gtest/gtest.h>

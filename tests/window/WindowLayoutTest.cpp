@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "record/ReadingGridView.h"
+#include "record/grid/ReadingGridView.h"
 #include "ui_TFCOMM.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "record/ReadingTableModel.h"
+#include "record/grid/ReadingTableModel.h"
 
 namespace {
 

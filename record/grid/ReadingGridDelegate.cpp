@@ -1,4 +1,4 @@
-#include "record/ReadingGridDelegate.h"
+#include "record/grid/ReadingGridDelegate.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "record/ReadingGridView.h"
+#include "record/grid/ReadingGridView.h"
 
 #include <QHeaderView>
 #include <QPainter>
