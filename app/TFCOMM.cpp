@@ -31,7 +31,7 @@
 #include "record/grid/ReadingGridView.h"
 #include "record/grid/ReadingTableModel.h"
 #include "record/ReportPreview.h"
-#include "record/TrendChartView.h"
+#include "chart/TrendChartView.h"
 #include "ui_TFCOMM.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include "record/ReadingLog.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
-#include "record/TrendChart.h"
+#include "chart/TrendChart.h"
 
 namespace Ui {
 class TFCOMM;

@@ -27,7 +27,7 @@
 #include "platform/Beeper.h"
 #include "platform/Dialogs.h"
 #include "record/Recorder.h"
-#include "record/TrendChartView.h"
+#include "chart/TrendChartView.h"
 #include "ui_TFCOMM.h"
 #include "tests/support/NullSeams.h"
 

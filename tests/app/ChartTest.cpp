@@ -15,7 +15,7 @@
 #include <QToolButton>
 #include <QValueAxis>
 
-#include "record/TrendChartView.h"
+#include "chart/TrendChartView.h"
 
 namespace {
 

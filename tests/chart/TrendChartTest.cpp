@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "record/TrendChart.h"
+#include "chart/TrendChart.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "record/TrendChart.h"
+#include "chart/TrendChart.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "record/TrendChartView.h"
+#include "chart/TrendChartView.h"
 
 #include <QAction>
 #include <QAreaSeries>

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "record/TrendChart.h"
+#include "chart/TrendChart.h"
 
 class QAction;
 class QAreaSeries;
