@@ -30,7 +30,7 @@
 #include "record/grid/ReadingGridDelegate.h"
 #include "record/grid/ReadingGridView.h"
 #include "record/grid/ReadingTableModel.h"
-#include "record/ReportPreview.h"
+#include "report/ReportPreview.h"
 #include "chart/TrendChartView.h"
 #include "ui_TFCOMM.h"
 

@@ -20,12 +20,12 @@
 #include <QTimer>
 
 #include "platform/Dialogs.h"
-#include "record/ReadingReport.h"
+#include "report/ReadingReport.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
-#include "record/ReportPageView.h"
-#include "record/ReportPreview.h"
-#include "record/ReportPrintJob.h"
+#include "report/ReportPageView.h"
+#include "report/ReportPreview.h"
+#include "report/ReportPrintJob.h"
 
 #include <unistd.h>
 

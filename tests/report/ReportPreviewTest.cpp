@@ -4,8 +4,8 @@
 #include "ReportSupport.h"
 
 #include "app/WindowFixture.h"
-#include "record/ReportPageView.h"
-#include "record/ReportPreview.h"
+#include "report/ReportPageView.h"
+#include "report/ReportPreview.h"
 
 #include <QAction>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 // A reading log with records for the report tests, and what poppler's tools
 // read back from a PDF file.
-#include "record/ReadingReport.h"
-#include "record/ReportPrintJob.h"
+#include "report/ReadingReport.h"
+#include "report/ReportPrintJob.h"
 #include "record/Recorder.h"
 #include "support/RunUntil.h"
 

@@ -1,6 +1,6 @@
-#include "record/ReportPageView.h"
+#include "report/ReportPageView.h"
 
-#include "record/ReadingReport.h"
+#include "report/ReadingReport.h"
 
 #include <QPaintEvent>
 #include <QPainter>

@@ -1,6 +1,6 @@
-#include "record/ReportPrintJob.h"
+#include "report/ReportPrintJob.h"
 
-#include "record/ReadingReport.h"
+#include "report/ReadingReport.h"
 
 #include <QElapsedTimer>
 #include <QPageRanges>

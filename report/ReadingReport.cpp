@@ -1,4 +1,4 @@
-#include "record/ReadingReport.h"
+#include "report/ReadingReport.h"
 
 #include "display/LcdFont.h"
 

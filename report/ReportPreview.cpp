@@ -1,9 +1,9 @@
-#include "record/ReportPreview.h"
+#include "report/ReportPreview.h"
 
 #include "platform/Dialogs.h"
-#include "record/ReadingReport.h"
-#include "record/ReportPageView.h"
-#include "record/ReportPrintJob.h"
+#include "report/ReadingReport.h"
+#include "report/ReportPageView.h"
+#include "report/ReportPrintJob.h"
 
 #include <QAction>
 #include <QGuiApplication>
