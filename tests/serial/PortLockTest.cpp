@@ -71,6 +71,18 @@ public:
     }
     ~Child() { End(); }
     pid_t Pid() const { return pid_; }
+    // Waits up to 5 s until /proc shows the child under `name`.
+    bool WaitForName(const std::string& name) const
+    {
+        for (int i = 0; i < 500; ++i) {
+            std::ifstream comm("/proc/" + std::to_string(pid_) + "/comm");
+            std::string shown;
+            if (std::getline(comm, shown) && shown == name)
+                return true;
+            ::usleep(10000);
+        }
+        return false;
+    }
     bool Running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
     void End()
     {
@@ -158,6 +170,9 @@ TEST(PortLock, LockFilesOfOtherProgramsAndStaleOnes)
 
     Child sleeper({"sleep", "60"});
     ASSERT_GT(sleeper.Pid(), 0);
+    // The spawn returns once the child has left this program's memory, which
+    // can be a moment before the kernel gives it the new program's name.
+    ASSERT_TRUE(sleeper.WaitForName("sleep"));
     pid_t ended = 0;
     {
         Child gone({"true"});
