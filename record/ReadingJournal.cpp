@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QStringList>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <mutex>
 #include <stdexcept>
@@ -120,6 +122,75 @@ std::optional<size_t> SoundHeaderEnd(const uint8_t* d, size_t size)
     if (pos + 4 > size || Get<uint32_t>(d + pos) != Crc(d, pos))
         return std::nullopt;
     return pos + 4;
+}
+
+// The folder of a path ("." for a bare name) and the name in it.
+std::string FolderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// N when `name` is "<base>.N<tail>" with N a number of 1 to 999.
+std::optional<int> Numbered(const std::string& name, const std::string& base, const std::string& tail)
+{
+    if (name.size() <= base.size() + 1 + tail.size() || name.compare(0, base.size(), base) != 0 ||
+        name[base.size()] != '.' || name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+        return std::nullopt;
+    const std::string digits = name.substr(base.size() + 1, name.size() - base.size() - 1 - tail.size());
+    if (digits.size() > 3 || digits[0] == '0' || !std::all_of(digits.begin(), digits.end(), ::isdigit))
+        return std::nullopt;
+    return std::stoi(digits);
+}
+
+// Every N for which "<path>.N<tail>" is in the folder of `path`, in order.
+std::vector<int> NumberedBeside(const std::string& path, const std::string& tail)
+{
+    std::vector<int> out;
+    std::error_code ec;
+    const std::string base = NameOf(path);
+    for (std::filesystem::directory_iterator it(FolderOf(path), ec), end; !ec && it != end; it.increment(ec))
+        if (const std::optional<int> n = Numbered(it->path().filename().string(), base, tail))
+            out.push_back(*n);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+int OpenFolder(const std::string& path)
+{
+    return ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+// Whether the kept-aside journal at `path` holds readings that were never
+// read into the log: not when it starts with this table's header (its
+// entries were brought back when it was kept aside) or holds no more than a
+// header.
+bool HoldsReadingsNotInLog(const std::string& path, const std::vector<uint8_t>& header)
+{
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat st {};
+    if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+        return false;
+    const size_t size = size_t(st.st_size);
+    std::vector<uint8_t> start(std::min<size_t>(size, 64 * 1024));
+    if (::pread(file.get(), start.data(), start.size(), 0) != ssize_t(start.size()))
+        return true;  // cannot be looked at: assume the worst
+    if (std::memcmp(start.data(), header.data(), std::min(start.size(), header.size())) == 0)
+        return false;
+    const std::optional<size_t> headerEnd = SoundHeaderEnd(start.data(), start.size());
+    return !headerEnd || *headerEnd < size;
 }
 
 QString When(int64_t ms)
@@ -258,6 +329,9 @@ void ReadingJournal::attach()
                        "saved are lost if the program does not end by Exit.")
                    .arg(Quoted(path_), QString::fromLocal8Bit(e.what()));
     }
+    const QString kept = keptWithReadingsText();
+    if (!kept.isEmpty())
+        text = text.isEmpty() ? kept : text + "\n\n" + kept;
     notice(text);
 }
 
@@ -289,14 +363,25 @@ void ReadingJournal::tableDestroyed()
     table_ = nullptr;
 }
 
+struct ReadingJournal::Replayed {
+    std::vector<std::pair<size_t, size_t>> runs;  // [from, to) of the header and the entries read
+    size_t end = 0;        // where the last entry read ends
+    bool damaged = false;  // more than a cut-off tail could not be read
+};
+
 QString ReadingJournal::openOrRecover()
 {
     const std::vector<uint8_t> header = Header(table_->schema());
+    finishInterrupted();
     // A link in the journal's place could point anywhere: refused.
     UniqueFd file(::open(path_.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
     if (file.get() < 0) {
-        if (errno != ENOENT)
-            throw SystemError("cannot be opened", errno);
+        const int err = errno;
+        struct stat st {};
+        if (err == ELOOP && ::lstat(path_.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            throw std::runtime_error("is a symbolic link; the journal must be an ordinary file");
+        if (err != ENOENT)
+            throw SystemError("cannot be opened", err);
         create(header);
         return {};
     }
@@ -304,46 +389,121 @@ QString ReadingJournal::openOrRecover()
     if (::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
         throw std::runtime_error("is not a plain file");
     const size_t size = size_t(st.st_size);
-    if (size == 0) {  // made, but its header never reached it
+    const Mapping map(file.get(), size);
+    const uint8_t* data = map.data();
+    if (size < header.size() && (size == 0 || std::memcmp(data, header.data(), size) == 0)) {
+        // Made, but its header never reached it whole.
+        if (::ftruncate(file.get(), 0) != 0)
+            throw SystemError("cannot be written", errno);
         if (const int err = WriteAll(file.get(), header.data(), header.size()))
             throw SystemError("cannot be written", err);
         adopt(file.release(), -1);
-        return {};
+        return recoveryText(false);
     }
 
-    const Mapping map(file.get(), size);
-    const uint8_t* data = map.data();
     if (size < header.size() || std::memcmp(data, header.data(), header.size()) != 0) {
         // Not this table's journal: kept aside whole, and a new one started.
-        const char* why = SoundHeaderEnd(data, size)
-                              ? "belongs to a table with other fields, so its readings cannot be added to this log"
-                              : "is damaged at its start, so its readings cannot be read";
+        QString why;
+        if (size >= kFixedHeader && std::memcmp(data, kMagic, sizeof kMagic) == 0 && Get<uint16_t>(data + 8) > kVersion)
+            why = QString("was written by a newer version of the program (journal version %1), so this version "
+                          "cannot add its readings to the log")
+                      .arg(Get<uint16_t>(data + 8));
+        else if (SoundHeaderEnd(data, size))
+            why = "belongs to a table with other fields, so its readings cannot be added to this log";
+        else
+            why = "is damaged at its start, so its readings cannot be read";
         ::close(file.release());
         recovery_.keptAs = keepAside();
+        step(RecoveryStep::OtherKeptAside);
         create(header);
-        return QString("The journal %1 beside the log %2. It was kept as %3, and a new journal was started.")
-            .arg(Quoted(path_), QString::fromLatin1(why), Quoted(recovery_.keptAs));
+        return QString("The journal %1 beside the log %2. It was kept as %3, and a new journal was started. Move it "
+                       "out of the log's folder or delete it once it is not needed; until then every open of the log "
+                       "mentions it.")
+            .arg(Quoted(path_), why, Quoted(recovery_.keptAs));
     }
 
-    bool damaged = false;
-    const size_t end = replay(data, size, header.size(), damaged);
-    if (damaged) {
+    const Replayed read = replay(data, size, header.size());
+    if (read.damaged) {
         // Kept aside whole; the journal goes on with the entries that were read.
-        ::close(file.release());
-        recovery_.keptAs = keepAside();
-        create(std::vector<uint8_t>(data, data + end));
+        replaceDamaged(data, read);
     } else {
-        if (end < size && ::ftruncate(file.get(), off_t(end)) != 0)
+        if (read.end < size && ::ftruncate(file.get(), off_t(read.end)) != 0)
             throw SystemError("cannot be cut back to its last whole entry", errno);
         adopt(file.release(), -1);
     }
-    return recoveryText(damaged);
+    return recoveryText(read.damaged);
 }
 
-// Replays the entries of data[from, size) into the table, up to the first one
-// that is incomplete or fails its checksum; returns where the whole entries
-// end. `damaged` tells whether what follows them is more than a cut-off tail.
-size_t ReadingJournal::replay(const uint8_t* data, size_t size, size_t from, bool& damaged)
+// A recovery killed before it was done leaves "<journal>.N.new": complete
+// once the damaged journal has left the journal's name (it is renamed only
+// after the new one was synced), so then it takes that name; while the
+// damaged journal is still there, it is recovered again and the leftover goes.
+void ReadingJournal::finishInterrupted()
+{
+    std::vector<int> left = NumberedBeside(path_, ".new");
+    if (left.empty())
+        return;
+    if (!Exists(path_)) {
+        const std::string kept = path_ + "." + std::to_string(left.back());
+        if (::rename((kept + ".new").c_str(), path_.c_str()) != 0)
+            throw SystemError("cannot be put back in place after a recovery that was cut short", errno);
+        if (const int dir = OpenFolder(path_); dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+        recovery_.finishedInterrupted = true;
+        recovery_.keptAs = kept;
+        left.pop_back();
+    }
+    for (const int n : left)
+        ::unlink((path_ + "." + std::to_string(n) + ".new").c_str());
+}
+
+// Keeps the damaged journal at path_ aside and puts a journal of the entries
+// that were read in its place, so that a kill at any moment loses nothing.
+void ReadingJournal::replaceDamaged(const uint8_t* data, const Replayed& read)
+{
+    int n = 1;
+    while (n < 1000 && (Exists(path_ + "." + std::to_string(n)) || Exists(path_ + "." + std::to_string(n) + ".new")))
+        ++n;
+    if (n == 1000)
+        throw std::runtime_error("cannot be kept aside: a thousand journals are kept there already");
+    const std::string kept = path_ + "." + std::to_string(n);
+    const std::string fresh = kept + ".new";
+    UniqueFd out(::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (out.get() < 0)
+        throw SystemError("cannot be written again", errno);
+    auto failed = [&](const char* what, int err) {
+        ::unlink(fresh.c_str());
+        throw SystemError(what, err);
+    };
+    for (size_t i = 0; i < read.runs.size(); ++i) {
+        const auto [from, to] = read.runs[i];
+        if (const int err = WriteAll(out.get(), data + from, to - from))
+            failed("cannot be written again", err);
+        if (i == 0)
+            step(RecoveryStep::NewJournalPartWritten);
+    }
+    if (::fdatasync(out.get()) != 0)
+        failed("cannot be written again", errno);
+    step(RecoveryStep::NewJournalWritten);
+    if (::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) != 0)
+        failed("cannot be kept aside", errno);
+    recovery_.keptAs = kept;
+    step(RecoveryStep::DamagedKeptAside);
+    // From here the new journal is the only copy of the entries read: it
+    // stays, and the next open puts it in place if this rename fails.
+    if (::rename(fresh.c_str(), path_.c_str()) != 0)
+        throw SystemError("cannot be put in place", errno);
+    step(RecoveryStep::NewJournalInPlace);
+    adopt(out.release(), OpenFolder(path_));
+}
+
+// Replays the entries of data[from, size) into the table: every one whose
+// checksum holds, in order. After an entry that does not, the reading goes on
+// at the next place where a whole sound entry starts, unless what is left is
+// a cut-off tail or zeros, which end the journal.
+ReadingJournal::Replayed ReadingJournal::replay(const uint8_t* data, size_t size, size_t from)
 {
     const paradox::Schema& schema = table_->schema();
     const uint32_t recordSize = schema.recordSize;
@@ -355,6 +515,11 @@ size_t ReadingJournal::replay(const uint8_t* data, size_t size, size_t from, boo
         table_->appendRows(posts);
         posts.clear();
     };
+    // The size of the whole, sound entry at p; 0 when there is none.
+    auto wholeEntry = [&](size_t p) -> size_t {
+        const size_t n = EntrySize(data[p], recordSize);
+        return n != 0 && p + n <= size && Get<uint32_t>(data + p + n - 4) == Crc(data + p, n - 4) ? n : 0;
+    };
 
     struct Replaying {
         bool& flag;
@@ -362,16 +527,27 @@ size_t ReadingJournal::replay(const uint8_t* data, size_t size, size_t from, boo
         ~Replaying() { flag = false; }
     } replaying(replaying_);
 
+    Replayed read;
     size_t pos = from;
-    damaged = false;
+    size_t runStart = 0;  // the header is the first run
     while (pos < size) {
         const uint8_t* e = data + pos;
-        const size_t n = EntrySize(e[0], recordSize);
-        if (n == 0 || pos + n > size || Get<uint32_t>(e + n - 4) != Crc(e, n - 4)) {
+        const size_t n = wholeEntry(pos);
+        if (n == 0) {
             // A cut-off last entry, or zeros where the disk had no time to
-            // write, end the journal; anything else is damage.
-            damaged = !(n != 0 && pos + n >= size) && !AllZero(e, size - pos);
-            break;
+            // write, end the journal; anything else is damage, skipped.
+            const size_t tagged = EntrySize(e[0], recordSize);
+            if ((tagged != 0 && pos + tagged >= size) || AllZero(e, size - pos))
+                break;
+            read.runs.emplace_back(runStart, pos);
+            size_t next = pos + 1;
+            while (next < size && wholeEntry(next) == 0)
+                ++next;
+            read.damaged = true;
+            ++recovery_.damagedPlaces;
+            recovery_.bytesSkipped += next - pos;
+            pos = runStart = next;
+            continue;
         }
         const int64_t when = Get<int64_t>(e + 1);
         if (e[0] == kPosted) {
@@ -399,13 +575,16 @@ size_t ReadingJournal::replay(const uint8_t* data, size_t size, size_t from, boo
         ++recovery_.entries;
         pos += n;
     }
+    if (pos > runStart)
+        read.runs.emplace_back(runStart, pos);
+    read.end = pos;
     postPending();
     recovery_.readings = times.size();
     if (!times.empty()) {
         recovery_.firstMs = times.front();
         recovery_.lastMs = times.back();
     }
-    return pos;
+    return read;
 }
 
 QString ReadingJournal::recoveryText(bool damaged) const
@@ -428,13 +607,56 @@ QString ReadingJournal::recoveryText(bool damaged) const
         text += QString(" %1 deletion(s) in the journal were not repeated, because the log file has changed since: "
                         "those records are still in the log.")
                     .arg(r.deletionsSkipped);
-    if (damaged && r.entries > 0)
-        text += QString(" The journal is damaged after that; the whole of it was kept as %1.").arg(Quoted(r.keptAs));
-    else if (damaged)
+    if (damaged && r.entries > 0) {
+        const size_t perEntry = PostEntrySize(table_->schema().recordSize);
+        text += QString(" The journal is damaged in %1 place(s), %2 bytes in all (about %3 entries), which were "
+                        "skipped; every entry after them that could be read is back. The whole journal was kept as %4.")
+                    .arg(r.damagedPlaces)
+                    .arg(r.bytesSkipped)
+                    .arg((r.bytesSkipped + perEntry - 1) / perEntry)
+                    .arg(Quoted(r.keptAs));
+    } else if (damaged) {
         text = QString("The journal %1 of the log is damaged after its start, and nothing could be read from it. It "
                        "was kept as %2, and a new journal was started.")
                    .arg(Quoted(path_), Quoted(r.keptAs));
+    } else if (r.finishedInterrupted) {
+        text += QString(" The recovery of the damaged journal, kept as %1, was cut short when the program last ended "
+                        "and has been completed now.")
+                    .arg(Quoted(r.keptAs));
+    }
     return text.trimmed();
+}
+
+// What is to be said of the journals kept aside at earlier opens that hold
+// readings that are not in the log.
+QString ReadingJournal::keptWithReadingsText()
+{
+    const std::vector<uint8_t> header = Header(table_->schema());
+    QStringList names;
+    for (const int n : NumberedBeside(path_, "")) {
+        const std::string kept = path_ + "." + std::to_string(n);
+        if (kept != recovery_.keptAs && HoldsReadingsNotInLog(kept, header)) {
+            recovery_.keptWithReadings.push_back(kept);
+            names << Quoted(kept);
+        }
+    }
+    if (names.isEmpty())
+        return {};
+    if (names.size() == 1)
+        return QString("The journal %1, kept aside at an earlier open, holds readings that are not in this log: they "
+                       "could not be read into it. Move it out of the log's folder or delete it once it is not "
+                       "needed; until then every open of the log mentions it.")
+            .arg(names[0]);
+    return QString("The journals %1, kept aside at earlier opens, hold readings that are not in this log: they could "
+                   "not be read into it. Move them out of the log's folder or delete them once they are not needed; "
+                   "until then every open of the log mentions them.")
+        .arg(names.join(", "));
+}
+
+void ReadingJournal::step(RecoveryStep s)
+{
+    if (onRecoveryStep)
+        onRecoveryStep(s);
 }
 
 // Renames the file at path_ to the first free "<journal>.N"; returns the name.

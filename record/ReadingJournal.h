@@ -23,10 +23,21 @@
 // The record bytes are those the table stores, so a replay rebuilds every
 // field exactly.
 //
-// Recovery reads the entries up to the first one that is incomplete or fails
-// its checksum. A cut-off tail (the program died while writing) is dropped; a
-// journal damaged further on, damaged at its start or written for other
-// fields is kept aside under a new name, and the user is told.
+// Recovery reads every entry whose checksum holds, in order. A cut-off tail
+// (the program died while writing) or zeros where the disk had no time to
+// write are dropped. After a damaged entry the reading goes on at the next
+// place where a whole entry with a known tag and a sound checksum starts, and
+// the user is told how much was skipped. A journal damaged anywhere but at its
+// tail is kept aside whole as "<journal>.N" (the first free N); the entries
+// that could be read go on in a new journal, written as "<journal>.N.new",
+// synced, and renamed into place only after the damaged one was kept aside,
+// so a kill at any moment leaves either the damaged journal itself or a
+// complete "<journal>.N.new" that the next open puts in its place. A journal
+// damaged at its start, written for other fields or by a newer version is
+// kept aside too; such a kept-aside journal holds readings that are not in the
+// log, and every open of the table says so until the user moves or deletes
+// it. A kept-aside journal that starts with this table's header had its
+// entries brought back when it was kept aside and is not mentioned again.
 #include "record/ReadingTable.h"
 
 #include <QString>
@@ -51,6 +62,10 @@ struct JournalRecovery {
     // last); empty when the journal held neither a record nor New.
     std::optional<int32_t> lastNo;
     std::string keptAs;           // where an unreadable journal was kept, if any
+    size_t damagedPlaces = 0;     // stretches of damage skipped over
+    size_t bytesSkipped = 0;      // their bytes in all
+    bool finishedInterrupted = false;  // a recovery cut short last time was completed
+    std::vector<std::string> keptWithReadings;  // earlier kept-aside journals not in the log
 };
 
 class ReadingJournal final : private ReadingTableObserver {
@@ -97,6 +112,18 @@ public:
     // The header that a journal of a table with this layout starts with.
     static std::vector<uint8_t> Header(const paradox::Schema& schema);
 
+    // The moments of a recovery at which a kill leaves something to clear up
+    // at the next open; told to onRecoveryStep, for tests that end the
+    // process there.
+    enum class RecoveryStep {
+        NewJournalPartWritten,  // "<journal>.N.new" holds only a part of the entries read
+        NewJournalWritten,      // it is complete and synced
+        DamagedKeptAside,       // the damaged journal is "<journal>.N"; none at the journal's name
+        NewJournalInPlace,      // the new journal has the journal's name
+        OtherKeptAside,         // a journal that is not this table's was kept aside
+    };
+    std::function<void(RecoveryStep)> onRecoveryStep;
+
 private:
     class Syncer;
 
@@ -108,11 +135,16 @@ private:
     void tableAboutToClose() override { detach(End::Keep); }
     void tableDestroyed() override;
 
+    struct Replayed;
     QString openOrRecover();
-    size_t replay(const uint8_t* data, size_t size, size_t from, bool& damaged);
+    void finishInterrupted();
+    Replayed replay(const uint8_t* data, size_t size, size_t from);
+    void replaceDamaged(const uint8_t* data, const Replayed& read);
     QString recoveryText(bool damaged) const;
+    QString keptWithReadingsText();
     std::string keepAside();
     void create(const std::vector<uint8_t>& firstBytes);
+    void step(RecoveryStep s);
     void adopt(int fd, int dirFd);
     void entry(uint8_t tag, const uint8_t* record, const uint32_t* row);
     void flush();

@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QTemporaryDir>
 
 #include <filesystem>
@@ -64,9 +68,11 @@ struct Session {
     FixedClock clock{QTime(9, 30, 0)};
     Recorder recorder{state, table, clock};
 
-    explicit Session(const std::string& path)
+    explicit Session(const std::string& path, const std::function<void(ReadingJournal&)>& beforeOpen = {})
     {
         journal.onNotice = [this](const QString& t) { notices.push_back(t.toStdString()); };
+        if (beforeOpen)
+            beforeOpen(journal);
         table.setTableName(path);
         table.open();
         if (const auto no = journal.recovery().lastNo)
@@ -230,6 +236,14 @@ TEST_F(JournalTest, ACutOffTailGivesEveryWholeRecordBeforeIt)
         EXPECT_EQ(again.Text(2, "No"), "3");
         EXPECT_FALSE(fs::exists(journal + ".1"));
     }
+
+    // Killed while the header of a new journal was being written: nothing in
+    // it to keep, so it is started again.
+    Spit(journal, Bytes(whole.begin(), whole.begin() + long(header / 2)));
+    Session cutHeader(log);
+    EXPECT_TRUE(cutHeader.notices.empty());
+    EXPECT_EQ(Slurp(journal), Bytes(whole.begin(), whole.begin() + long(header)));
+    EXPECT_FALSE(fs::exists(journal + ".1"));
 }
 
 TEST_F(JournalTest, AJournalThatCannotBeThisLogsIsKeptAsideAndTold)
@@ -248,6 +262,9 @@ TEST_F(JournalTest, AJournalThatCannotBeThisLogsIsKeptAsideAndTold)
     const Bytes otherFields = Slurp(ReadingJournal::PathFor(other));
     Bytes badHeader = ours;
     badHeader[20] ^= 1;
+    Bytes newer = ours;  // the same fields, a later layout
+    newer[8] = 2;
+    newer.insert(newer.end(), 2 * entry, 'A');
 
     struct Case {
         const char* name;
@@ -255,8 +272,9 @@ TEST_F(JournalTest, AJournalThatCannotBeThisLogsIsKeptAsideAndTold)
         const char* told;
     } cases[] = {
         {"other fields", otherFields, "other fields"},
+        {"a newer version", newer, "newer version of the program (journal version 2)"},
         {"not a journal", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, "damaged at its start"},
-        {"header cut short", Bytes(ours.begin(), ours.begin() + 10), "damaged at its start"},
+        {"header cut short", Bytes(badHeader.begin(), badHeader.begin() + 24), "damaged at its start"},
         {"header checksum wrong", badHeader, "damaged at its start"},
     };
     for (const Case& c : cases) {
@@ -280,27 +298,169 @@ TEST_F(JournalTest, AJournalThatCannotBeThisLogsIsKeptAsideAndTold)
     }
 }
 
-TEST_F(JournalTest, DamageAfterTheStartKeepsWhatCameBeforeAndTheWholeFile)
+TEST_F(JournalTest, DamageAfterTheStartSkipsOnlyTheDamagedEntriesAndKeepsTheWholeFile)
 {
     MakeLog(log, 0);
     std::vector<Bytes> shown;
     {
         Session run(log);
-        run.Play({"r", "r", "r", "r"});
+        run.Play({"r", "r", "r", "r", "r", "r"});
+        shown = run.Rows();
+    }
+    const Bytes whole = Slurp(journal);
+    auto at = [&](size_t record) { return long(header + record * entry); };
+    auto overwritten = [&](size_t record, size_t offset, size_t n) {
+        Bytes b = whole;
+        for (size_t i = 0; i < n; ++i)
+            b[size_t(at(record)) + offset + i] ^= 0xA5;
+        return b;
+    };
+    Bytes inserted = whole;  // garbage between the second and the third record
+    inserted.insert(inserted.begin() + at(2), 100, uint8_t('A'));
+    Bytes garbageAtEnd = whole;
+    for (int i = 0; i < 4096; ++i)
+        garbageAtEnd.push_back(uint8_t(i * 7 + 1));
+    Bytes twoPlaces = overwritten(1, 12, 4);
+    twoPlaces[size_t(at(4))] = 'Z';  // the tag of the fifth
+
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        std::vector<size_t> back;  // the records read again
+        const char* told;
+    } cases[] = {
+        {"4 bytes inside the third record", overwritten(2, 12, 4), {0, 1, 3, 4, 5}, "1 place(s), 43 bytes in all (about 1 entries)"},
+        {"the tag of the first", overwritten(0, 0, 1), {1, 2, 3, 4, 5}, "1 place(s), 43 bytes"},
+        {"the checksum of the fifth", overwritten(4, entry - 2, 1), {0, 1, 2, 3, 5}, "1 place(s)"},
+        {"two places", twoPlaces, {0, 2, 3, 5}, "2 place(s), 86 bytes"},
+        {"garbage between records", inserted, {0, 1, 2, 3, 4, 5}, "1 place(s), 100 bytes"},
+        {"garbage at the end", garbageAtEnd, {0, 1, 2, 3, 4, 5}, "1 place(s), 4096 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* suffix : {"", ".1"})
+            fs::remove(journal + suffix);
+        Spit(journal, c.bytes);
+        std::vector<Bytes> expected;
+        Bytes rewritten(whole.begin(), whole.begin() + long(header));
+        for (size_t i : c.back) {
+            expected.push_back(shown[i]);
+            rewritten.insert(rewritten.end(), whole.begin() + at(i), whole.begin() + at(i + 1));
+        }
+        {
+            Session run(log);
+            EXPECT_EQ(run.Rows(), expected);
+            EXPECT_EQ(Slurp(journal + ".1"), c.bytes);
+            EXPECT_EQ(Slurp(journal), rewritten);
+            ASSERT_EQ(run.notices.size(), 1u);
+            EXPECT_NE(run.notices[0].find(std::to_string(expected.size()) + " unsaved readings"), std::string::npos)
+                << run.notices[0];
+            EXPECT_NE(run.notices[0].find(c.told), std::string::npos) << run.notices[0];
+            EXPECT_NE(run.notices[0].find(journal + ".1"), std::string::npos) << run.notices[0];
+            run.Record("after");
+        }
+        // The kept-aside journal gave all it had: not mentioned again.
+        Session again(log);
+        EXPECT_EQ(again.table.recordCount(), expected.size() + 1);
+        ASSERT_EQ(again.notices.size(), 1u);
+        EXPECT_EQ(again.notices[0].find(".1"), std::string::npos) << again.notices[0];
+        EXPECT_FALSE(fs::exists(journal + ".2"));
+    }
+}
+
+// A recovery of a damaged journal killed at each of its moments: the next
+// open brings back every readable record and names the kept-aside journal,
+// and no leftover stays behind.
+TEST_F(JournalTest, AKillDuringARecoveryHidesNoReading)
+{
+    using Step = ReadingJournal::RecoveryStep;
+    MakeLog(log, 0);
+    std::vector<Bytes> shown;
+    {
+        Session run(log);
+        run.Play({"r", "r", "r", "r", "r"});
         shown = run.Rows();
     }
     Bytes damaged = Slurp(journal);
-    damaged[header + 2 * entry + 12] ^= 0xFF;  // inside the third record, with a whole one after it
-    Spit(journal, damaged);
+    damaged[header + 2 * entry + 12] ^= 0xFF;
+    shown.erase(shown.begin() + 2);
+    Bytes foreign = ReadingJournal::Header(ReadingLogSchema());
+    foreign[8] = 2;  // a newer version
+    foreign.insert(foreign.end(), damaged.begin() + long(header), damaged.end());
 
-    Session run(log);
-    EXPECT_EQ(run.Rows(), std::vector<Bytes>(shown.begin(), shown.begin() + 2));
-    EXPECT_EQ(Slurp(journal + ".1"), damaged);
-    EXPECT_EQ(Slurp(journal), Bytes(damaged.begin(), damaged.begin() + long(header + 2 * entry)));
-    ASSERT_EQ(run.notices.size(), 1u);
-    EXPECT_NE(run.notices[0].find("2 unsaved readings"), std::string::npos) << run.notices[0];
-    EXPECT_NE(run.notices[0].find("damaged"), std::string::npos) << run.notices[0];
-    EXPECT_NE(run.notices[0].find(journal + ".1"), std::string::npos) << run.notices[0];
+    struct Case {
+        Step step;
+        bool damagedJournal;
+        const char* told;  // the kept-aside journal named this way at the next open
+    } cases[] = {
+        {Step::NewJournalPartWritten, true, "damaged in 1 place"},
+        {Step::NewJournalWritten, true, "damaged in 1 place"},
+        {Step::DamagedKeptAside, true, "was cut short"},
+        {Step::NewJournalInPlace, true, nullptr},
+        {Step::OtherKeptAside, false, "holds readings that are not in this log"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.step));
+        for (const char* suffix : {"", ".1", ".1.new", ".2"})
+            fs::remove(journal + suffix);
+        Spit(journal, c.damagedJournal ? damaged : foreign);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Session killed(log, [&](ReadingJournal& j) {
+                j.onRecoveryStep = [&](Step s) {
+                    if (s == c.step)
+                        ::raise(SIGKILL);
+                };
+            });
+            ::_exit(0);
+        }
+        ASSERT_GT(child, 0);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the step was not reached";
+
+        Session next(log);
+        EXPECT_EQ(next.Rows(), c.damagedJournal ? shown : std::vector<Bytes>{});
+        ASSERT_EQ(next.notices.size(), c.told ? 1u : size_t(c.damagedJournal));
+        if (c.told) {
+            EXPECT_NE(next.notices[0].find(c.told), std::string::npos) << next.notices[0];
+            EXPECT_NE(next.notices[0].find(journal + ".1\""), std::string::npos) << next.notices[0];
+        }
+        if (c.damagedJournal) {
+            EXPECT_NE(next.notices[0].find("4 unsaved readings"), std::string::npos) << next.notices[0];
+        }
+        EXPECT_EQ(Slurp(journal + ".1"), c.damagedJournal ? damaged : foreign);
+        EXPECT_FALSE(fs::exists(journal + ".1.new"));
+        EXPECT_FALSE(fs::exists(journal + ".2"));
+    }
+}
+
+TEST_F(JournalTest, EveryOpenNamesTheKeptAsideJournalsWhoseReadingsAreNotInTheLog)
+{
+    const Bytes ours = ReadingJournal::Header(ReadingLogSchema());
+    Bytes newer = ours;
+    newer[8] = 7;
+    newer.insert(newer.end(), 43, 'A');
+    Bytes oursWithEntries = ours;
+    oursWithEntries.insert(oursWithEntries.end(), 43, 'A');
+    MakeLog(log, 0);
+    Spit(journal + ".1", oursWithEntries);  // kept when its entries were brought back
+    Spit(journal + ".2", newer);
+    Spit(journal + ".3", Bytes(ours.begin(), ours.begin() + 10));  // a header that never reached it whole
+    Spit(journal + ".5", {'x'});
+    Spit(journal + ".old", {'x'});
+    for (int open = 0; open < 2; ++open) {
+        Session run(log);
+        ASSERT_EQ(run.notices.size(), 1u);
+        EXPECT_EQ(run.journal.recovery().keptWithReadings, (std::vector<std::string>{journal + ".2", journal + ".5"}));
+        EXPECT_NE(run.notices[0].find("The journals \"" + journal + ".2\", \"" + journal + ".5\""), std::string::npos)
+            << run.notices[0];
+        EXPECT_NE(run.notices[0].find("delete them"), std::string::npos) << run.notices[0];
+    }
+    fs::remove(journal + ".2");
+    fs::remove(journal + ".5");
+    Session dealtWith(log);
+    EXPECT_TRUE(dealtWith.notices.empty());
 }
 
 TEST_F(JournalTest, ADeletionIsNotRepeatedOnALogFileThatChanged)
@@ -326,12 +486,13 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenIsToldAndTheLogWorks)
     struct Case {
         const char* name;
         std::function<void()> block;
+        const char* told;
     } cases[] = {
-        {"a folder in its place", [&] { fs::create_directory(journal); }},
+        {"a folder in its place", [&] { fs::create_directory(journal); }, "cannot be opened"},
         {"a link in its place", [&] {
              Spit(elsewhere, {'k', 'e', 'e', 'p'});
              fs::create_symlink(elsewhere, journal);
-         }},
+         }, "is a symbolic link; the journal must be an ordinary file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -343,6 +504,7 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenIsToldAndTheLogWorks)
             EXPECT_FALSE(run.journal.isWriting());
             ASSERT_EQ(run.notices.size(), 1u);
             EXPECT_NE(run.notices[0].find("cannot be kept"), std::string::npos) << run.notices[0];
+            EXPECT_NE(run.notices[0].find(c.told), std::string::npos) << run.notices[0];
             run.Play({"r", "r"});
             EXPECT_EQ(run.table.recordCount(), 2u);
             run.journal.detach(ReadingJournal::End::Remove);  // removes nothing it does not own
