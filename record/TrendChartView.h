@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+#include "record/PageNumberBox.h"
 #include "record/TrendChart.h"
 
 class QAction;
@@ -93,6 +94,7 @@ private:
     TrendChart& model_;
     QWidget* host_;
     TrendChartControls controls_;
+    PageNumberBox pageNumber_;
     QChart* chart_;
     QLineSeries* areaUpper_;
     QAreaSeries* series2_;
