@@ -192,13 +192,25 @@ void TFCOMM::SetUpGrid()
     gridModel_ = new ReadingTableModel(readingTable, this);
     ReadingGridView* grid = ui->DBGrid1;
     grid->setModel(gridModel_);
-    const int widths[] = {39, 53, 37, 43, 36};
+    static constexpr int widths[] = {39, 53, 37, 43, 36};
     for (int c = 0; c < 5; ++c)
         grid->setColumnWidth(c, widths[c]);
     // The Unit column in the LCD font, so that "*" shows as the ohm sign.
     auto* cells = new ReadingGridDelegate(grid);
     cells->setColumnFont(4, LcdFont(12));
     grid->setItemDelegate(cells);
+    // The No column is never too narrow for a record number of the log: it
+    // widens when a record's number has more digits than any before (the
+    // other columns keep their widths), and New or another table starts it
+    // again from its stored width.
+    grid->ensurePolished();  // the grid's own font, from its style sheet
+    auto fitNumbers = [this, grid](int atLeast) {
+        grid->setColumnWidth(0, std::max(atLeast, grid->widthForText(0, gridModel_->longestRecordNumber())));
+    };
+    connect(gridModel_, &QAbstractItemModel::modelReset, grid, [fitNumbers] { fitNumbers(widths[0]); });
+    connect(gridModel_, &ReadingTableModel::longestRecordNumberChanged, grid,
+            [fitNumbers, grid] { fitNumbers(grid->columnWidth(0)); });
+    fitNumbers(widths[0]);
     // The grid and the table's current record follow each other: a new record
     // becomes the current one and is shown, and the row the user moves to
     // becomes the current record.

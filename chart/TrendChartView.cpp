@@ -61,6 +61,7 @@ TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartContr
       model_(chart),
       host_(host),
       controls_(controls),
+      pageNumber_(controls.Bt10),
       chart_(new QChart),
       areaUpper_(new QLineSeries(this)),
       series2_(new QAreaSeries(areaUpper_)),
@@ -149,7 +150,7 @@ void TrendChartView::Add(int32_t value)
 {
     model_.Add(value);
     if (model_.FollowLastPage)
-        controls_.Bt10->setText(QString::number(model_.caption()));
+        pageNumber_.show(model_.caption());
     scheduleReadingRefresh();
 }
 
@@ -240,7 +241,7 @@ void TrendChartView::showControls()
     controls_.BTPrevious->setEnabled(b.Previous);
     controls_.BtNext->setEnabled(b.Next);
     controls_.BTlast->setEnabled(b.Last);
-    controls_.Bt10->setText(QString::number(model_.caption()));
+    pageNumber_.show(model_.caption());
 }
 
 void TrendChartView::scheduleRefresh()

@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "chart/TrendChart.h"
+#include "record/PageNumberBox.h"
 
 class QAction;
 class QAreaSeries;
@@ -93,6 +94,7 @@ private:
     TrendChart& model_;
     QWidget* host_;
     TrendChartControls controls_;
+    PageNumberBox pageNumber_;
     QChart* chart_;
     QLineSeries* areaUpper_;
     QAreaSeries* series2_;

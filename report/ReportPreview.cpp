@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QToolBar>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -53,8 +54,16 @@ ReportPreview::ReportPreview(std::shared_ptr<const ReadingReport> report, IDialo
     add("zoomOut", tr("Zoom out"), QKeySequence::ZoomOut, [this] { view_->setZoom(view_->zoom() / 1.25); });
     add("fitWidth", tr("Fit width"), QKeySequence(), [this] { view_->setFit(ReportPageView::Fit::Width); });
     add("wholePage", tr("Whole page"), QKeySequence(), [this] { view_->setFit(ReportPageView::Fit::WholePage); });
-    tools_->addSeparator();
-    add("close", tr("Close"), QKeySequence(Qt::Key_Escape), [this] { close(); });
+    // Close has a tool bar of its own at the right end, so that it stays in
+    // sight however wide the page number and count grow; the other commands
+    // give way to the tool bar's overflow menu first.
+    closeTools_ = new QToolBar(this);
+    closeTools_->setObjectName(QStringLiteral("closeTools"));
+    closeTools_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    QAction* close = closeTools_->addAction(tr("Close"));
+    close->setObjectName(QStringLiteral("close"));
+    close->setShortcut(QKeySequence(Qt::Key_Escape));
+    connect(close, &QAction::triggered, this, [this] { guarded([this] { this->close(); }); });
 
     connect(pageBox_, &QSpinBox::valueChanged, this, [this](int page) {
         if (page - 1 != view_->currentPage())
@@ -67,7 +76,12 @@ ReportPreview::ReportPreview(std::shared_ptr<const ReadingReport> report, IDialo
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(tools_);
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(0, 0, 0, 0);
+    bar->setSpacing(0);
+    bar->addWidget(tools_, 1);
+    bar->addWidget(closeTools_);
+    layout->addLayout(bar);
     layout->addWidget(view_);
 
     // About a page wide, most of the screen high.

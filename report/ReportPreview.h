@@ -52,6 +52,7 @@ private:
     IDialogs& dialogs_;
     ReportPageView* view_;
     QToolBar* tools_;
+    QToolBar* closeTools_;  // Close alone
     QAction* print_;
     QAction* savePdf_;
     QSpinBox* pageBox_;

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include <cmath>
+
 void ReadingGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                 const QModelIndex& index) const
 {
@@ -29,5 +31,12 @@ QSize ReadingGridDelegate::sizeHint(const QStyleOptionViewItem& option, const QM
 {
     const auto font = columnFonts_.constFind(index.column());
     const QFontMetrics metrics(font != columnFonts_.constEnd() ? *font : option.font);
-    return {metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString()) + 2 * kTextMargin, metrics.height()};
+    return {textWidth(option, index.column(), index.data(Qt::DisplayRole).toString()), metrics.height()};
+}
+
+int ReadingGridDelegate::textWidth(const QStyleOptionViewItem& option, int column, const QString& text) const
+{
+    const auto font = columnFonts_.constFind(column);
+    const QFontMetricsF metrics(font != columnFonts_.constEnd() ? *font : option.font);
+    return int(std::ceil(metrics.horizontalAdvance(text))) + 2 * kTextMargin;
 }

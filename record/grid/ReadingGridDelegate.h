@@ -17,6 +17,9 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // The width that shows this text whole in a cell of the column: its
+    // advance in the column's font and the margins on both sides.
+    int textWidth(const QStyleOptionViewItem& option, int column, const QString& text) const;
 
     static constexpr int kTextMargin = 2;
 

@@ -1,5 +1,7 @@
 #include "record/grid/ReadingGridView.h"
 
+#include "record/grid/ReadingGridDelegate.h"
+
 #include <QHeaderView>
 #include <QPainter>
 #include <QPaintEvent>
@@ -8,6 +10,7 @@
 #include <QStyleOptionHeader>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 // The strip left of the rows: the corner under the column titles, then one
@@ -77,6 +80,16 @@ void ReadingGridView::setColumnWidth(int column, int width)
 int ReadingGridView::columnWidth(int column) const
 {
     return header_->sectionSize(column);
+}
+
+int ReadingGridView::widthForText(int column, const QString& text) const
+{
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const int grid = showGrid_ ? 1 : 0;
+    if (const auto* cells = qobject_cast<const ReadingGridDelegate*>(itemDelegateForColumn(column)))
+        return cells->textWidth(option, column, text) + grid;
+    return int(std::ceil(QFontMetricsF(option.font).horizontalAdvance(text))) + 2 * ReadingGridDelegate::kTextMargin + grid;
 }
 
 int ReadingGridView::rowCount() const

@@ -33,6 +33,9 @@ public:
     void setRowHeight(int height);
     void setColumnWidth(int column, int width);
     int columnWidth(int column) const;
+    // The width a column needs to show this text whole in its cells: the
+    // text in the column's font, the cell margins and the grid line.
+    int widthForText(int column, const QString& text) const;
 
     // The first row in sight (perhaps in part) and how many rows are wholly
     // in sight.

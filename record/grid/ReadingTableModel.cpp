@@ -8,11 +8,21 @@ constexpr std::array<Qt::Alignment::Int, ReadingTableModel::kColumns> kAlign = {
     Qt::AlignRight | Qt::AlignVCenter, Qt::AlignRight | Qt::AlignVCenter,   Qt::AlignLeft | Qt::AlignVCenter,
 };
 
+// Whether a record number's text needs more room than another's: digits are
+// all as wide as each other, a minus sign is narrower.
+bool Wider(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return a.size() > b.size();
+    return !a.empty() && a[0] != '-' && b[0] == '-';
+}
+
 }  // namespace
 
 ReadingTableModel::ReadingTableModel(ReadingTable& table, QObject* parent) : QAbstractTableModel(parent), table_(&table)
 {
     resolveColumns();
+    findLongestRecordNumber();
     table_->addObserver(this);
 }
 
@@ -28,6 +38,18 @@ void ReadingTableModel::resolveColumns()
         fieldOf_[size_t(c)] = tableOpen() ? table_->fieldIndex(kNames[size_t(c)]) : -1;
         titles_[size_t(c)] = fieldOf_[size_t(c)] >= 0 ? QString::fromLatin1(table_->fieldName(fieldOf_[size_t(c)]))
                                                       : QString::fromLatin1(kNames[size_t(c)]);
+    }
+}
+
+void ReadingTableModel::findLongestRecordNumber()
+{
+    longestNo_.clear();
+    if (!tableOpen() || fieldOf_[0] < 0)
+        return;
+    for (size_t row = 0, rows = table_->recordCount(); row < rows; ++row) {
+        std::string text = table_->cellText(row, fieldOf_[0]);
+        if (Wider(text, longestNo_))
+            longestNo_ = std::move(text);
     }
 }
 
@@ -92,6 +114,7 @@ void ReadingTableModel::tableAboutToReset()
 void ReadingTableModel::tableReset()
 {
     resolveColumns();
+    findLongestRecordNumber();
     endResetModel();
     changing_ = false;
 }
@@ -102,10 +125,17 @@ void ReadingTableModel::rowAboutToBeAppended(size_t row)
     beginInsertRows(QModelIndex(), int(row), int(row));
 }
 
-void ReadingTableModel::rowAppended(size_t)
+void ReadingTableModel::rowAppended(size_t row)
 {
     endInsertRows();
     changing_ = false;
+    if (fieldOf_[0] < 0)
+        return;
+    std::string number = table_->cellText(row, fieldOf_[0]);
+    if (Wider(number, longestNo_)) {
+        longestNo_ = std::move(number);
+        emit longestRecordNumberChanged(longestRecordNumber());
+    }
 }
 
 void ReadingTableModel::rowAboutToBeRemoved(size_t row)
@@ -138,5 +168,6 @@ void ReadingTableModel::tableDestroyed()
 {
     beginResetModel();
     table_ = nullptr;
+    longestNo_.clear();
     endResetModel();
 }

@@ -13,6 +13,7 @@
 #include <QAbstractTableModel>
 
 #include <array>
+#include <string>
 
 class ReadingTableModel : public QAbstractTableModel, private ReadingTableObserver {
     Q_OBJECT
@@ -33,11 +34,19 @@ public:
     // removed are not the user's and are left to the table.
     void setCurrentRow(int row);
 
+    // The text of a record number with the most characters in the table (the
+    // grid fits its No column to it); empty while no record has one. Found
+    // afresh when the table is reset, and checked for each new record.
+    QString longestRecordNumber() const { return QString::fromLatin1(longestNo_); }
+
 signals:
     // The table's current record moved to this row (-1: none). Sent once from
     // the event loop after any number of moves, so a walk over every record
     // costs the view one update.
     void currentRowChanged(int row);
+    // A new record's number has more characters than any before it. After a
+    // reset (New, another table opened) modelReset tells the same.
+    void longestRecordNumberChanged(const QString& longest);
 
 private:
     void tableAboutToReset() override;
@@ -49,6 +58,7 @@ private:
     void currentRecordChanged() override;
     void tableDestroyed() override;
     void resolveColumns();
+    void findLongestRecordNumber();
     bool tableOpen() const { return table_ && table_->isOpen(); }
 
     ReadingTable* table_;
@@ -56,4 +66,5 @@ private:
     bool changing_ = false;  // between a table change's two hooks
     std::array<int, kColumns> fieldOf_{};
     std::array<QString, kColumns> titles_;
+    std::string longestNo_;
 };

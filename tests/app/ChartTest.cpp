@@ -16,6 +16,7 @@
 #include <QValueAxis>
 
 #include "chart/TrendChartView.h"
+#include "record/PageNumberBox.h"
 
 namespace {
 
@@ -266,6 +267,80 @@ TEST(Chart, ADraggedZoomHoldsUntilARightClick)
     EXPECT_EQ(w.chartView->horizontalAxis()->min(), 0);
     EXPECT_EQ(w.chartView->horizontalAxis()->max(), 99);
     EXPECT_EQ(w.chartView->verticalAxis()->max(), 6000);
+}
+
+// The columns of the page box where its blue text has ink.
+std::pair<int, int> InkColumns(QToolButton* box)
+{
+    const QImage image = box->grab().toImage();
+    int left = image.width(), right = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.blue() - std::max(c.red(), c.green()) > 60) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    return {left, right};
+}
+
+TEST(Chart, ThePageBoxShowsThePageNumberWholeOrItsLastDigits)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.show();
+    QToolButton* box = w.ui->Bt10;
+    const QFont own = box->font();
+    PageNumberBox numbers(box);
+    const int room = numbers.room();
+    ASSERT_GT(room, 0);
+    ASSERT_LT(room, box->width());
+    const int roomLeft = (box->width() - room) / 2;
+    // The text lies wholly in the room the style gives it, ink and advance.
+    auto inRoom = [&] {
+        EXPECT_LE(QFontMetricsF(box->font()).horizontalAdvance(box->text()), room);
+        const auto [left, right] = InkColumns(box);
+        EXPECT_GT(left, roomLeft);
+        EXPECT_LT(right, roomLeft + room - 1);
+    };
+
+    // Followed by the chart, one point a page.
+    w.chartView->setPointsPerPage(1);
+    for (int i = 0; i < 1702; ++i) w.chartView->Add(100);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.chart.caption(), 1702);
+    EXPECT_EQ(box->text(), "1702");
+    EXPECT_EQ(box->toolTip(), "Page No. 1702");
+    EXPECT_GE(box->font().pixelSize(), PageNumberBox::kSmallestPixelSize);
+    inRoom();
+    w.ui->First1->trigger();
+    EXPECT_EQ(box->text(), "1");
+    EXPECT_EQ(box->font(), own);
+    EXPECT_EQ(box->toolTip(), "Page No.");
+    inRoom();
+
+    const struct {
+        int64_t page;
+        const char* shown;  // nullptr: the whole number
+    } pages[] = {{99, nullptr}, {1702, nullptr}, {27035, "\u2026035"}, {999999, "\u2026999"},
+                 {10000001, "\u2026001"}, {int64_t(1) << 40, "\u2026776"}};
+    for (const auto& c : pages) {
+        const QString number = QString::number(c.page);
+        SCOPED_TRACE(number.toStdString());
+        numbers.show(c.page);
+        if (c.shown) {
+            // At least the last three digits, after an ellipsis.
+            EXPECT_TRUE(box->text().startsWith(QChar(0x2026)));
+            EXPECT_TRUE(box->text().endsWith(QString::fromUtf8(c.shown).mid(1)));
+            EXPECT_TRUE(number.endsWith(box->text().mid(1)));
+            EXPECT_EQ(box->font().pixelSize(), PageNumberBox::kSmallestPixelSize);
+        } else {
+            EXPECT_EQ(box->text(), number);
+        }
+        EXPECT_EQ(box->toolTip(), c.page < 100 ? QString("Page No.") : "Page No. " + number);
+        inRoom();
+    }
 }
 
 }  // namespace

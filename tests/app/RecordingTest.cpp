@@ -1,11 +1,15 @@
 #include "WindowFixture.h"
 
 #include "record/grid/ReadingGridView.h"
+#include "record/grid/ReadingTableModel.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QImage>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QPainter>
+#include <QSignalSpy>
 #include <QTest>
 
 #include "display/ScaleView.h"
@@ -288,6 +292,123 @@ TEST(Recording, TheSelectedRowIsTheCurrentRecord)
         EXPECT_TRUE(grid->selectionModel()->isRowSelected(c.rowAfterDelete, {}));
         EXPECT_EQ(f.dialogs.errors, QStringList());
     }
+}
+
+// A log table whose records carry these numbers.
+void MakeNumberedLog(const QString& path, const std::vector<int32_t>& numbers)
+{
+    const paradox::Schema schema = ReadingLogSchema();
+    paradox::RowStore rows(schema.recordSize);
+    for (int32_t n : numbers)
+        paradox::setInteger(rows.append(), schema.fields[size_t(schema.find("No"))], n);
+    paradox::writeTableFile(path.toStdString(), schema, rows);
+}
+
+// Dark pixels of a row's No cell as the grid shows it, and of the same text
+// drawn whole in a cell as wide as it needs: equal when nothing is cut.
+int InkInNoCell(ReadingGridView* grid, int row)
+{
+    const QImage shown = grid->viewport()->grab().toImage();
+    const QRect cell = grid->visualRect(grid->model()->index(row, 0)).adjusted(0, 0, -1, -1);  // the grid lines off
+    int ink = 0;
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+        for (int x = std::max(cell.left(), 0); x <= cell.right(); ++x)
+            ink += qGray(shown.pixel(x, y)) < 100;
+    return ink;
+}
+
+int InkOfWholeText(ReadingGridView* grid, const QString& text)
+{
+    QImage image(400, grid->rowHeight() - 1, QImage::Format_RGB32);
+    image.fill(QColor(192, 192, 192));
+    QPainter painter(&image);
+    painter.setFont(grid->font());
+    painter.setPen(grid->palette().color(QPalette::Text));
+    painter.drawText(image.rect().adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text);
+    painter.end();
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ink += qGray(image.pixel(x, y)) < 100;
+    return ink;
+}
+
+TEST(Recording, TheNoColumnShowsEveryRecordNumberWhole)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.show();
+    ReadingGridView* grid = w.ui->DBGrid1;
+    const int others[] = {53, 37, 43, 36, 100};
+    auto otherWidths = [&] {
+        std::vector<int> widths;
+        for (int c = 1; c < 6; ++c) widths.push_back(grid->columnWidth(c));
+        return widths;
+    };
+    const std::vector<int> stored(std::begin(others), std::end(others));
+    // Wide enough for the text in the grid's font, its margins and the grid line.
+    auto fits = [&](const QString& number) {
+        const qreal advance = QFontMetricsF(grid->font()).horizontalAdvance(number);
+        return advance + 2 * 2 + 1 <= grid->columnWidth(0);
+    };
+    // The row in sight, not highlighted.
+    auto seeWhole = [&](int row) {
+        QCoreApplication::processEvents();
+        grid->selectionModel()->clearSelection();
+        grid->scrollTo(grid->model()->index(row, 0), QAbstractItemView::PositionAtTop);
+        const QString text = grid->model()->index(row, 0).data().toString();
+        SCOPED_TRACE(text.toStdString());
+        EXPECT_TRUE(fits(text)) << grid->columnWidth(0);
+        EXPECT_GT(InkOfWholeText(grid, text), 0);
+        EXPECT_EQ(InkInNoCell(grid, row), InkOfWholeText(grid, text));
+        EXPECT_EQ(otherWidths(), stored);
+    };
+    EXPECT_EQ(grid->columnWidth(0), 39);
+
+    // Recorded: the column widens only when a number has more digits than
+    // any before it.
+    auto* model = qobject_cast<ReadingTableModel*>(grid->model());
+    ASSERT_TRUE(model);
+    QSignalSpy widened(model, &ReadingTableModel::longestRecordNumberChanged);
+    w.recorderState.NextRecordNo = 99998;
+    for (int i = 0; i < 30; ++i) f.Feed(MeterRun('+', "0100"));
+    ASSERT_EQ(w.readingTable.recordCount(), 30u);
+    EXPECT_EQ(widened.count(), 2);  // at 99998 and at 100000
+    EXPECT_EQ(model->longestRecordNumber(), "100000");
+    seeWhole(2);
+    w.recorderState.NextRecordNo = 1070837;
+    f.Feed(MeterRun('+', "0100"));
+    f.Feed(MeterRun('+', "0100"));
+    seeWhole(30);
+
+    // New starts again from the stored width.
+    w.ui->RecordNew->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.readingTable.recordCount(), 0u);
+    EXPECT_EQ(grid->columnWidth(0), 39);
+
+    // Old data files: the longest number anywhere in the file, up to the
+    // largest a record can carry.
+    const struct {
+        const char* name;
+        std::vector<int32_t> numbers;
+        int row;  // where the longest number is
+    } files[] = {
+        {"SevenDigitsInTheMiddle", {1, 1070837, 5}, 1},
+        {"NegativeAndLarge", {-999999, 215372, 3}, 0},
+        {"TheLargestNumber", {10000001, 2}, 0},
+        {"ShortNumbers", {7, 12}, 1},
+    };
+    for (const auto& c : files) {
+        SCOPED_TRACE(c.name);
+        const QString path = QDir(f.workDir.path()).filePath(QString::fromLatin1(c.name) + ".db");
+        MakeNumberedLog(path, c.numbers);
+        f.dialogs.files = {path};
+        w.ui->OpenDataFiles->click();
+        ASSERT_EQ(w.readingTable.recordCount(), c.numbers.size());
+        seeWhole(c.row);
+    }
+    EXPECT_EQ(grid->columnWidth(0), 39);  // the short numbers of the last file
 }
 
 }  // namespace

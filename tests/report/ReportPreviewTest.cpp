@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QToolBar>
 
 namespace {
 
@@ -75,6 +76,49 @@ TEST(ReportPreview, DrawsOnlyThePagesInViewAndFindsAnyPage)
         EXPECT_LE(painted.size(), 3u);
         EXPECT_TRUE(std::find(painted.begin(), painted.end(), s.page) != painted.end());
     }
+}
+
+// Close lies in sight, its button wholly inside the window, whatever the page
+// count and window width.
+void ExpectCloseInSight(ReportPreview& preview)
+{
+    QCoreApplication::processEvents();
+    auto* close = preview.findChild<QAction*>("close");
+    ASSERT_TRUE(close);
+    QWidget* button = nullptr;
+    for (QToolBar* bar : preview.findChildren<QToolBar*>())
+        if (bar->actions().contains(close)) button = bar->widgetForAction(close);
+    ASSERT_TRUE(button);
+    EXPECT_TRUE(button->isVisible());
+    const QRect placed(button->mapTo(&preview, QPoint(0, 0)), button->size());
+    EXPECT_TRUE(preview.rect().contains(placed)) << placed.x() << "+" << placed.width() << " in " << preview.width();
+    EXPECT_GE(button->width(), QFontMetrics(button->font()).horizontalAdvance(close->text()));
+}
+
+TEST(ReportPreview, CloseStaysInSightAtEveryPageCount)
+{
+    LogTable log(1000259);  // 27,035 pages
+    FakeDialogs dialogs;
+    ReportPreview preview(std::make_shared<const ReadingReport>(log.table), dialogs);
+    ASSERT_EQ(preview.report().pageCount(), 27035);
+    preview.show();
+    for (int width : {820, 600, 400}) {
+        SCOPED_TRACE(width);
+        preview.resize(width, 600);
+        ExpectCloseInSight(preview);
+    }
+    // The page box and count as wide as six digits make them (a report of
+    // 37 million records is not made here for it).
+    preview.findChild<QSpinBox*>()->setRange(1, 999999);
+    preview.findChild<QSpinBox*>()->setValue(999999);
+    preview.findChildren<QLabel*>().first()->setText(" of 999999 ");
+    for (int width : {820, 400}) {
+        SCOPED_TRACE(width);
+        preview.resize(width, 600);
+        ExpectCloseInSight(preview);
+    }
+    Trigger(preview, "close");
+    EXPECT_FALSE(preview.isVisible());
 }
 
 TEST(ReportPreview, PrintsTheRangeAndCopiesChosenInThePrintDialog)
