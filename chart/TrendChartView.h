@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "chart/TrendChart.h"
-#include "record/PageNumberBox.h"
+#include "chart/PageNumberBox.h"
 
 class QAction;
 class QAreaSeries;

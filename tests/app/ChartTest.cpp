@@ -16,7 +16,7 @@
 #include <QValueAxis>
 
 #include "chart/TrendChartView.h"
-#include "record/PageNumberBox.h"
+#include "chart/PageNumberBox.h"
 
 namespace {
 

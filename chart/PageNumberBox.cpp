@@ -1,4 +1,4 @@
-#include "record/PageNumberBox.h"
+#include "chart/PageNumberBox.h"
 
 #include <QFontInfo>
 #include <QFontMetricsF>
