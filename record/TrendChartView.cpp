@@ -66,11 +66,13 @@ void SetRange(QValueAxis* axis, double min, double max, double step)
 }  // namespace
 
 TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartControls controls)
-    : QChartView(host),
+    // Given its chart at once: the view makes a default chart otherwise, and
+    // setChart hands that back to be deleted by the caller.
+    : QChartView(new QChart, host),
       model_(chart),
       host_(host),
       controls_(controls),
-      chart_(new QChart),
+      chart_(QChartView::chart()),
       areaUpper_(new QLineSeries(this)),
       series2_(new QAreaSeries(areaUpper_)),
       series1_(new QLineSeries),
@@ -80,7 +82,6 @@ TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartContr
       axisX_(new QValueAxis),
       axisY_(new QValueAxis)
 {
-    setChart(chart_);
     setFrameShape(QFrame::NoFrame);
     setRenderHint(QPainter::Antialiasing, false);
     setBackgroundBrush(kPanel);
