@@ -174,7 +174,9 @@ void Redraw(benchmark::State& state, const char* pointsPerPage)
         QPainter painter(&picture);
         w.window->chartView->render(&painter);
     }
-    state.counters["points_drawn"] = double(w.window->chartView->Series2()->upperSeries()->count());
+    const QAreaSeries* band = w.window->chartView->band();
+    state.counters["points_drawn"] = double(w.window->chartView->Series2()->upperSeries()->count() +
+                                            band->upperSeries()->count() + band->lowerSeries()->count());
     w.window->ui->Maxrecord->setText("100");
 }
 

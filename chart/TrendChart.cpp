@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 // ---- ChartPointStore ------------------------------------------------------------
 
@@ -225,7 +224,7 @@ ChartRange TrendChart::range(double first, double last, int columns) const
         return r;
     const int64_t n = hi - lo + 1;
     columns = std::max(columns, 1);
-    if (n <= 2 * int64_t(columns)) {
+    if (n <= int64_t(columns)) {
         r.points.reserve(n);
         for (int64_t i = lo; i <= hi; ++i)
             r.points.append(QPointF(double(i), points_.at(i)));
@@ -234,43 +233,30 @@ ChartRange TrendChart::range(double first, double last, int columns) const
     // The points take the share of the columns that their part of the extent takes.
     const double extent = std::max(last - first + 1, double(n));
     const int used = std::clamp(int(std::ceil(columns * double(n) / extent)), 1, columns);
-    r.points = reduced(lo, hi + 1, used, &r.upper);
+    r.band = reduced(lo, hi + 1, used);
     return r;
 }
 
-QList<QPointF> TrendChart::reduced(int64_t first, int64_t last, int columns, QList<QPointF>* upper) const
+ChartBand TrendChart::reduced(int64_t first, int64_t last, int columns) const
 {
-    QList<QPointF> out;
+    ChartBand band;
     const int64_t n = last - first;
     if (n <= 0 || columns <= 0)
-        return out;
-    out.reserve(2 * columns);
-    if (upper)
-        upper->reserve(columns);
-    double previous = 0;
+        return band;
+    band.lower.reserve(2 * columns);
+    band.upper.reserve(2 * columns);
     for (int c = 0; c < columns; ++c) {
         const int64_t a = first + c * n / columns;
         const int64_t b = first + (c + 1) * n / columns;
         if (a == b)
             continue;
         const ChartExtremes::MinMax m = extremes_.of(points_, a, b);
-        if (m.min == m.max) {
-            out.append(QPointF(double(a), m.min));
-            if (upper)
-                upper->append(out.back());
-            previous = m.min;
-            continue;
+        band.lower.append(QPointF(double(a), m.min));
+        band.upper.append(QPointF(double(a), m.max));
+        if (b - 1 > a) {
+            band.lower.append(QPointF(double(b - 1), m.min));
+            band.upper.append(QPointF(double(b - 1), m.max));
         }
-        // Start with the extreme nearer the previous column, so the line runs
-        // through each column once.
-        const bool maxFirst = !out.isEmpty() && std::abs(previous - m.max) < std::abs(previous - m.min);
-        const int32_t y1 = maxFirst ? m.max : m.min;
-        const int32_t y2 = maxFirst ? m.min : m.max;
-        out.append(QPointF(double(a), y1));
-        out.append(QPointF(double(b - 1), y2));
-        if (upper)
-            upper->append(maxFirst ? out[out.size() - 2] : out.back());
-        previous = y2;
     }
-    return out;
+    return band;
 }

@@ -8,10 +8,10 @@
 // only inside Add, where the page count is taken between the two appends.
 //
 // A view asks for the points of the range it shows; it never holds the
-// history. Ranges with more points than about two per pixel column come
-// reduced to each column's minimum and maximum, read from block extremes that
-// every new point updates in a few steps, so the cost of a picture depends on
-// its width, not on the number of points.
+// history. Ranges with more points than pixel columns come reduced to each
+// column's minimum and maximum, read from block extremes that every new point
+// updates in a few steps, so the cost of a picture depends on its width, not
+// on the number of points.
 #include <QList>
 #include <QPointF>
 
@@ -59,15 +59,20 @@ private:
     std::array<std::vector<MinMax>, kLevels> levels_;  // levels_[l]: blocks of 64^(l+1) points
 };
 
+// A range reduced to columns: the band from each column's minimum (lower) to
+// its maximum (upper). A column gives each edge a point at its first and one
+// at its last index (one point when that is the same index), so the band is
+// flat over a column and the edges pair up point by point.
+struct ChartBand {
+    QList<QPointF> lower, upper;
+};
+
 // The points a view draws for a range of the chart.
 struct ChartRange {
     double axisMin = 0, axisMax = 0;  // horizontal extent of the range
-    QList<QPointF> points;            // in index order
-    // For a reduced range: each column's maximum alone, the top of the
-    // points. An area filled under it covers what an area under the points
-    // covers, at a fraction of the cost of filling a zigzag.
-    QList<QPointF> upper;
-    bool isReduced() const { return !upper.isEmpty(); }
+    QList<QPointF> points;            // in index order; empty for a reduced range
+    ChartBand band;                   // for a reduced range
+    bool isReduced() const { return !band.upper.isEmpty(); }
 };
 
 class TrendChart {
@@ -127,18 +132,17 @@ public:
     // --- what a view draws ---
     // The current page: its horizontal extent (a full page even when the page
     // holds fewer points; all points with 0 points a page) and its points,
-    // reduced to at most two a column when there are more than twice as many
-    // points as `columns`.
+    // or, when there are more points than `columns`, their band over the
+    // columns that their share of the extent takes.
     ChartRange pageRange(int columns) const;
     // The points whose indices lie in [first, last], reduced in the same way;
     // the extent is the one given.
     ChartRange range(double first, double last, int columns) const;
 
     // The points of [first, last) reduced to `columns` columns: column c spans
-    // the indices from first + c·n/columns, and gives its minimum and maximum
-    // as two points at its first and last index (one when they are equal).
-    // `upper`, when given, receives the maximum's point of each column.
-    QList<QPointF> reduced(int64_t first, int64_t last, int columns, QList<QPointF>* upper = nullptr) const;
+    // the indices from first + c·n/columns (a column without points is left
+    // out).
+    ChartBand reduced(int64_t first, int64_t last, int columns) const;
 
     // Bytes held for the points.
     size_t memoryBytes() const { return points_.memoryBytes() + extremes_.memoryBytes(); }

@@ -43,6 +43,15 @@ double NiceStep(double span, int ticks)
 // Sets an axis' range and tick step in the order that never asks for more
 // ticks than the new range has: a wide range with the step of a narrow one
 // would make an item for each of millions of ticks.
+// Gives a series its points; an empty series stays as it is.
+void Show(QLineSeries* series, const QList<QPointF>& points)
+{
+    if (!points.isEmpty())
+        series->replace(points);
+    else if (series->count() > 0)
+        series->clear();
+}
+
 void SetRange(QValueAxis* axis, double min, double max, double step)
 {
     if (step >= axis->tickInterval()) {
@@ -57,20 +66,23 @@ void SetRange(QValueAxis* axis, double min, double max, double step)
 }  // namespace
 
 TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartControls controls)
-    : QChartView(host),
+    // Given its chart at once: the view makes a default chart otherwise, and
+    // setChart hands that back to be deleted by the caller.
+    : QChartView(new QChart, host),
       model_(chart),
       host_(host),
       controls_(controls),
       pageNumber_(controls.Bt10),
-      chart_(new QChart),
+      chart_(QChartView::chart()),
       areaUpper_(new QLineSeries(this)),
       series2_(new QAreaSeries(areaUpper_)),
-      areaOutline_(new QLineSeries),
       series1_(new QLineSeries),
+      bandUpper_(new QLineSeries(this)),
+      bandLower_(new QLineSeries(this)),
+      band_(new QAreaSeries(bandUpper_, bandLower_)),
       axisX_(new QValueAxis),
       axisY_(new QValueAxis)
 {
-    setChart(chart_);
     setFrameShape(QFrame::NoFrame);
     setRenderHint(QPainter::Antialiasing, false);
     setBackgroundBrush(kPanel);
@@ -100,12 +112,12 @@ TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartContr
     series1_->setPen(QPen(kLine, 1));
     series1_->setPointsVisible(false);
     series1_->setPointLabelsVisible(false);
-    areaOutline_->setPen(series2_->pen());
-    areaOutline_->setPointsVisible(false);
-    areaOutline_->setVisible(false);
+    band_->setPointsVisible(false);
+    band_->setPointLabelsVisible(false);
+    band_->setVisible(false);
     chart_->addSeries(series2_);
     chart_->addSeries(series1_);
-    chart_->addSeries(areaOutline_);
+    chart_->addSeries(band_);  // last: over the area
 
     axisX_->setLabelFormat("%.0f");
     axisX_->setTickType(QValueAxis::TicksDynamic);
@@ -117,7 +129,7 @@ TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartContr
     axisY_->setLinePen(QPen(kAxisLine, 1, Qt::DashLine));
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
-    for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{series2_, series1_, areaOutline_}) {
+    for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{series2_, series1_, band_}) {
         s->attachAxis(axisX_);
         s->attachAxis(axisY_);
     }
@@ -296,23 +308,21 @@ void TrendChartView::refresh()
         setAxes(range.axisMin, range.axisMax, model_.axisMinimum(), model_.axisMaximum());
     }
     const bool area = model_.shownSeries() == TrendChart::kAreaSeries;
-    const bool outline = area && range.isReduced();
-    if (area) {
-        areaUpper_->replace(outline ? range.upper : range.points);
-        if (series1_->count() > 0)
-            series1_->clear();
-    } else {
-        series1_->replace(range.points);
-        if (areaUpper_->count() > 0)
-            areaUpper_->clear();
+    const bool reduced = range.isReduced();
+    // The area is filled under the points, or under the columns' maxima.
+    Show(areaUpper_, area ? (reduced ? range.band.upper : range.points) : QList<QPointF>());
+    Show(series1_, area || reduced ? QList<QPointF>() : range.points);
+    Show(bandUpper_, reduced ? range.band.upper : QList<QPointF>());
+    Show(bandLower_, reduced ? range.band.lower : QList<QPointF>());
+    if (reduced) {
+        // One pixel of outline keeps a column whose minimum is its maximum in sight.
+        const QColor colour = area ? kAreaLine : kLine;
+        band_->setPen(QPen(colour, 1));
+        band_->setBrush(colour);
     }
-    if (outline)
-        areaOutline_->replace(range.points);
-    else if (areaOutline_->count() > 0)
-        areaOutline_->clear();
     series2_->setVisible(area);
-    series1_->setVisible(!area);
-    areaOutline_->setVisible(outline);
+    series1_->setVisible(!area && !reduced);
+    band_->setVisible(reduced);
 }
 
 // ---- Events ---------------------------------------------------------------------

@@ -2,7 +2,9 @@
 // Draws the trend chart with Qt Charts and keeps the chart's toolbar in step
 // with it. The chart's state and rules live in TrendChart; this widget is
 // given only the points of the range it shows (a page, or a zoomed part of
-// it), at most about two a pixel column. It draws a command's result on the
+// it): the points themselves while they are fewer than the plot's pixel
+// columns, else each column's band from its minimum to its maximum, drawn
+// solid. It draws a command's result on the
 // next turn of the event loop, and new readings at most five times a second
 // however many arrive in between.
 //
@@ -72,7 +74,7 @@ public:
     // The two series (for tests).
     QAreaSeries* Series2() const { return series2_; }
     QLineSeries* Series1() const { return series1_; }
-    QLineSeries* areaOutline() const { return areaOutline_; }
+    QAreaSeries* band() const { return band_; }
     QValueAxis* horizontalAxis() const { return axisX_; }
     QValueAxis* verticalAxis() const { return axisY_; }
     bool zoomed() const { return zoomed_; }
@@ -98,10 +100,13 @@ private:
     QChart* chart_;
     QLineSeries* areaUpper_;
     QAreaSeries* series2_;
-    // The area's outline through each column's minimum and maximum, drawn
-    // over an area filled under the maxima when a range comes reduced.
-    QLineSeries* areaOutline_;
     QLineSeries* series1_;
+    // A reduced range: each column's band from its minimum to its maximum in
+    // the shown series' line colour, over the area filled under the maxima
+    // when the area is shown.
+    QLineSeries* bandUpper_;
+    QLineSeries* bandLower_;
+    QAreaSeries* band_;
     QValueAxis* axisX_;
     QValueAxis* axisY_;
     QTimer refreshTimer_;

@@ -11,12 +11,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QPainter>
 #include <QTest>
 #include <QToolButton>
 #include <QValueAxis>
 
 #include "chart/TrendChartView.h"
 #include "chart/PageNumberBox.h"
+
+#include <cmath>
 
 namespace {
 
@@ -50,6 +53,7 @@ TEST(Chart, TheViewHoldsOnlyThePageItShows)
 {
     WindowFixture f;
     TFCOMM& w = *f.w;
+    w.show();  // laid out: a plot wider than the page's points
     for (int i = 0; i < 250; ++i) f.Feed(MeterRun('+', i % 2 ? "0100" : "0200"));
     QCoreApplication::processEvents();
     // 251 points on pages of 100; following, with the area series shown.
@@ -58,11 +62,11 @@ TEST(Chart, TheViewHoldsOnlyThePageItShows)
     ASSERT_EQ(shown.size(), 51);
     EXPECT_EQ(shown.front().x(), 200);
     EXPECT_EQ(w.chartView->Series1()->count(), 0);
-    EXPECT_FALSE(w.chartView->areaOutline()->isVisible());  // the area draws its own
+    EXPECT_FALSE(w.chartView->band()->isVisible());  // the area draws its own outline
     EXPECT_EQ(w.chartView->horizontalAxis()->min(), 200);
     EXPECT_EQ(w.chartView->horizontalAxis()->max(), 299);
 
-    // Every point on one page: reduced to at most two a pixel column. The
+    // Every point on one page: reduced to a band over the pixel columns. The
     // axis never holds the wide range with the narrow page's tick step (an
     // item a tick: millions of them for a long history).
     QValueAxis* axis = w.chartView->horizontalAxis();
@@ -73,14 +77,84 @@ TEST(Chart, TheViewHoldsOnlyThePageItShows)
     for (int i = 0; i < 5000; ++i) f.Feed(MeterRun('+', i % 2 ? "0100" : "0200"));
     QCoreApplication::processEvents();
     EXPECT_EQ(w.ui->Bt10->text(), "1");
-    // The area is filled under each column's maximum, and its outline runs
-    // through each column's minimum and maximum.
-    EXPECT_LE(w.chartView->Series2()->upperSeries()->count(), w.chartView->width());
-    EXPECT_TRUE(w.chartView->areaOutline()->isVisible());
-    EXPECT_LE(w.chartView->areaOutline()->count(), 2 * w.chartView->width());
-    EXPECT_EQ(w.chartView->areaOutline()->pen(), w.chartView->Series2()->pen());
+    // The area is filled under each column's maximum, and the band from each
+    // column's minimum to its maximum lies over it in the area's line colour.
+    EXPECT_LE(w.chartView->Series2()->upperSeries()->count(), 2 * w.chartView->width());
+    EXPECT_TRUE(w.chartView->band()->isVisible());
+    EXPECT_LE(w.chartView->band()->upperSeries()->count(), 2 * w.chartView->width());
+    EXPECT_EQ(w.chartView->band()->pen(), w.chartView->Series2()->pen());
+    // Without the fill, the band alone, in the line's colour.
+    Click(w.ui->BtFill);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.chartView->band()->isVisible());
+    EXPECT_FALSE(w.chartView->Series1()->isVisible());
+    EXPECT_EQ(w.chartView->band()->pen(), w.chartView->Series1()->pen());
     EXPECT_EQ(w.chartView->horizontalAxis()->max(), 5250);
     EXPECT_LE(mostTicks, 20);
+}
+
+// The chart as drawn on screen, and the colour of what a series paints.
+QImage ChartPicture(TrendChartView& view)
+{
+    view.refresh();
+    QImage picture(view.size(), QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    QPainter painter(&picture);
+    view.render(&painter, QRectF(picture.rect()), view.viewport()->rect());
+    return picture;
+}
+
+// A long history of a signal of constant amplitude on one page is a band of
+// constant height: every pixel column of the plot shows the whole swing, in
+// both series, at the window's size and enlarged.
+TEST(Chart, ManyPointsOnOnePageDrawABandOfTheirWholeExtent)
+{
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.show();
+    w.ui->Maxrecord->setText("0");
+    constexpr int32_t kAmplitude = 5000;
+    for (int i = 0; i < 230000; ++i)
+        w.chartView->Add(int32_t(std::lround(kAmplitude * std::sin(i * 0.1))));
+    const struct {
+        const char* name;
+        bool fill, enlarged;
+        QColor colour;  // of the series' line
+    } cases[] = {
+        {"Area", true, false, QColor(0, 128, 255)},
+        {"Line", false, false, QColor(128, 255, 0)},
+        {"AreaEnlarged", true, true, QColor(0, 128, 255)},
+        {"LineEnlarged", false, true, QColor(128, 255, 0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (w.ui->BtFill->isChecked() != c.fill) Click(w.ui->BtFill);
+        if ((w.ui->TbSx->isVisible()) != c.enlarged) Click(c.enlarged ? w.ui->TbFd : w.ui->TbSx);
+        QCoreApplication::processEvents();
+        const QImage picture = ChartPicture(*w.chartView);
+        QChart* chart = w.chartView->chart();
+        const QRectF plot = chart->plotArea();
+        const QPointF top = w.chartView->mapFromScene(chart->mapToPosition(QPointF(0, kAmplitude)));
+        const QPointF bottom = w.chartView->mapFromScene(chart->mapToPosition(QPointF(0, -kAmplitude)));
+        int checked = 0;
+        // Inside the plot, clear of its edges and the first and last columns.
+        for (int x = int(plot.left()) + 3; x < int(plot.right()) - 3; ++x) {
+            int first = -1, last = -1;
+            for (int y = int(plot.top()); y <= int(plot.bottom()); ++y)
+                if (picture.pixelColor(x, y) == c.colour) {
+                    if (first < 0) first = y;
+                    last = y;
+                }
+            ASSERT_GE(first, 0) << "column " << x;
+            ASSERT_NEAR(first, top.y(), 2) << "column " << x;
+            ASSERT_NEAR(last, bottom.y(), 2) << "column " << x;
+            // Solid from top to bottom.
+            for (int y = first; y <= last; ++y)
+                ASSERT_EQ(picture.pixelColor(x, y), c.colour) << "column " << x << " row " << y;
+            ++checked;
+        }
+        EXPECT_GT(checked, 200);
+    }
 }
 
 TEST(Chart, PagingButtonsAndMenuItems)

@@ -144,6 +144,38 @@ TEST(TrendChart, APageShowsItsOwnPointsOverAFullPageWidth)
     }
 }
 
+// A range is drawn point by point while the plot has a column for each point,
+// and reduced from one point more; reduced, the points keep to their share of
+// the extent.
+TEST(TrendChart, ARangeIsReducedOnceItHasMorePointsThanColumns)
+{
+    TrendChart chart;
+    Start(chart);
+    for (int i = 1; i < 1000; ++i) chart.Add(i);  // 1000 points, the value of each its index
+    const struct {
+        double last;
+        int columns;
+        qsizetype points, bandPoints;
+    } cases[] = {
+        {999, 1000, 1000, 0},
+        {999, 999, 0, 1000},  // one column of two points, the others of one
+        {999, 2000, 1000, 0},
+        {99999, 500, 0, 10},  // a hundredth of the extent: 5 columns of 200 points
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.last) + " " + std::to_string(c.columns));
+        const ChartRange r = chart.range(0, c.last, c.columns);
+        EXPECT_EQ(r.axisMax, c.last);
+        EXPECT_EQ(r.points.size(), c.points);
+        EXPECT_EQ(r.isReduced(), c.bandPoints > 0);
+        ASSERT_EQ(r.band.upper.size(), c.bandPoints);
+        if (c.bandPoints > 0) {
+            EXPECT_EQ(r.band.lower.front(), QPointF(0, 0));
+            EXPECT_EQ(r.band.upper.back(), QPointF(999, 999));
+        }
+    }
+}
+
 // Each column of a reduced view holds exactly the minimum and the maximum of
 // the points it stands for, at any count, as points keep arriving.
 TEST(TrendChart, ReducedViewKeepsEachColumnsMinimumAndMaximum)
@@ -179,45 +211,44 @@ TEST(TrendChart, ReducedViewKeepsEachColumnsMinimumAndMaximum)
         SCOPED_TRACE(std::to_string(c.points) + " " + std::to_string(c.first) + " " + std::to_string(c.columns));
         grow(c.points);
         const int64_t last = c.last ? c.last : c.points;
-        QList<QPointF> upper;
-        const QList<QPointF> out = chart.reduced(c.first, last, c.columns, &upper);
-        EXPECT_LE(out.size(), 2 * c.columns);
-        qsizetype k = 0, u = 0;
+        const ChartBand band = chart.reduced(c.first, last, c.columns);
+        ASSERT_EQ(band.lower.size(), band.upper.size());
+        EXPECT_LE(band.upper.size(), 2 * c.columns);
+        qsizetype k = 0;
         const int64_t n = last - c.first;
         for (int col = 0; col < c.columns; ++col) {
             const int64_t a = c.first + col * n / c.columns;
             const int64_t b = c.first + (col + 1) * n / c.columns;
             if (a == b) continue;
             const auto [lo, hi] = std::minmax_element(values.begin() + a, values.begin() + b);
-            double shownLo = 1e9, shownHi = -1e9;
-            for (; k < out.size() && out[k].x() < double(b); ++k) {
-                ASSERT_GE(out[k].x(), double(a));
-                shownLo = std::min(shownLo, out[k].y());
-                shownHi = std::max(shownHi, out[k].y());
+            // The column's edges start at its first index and end at its last.
+            ASSERT_LT(k, band.upper.size());
+            ASSERT_EQ(band.upper[k].x(), double(a)) << "column " << col;
+            const qsizetype start = k;
+            for (; k < band.upper.size() && band.upper[k].x() < double(b); ++k) {
+                ASSERT_EQ(band.lower[k].x(), band.upper[k].x());
+                ASSERT_EQ(band.lower[k].y(), *lo) << "column " << col;
+                ASSERT_EQ(band.upper[k].y(), *hi) << "column " << col;
             }
-            ASSERT_EQ(shownLo, *lo) << "column " << col;
-            ASSERT_EQ(shownHi, *hi) << "column " << col;
-            // The top of the column alone, for an area filled under it.
-            ASSERT_LT(u, upper.size());
-            EXPECT_GE(upper[u].x(), double(a));
-            EXPECT_LT(upper[u].x(), double(b));
-            EXPECT_EQ(upper[u++].y(), *hi);
+            ASSERT_EQ(band.upper[k - 1].x(), double(b - 1)) << "column " << col;
+            ASSERT_LE(k - start, 2);
         }
-        EXPECT_EQ(k, out.size());
-        EXPECT_EQ(u, upper.size());
+        EXPECT_EQ(k, band.upper.size());
     }
 
     // With every point on one page, the view of a million points comes
     // reduced and keeps the extremes of the whole history.
     chart.setPointsPerPage(0);
     const ChartRange all = chart.pageRange(317);
-    EXPECT_LE(all.points.size(), 2 * 317);
+    ASSERT_TRUE(all.isReduced());
+    EXPECT_TRUE(all.points.isEmpty());
+    EXPECT_LE(all.band.upper.size(), 2 * 317);
     const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
-    const auto [shownLo, shownHi] = std::minmax_element(all.points.begin(), all.points.end(),
-                                                        [](QPointF p, QPointF q) { return p.y() < q.y(); });
-    EXPECT_EQ(shownLo->y(), *lo);
-    EXPECT_EQ(shownHi->y(), *hi);
-    EXPECT_EQ(all.points.back().x(), double(values.size() - 1));
+    auto byValue = [](QPointF p, QPointF q) { return p.y() < q.y(); };
+    EXPECT_EQ(std::min_element(all.band.lower.begin(), all.band.lower.end(), byValue)->y(), *lo);
+    EXPECT_EQ(std::max_element(all.band.upper.begin(), all.band.upper.end(), byValue)->y(), *hi);
+    EXPECT_EQ(all.band.upper.front().x(), 0);
+    EXPECT_EQ(all.band.upper.back().x(), double(values.size() - 1));
 }
 
 }  // namespace

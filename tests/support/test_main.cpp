@@ -3,8 +3,19 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+// An AddressSanitizer build checks for leaks at exit; the leaks of system
+// libraries that are not ours are suppressed by the entries of tests/lsan.supp.
+#define QUELT_LSAN_OPTIONS "suppressions=" QUELT_SOURCE_DIR_DEFAULT "/tests/lsan.supp:print_suppressions=0"
+extern "C" const char* __lsan_default_options() { return QUELT_LSAN_OPTIONS; }
+#endif
+
 int main(int argc, char** argv)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // ... and the same for the programs a test starts.
+    setenv("LSAN_OPTIONS", QUELT_LSAN_OPTIONS, 0);
+#endif
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("QUELT_SOURCE_DIR", QUELT_SOURCE_DIR_DEFAULT, 0);
