@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/ErrorReport.h"
+#include "platform/ErrorReport.h"
 #include "app/MeterProfile.h"
 #include "display/LimitAlarm.h"
 #include "meter/Reading.h"
