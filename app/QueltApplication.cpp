@@ -15,21 +15,16 @@ int Quelt(int argc, char** argv)
     QGuiApplication::setDesktopFileName("org.quelt.Quelt");
     // Before the window: a signal at any moment ends the program cleanly.
     TerminationSignals endSignals;
-    int result = 0;
-    {
-        QtDialogs dialogs;
-        QtBeeper beeper;
-        AppServices services{dialogs, beeper};
-        TFCOMM FCOMM(services);
-        result = RunWindow(FCOMM, endSignals);
-    }
-    endSignals.endProcessBySignal();
-    return result;
+    QtDialogs dialogs;
+    QtBeeper beeper;
+    AppServices services{dialogs, beeper};
+    services.endSignals = &endSignals;
+    TFCOMM FCOMM(services);
+    return RunWindow(FCOMM);
 }
 
-int RunWindow(TFCOMM& window, TerminationSignals& endSignals)
+int RunWindow(TFCOMM& window)
 {
-    QObject::connect(&endSignals, &TerminationSignals::caught, &window, [&window] { window.EndBySignal(); });
     window.show();
     return QApplication::exec();
 }
