@@ -4,11 +4,14 @@
 
 #include "app/TFCOMM.h"
 #include "platform/Beeper.h"
+#include "platform/CrashReport.h"
 #include "platform/Dialogs.h"
 #include "platform/TerminationSignals.h"
 
 int Quelt(int argc, char** argv)
 {
+    // First of all: an end by a crash anywhere, from here on, leaves a report.
+    CrashReport::Install("quelt");
     QApplication app(argc, argv);
     QApplication::setApplicationName("Dessa");
     // The menu entry the desktop shows this window's icon and name from.

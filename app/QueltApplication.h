@@ -1,5 +1,5 @@
 #pragma once
-// Entry of the program: sets the application title, creates
+// Entry of the program: reports crashes, sets the application title, creates
 // the one main window and runs the event loop.
 class TFCOMM;
 
