@@ -168,6 +168,8 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
                 EndBySignal();
             } catch (const std::exception& e) {
                 std::fprintf(stderr, "quelt: ending by signal %d, the log could not be closed: %s\n", signo, e.what());
+            } catch (...) {
+                std::fprintf(stderr, "quelt: ending by signal %d, the log could not be closed\n", signo);
             }
         });
     BindHandlers();

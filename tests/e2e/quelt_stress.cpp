@@ -5,10 +5,10 @@
 //       in DIR (made once, reused); Print, the preview drawn at its first and
 //       last pages and through the job of saving it as PDF, then closed as
 //       with its close box; then Exit.
-//   quelt-stress full-save DIR [READINGS]   DIR is a small file system
-//       (a 256 KB tmpfs). An empty log there, READINGS (4574) readings held
-//       in memory, the rest of the file system filled so the journal cannot
-//       grow either; Save as a .db table there (fails: disk full), the event
+//   quelt-stress full-save DIR [READINGS [LEAVE_KB]]   DIR is a small file
+//       system (a 256 KB tmpfs). An empty log there, READINGS (4574) readings
+//       held in memory, the file system filled up to LEAVE_KB (0) free, so
+//       the journal cannot grow either and the table fails part-way or at once; Save as a .db table there (fails: disk full), the event
 //       loop served for 3 s, more readings, Save again, then Exit.
 //
 // Message boxes are printed to standard error and answered with their first
@@ -24,6 +24,7 @@
 
 #include <cstdio>
 #include <string>
+#include <sys/statvfs.h>
 
 #include "app/TFCOMM.h"
 #include "platform/Beeper.h"
@@ -137,7 +138,13 @@ int Preview(TFCOMM& w, AnsweringDialogs& dialogs, const QDir& dir)
     return w.reportPreview() ? 3 : 0;
 }
 
-int FullSave(TFCOMM& w, AnsweringDialogs& dialogs, const QDir& dir, int readings)
+uint64_t FreeBytes(const QDir& dir)
+{
+    struct statvfs fs {};
+    return ::statvfs(QFile::encodeName(dir.path()).constData(), &fs) == 0 ? uint64_t(fs.f_bavail) * fs.f_frsize : 0;
+}
+
+int FullSave(TFCOMM& w, AnsweringDialogs& dialogs, const QDir& dir, int readings, uint64_t leave)
 {
     Post(w.readingTable, readings);
     Serve(300);  // the journal takes what fits
@@ -145,7 +152,7 @@ int FullSave(TFCOMM& w, AnsweringDialogs& dialogs, const QDir& dir, int readings
         QFile filler(dir.filePath("filler"));
         if (filler.open(QIODevice::WriteOnly)) {
             const QByteArray block(4096, 'x');
-            while (filler.write(block) == block.size() && filler.flush()) {
+            while (FreeBytes(dir) > leave && filler.write(block) == block.size() && filler.flush()) {
             }
         }
     }
@@ -188,7 +195,7 @@ int main(int argc, char** argv)
         TFCOMM w(AppServices{dialogs, beeper});
         w.show();
         Serve(100);
-        result = mode == "preview" ? Preview(w, dialogs, dir) : FullSave(w, dialogs, dir, count);
+        result = mode == "preview" ? Preview(w, dialogs, dir) : FullSave(w, dialogs, dir, count, argc > 4 ? uint64_t(std::atoi(argv[4])) * 1024 : 0);
         w.ui->BtExit1->trigger();
     }
     std::fprintf(stderr, "done %d\n", result);
