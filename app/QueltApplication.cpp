@@ -4,32 +4,30 @@
 
 #include "app/TFCOMM.h"
 #include "platform/Beeper.h"
+#include "platform/CrashReport.h"
 #include "platform/Dialogs.h"
 #include "platform/TerminationSignals.h"
 
 int Quelt(int argc, char** argv)
 {
+    // First of all: an end by a crash anywhere, from here on, leaves a report.
+    CrashReport::Install("quelt");
     QApplication app(argc, argv);
     QApplication::setApplicationName("Dessa");
     // The menu entry the desktop shows this window's icon and name from.
     QGuiApplication::setDesktopFileName("org.quelt.Quelt");
     // Before the window: a signal at any moment ends the program cleanly.
     TerminationSignals endSignals;
-    int result = 0;
-    {
-        QtDialogs dialogs;
-        QtBeeper beeper;
-        AppServices services{dialogs, beeper};
-        TFCOMM FCOMM(services);
-        result = RunWindow(FCOMM, endSignals);
-    }
-    endSignals.endProcessBySignal();
-    return result;
+    QtDialogs dialogs;
+    QtBeeper beeper;
+    AppServices services{dialogs, beeper};
+    services.endSignals = &endSignals;
+    TFCOMM FCOMM(services);
+    return RunWindow(FCOMM);
 }
 
-int RunWindow(TFCOMM& window, TerminationSignals& endSignals)
+int RunWindow(TFCOMM& window)
 {
-    QObject::connect(&endSignals, &TerminationSignals::caught, &window, [&window] { window.EndBySignal(); });
     window.show();
     return QApplication::exec();
 }

@@ -1,12 +1,11 @@
 #pragma once
-// Entry of the program: sets the application title, creates the one main
-// window and runs the event loop.
+// Entry of the program: reports crashes, sets the application title, creates
+// the one main window and runs the event loop.
 class TFCOMM;
-class TerminationSignals;
 
 int Quelt(int argc, char** argv);
 
-// Shows the window and runs the event loop until the program ends. A signal
-// caught by `endSignals` ends it through EndBySignal; the caller ends the
-// process by that signal once the window is gone.
-int RunWindow(TFCOMM& window, TerminationSignals& endSignals);
+// Shows the window and runs the event loop until the program ends. A
+// termination signal that the window follows (AppServices::endSignals) ends
+// the process from inside the loop, whatever box is open.
+int RunWindow(TFCOMM& window);

@@ -17,6 +17,8 @@
 #include <QShortcut>
 #include <QValidator>
 #include <algorithm>
+#include <cstdio>
+#include <exception>
 
 #include "app/Pictures.h"
 #include "meter/FrameDecoder.h"
@@ -27,6 +29,7 @@
 #include "meter/Convert.h"
 #include "platform/Dialogs.h"
 #include "platform/LinuxHidBackend.h"
+#include "platform/TerminationSignals.h"
 #include "record/grid/ReadingGridDelegate.h"
 #include "record/grid/ReadingGridView.h"
 #include "record/grid/ReadingTableModel.h"
@@ -156,6 +159,19 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
     // log) go with their journal.
     readingLog.onDiscardPending = [this] { journal.detach(ReadingJournal::End::Remove); };
     journal.onNotice = [this](const QString& text) { ShowMessageLater(text); };
+    // A signal ends the program from whatever box is open, the ones of the
+    // start-up below included: the process ends by it as soon as the log is
+    // closed, without waiting for the boxes to close.
+    if (services.endSignals)
+        connect(services.endSignals, &TerminationSignals::caught, this, [this](int signo) {
+            try {
+                EndBySignal();
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "quelt: ending by signal %d, the log could not be closed: %s\n", signo, e.what());
+            } catch (...) {
+                std::fprintf(stderr, "quelt: ending by signal %d, the log could not be closed\n", signo);
+            }
+        });
     BindHandlers();
     InstallHidHandlers();
 

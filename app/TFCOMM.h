@@ -34,6 +34,7 @@ class TFCOMM;
 class IDialogs;
 class IBeeper;
 class IHidBackend;
+class TerminationSignals;
 class LcdPanel;
 class ScaleView;
 class QLineEdit;
@@ -52,6 +53,9 @@ struct AppServices {
     IClock* clock = nullptr;
     // The HID devices; null: the system's.
     IHidBackend* hid = nullptr;
+    // The signals that end the program from outside; null: none. The window
+    // follows them from its constructor on, before it can show any box.
+    TerminationSignals* endSignals = nullptr;
 };
 
 // The outer size the re-layout works from, and what it computes.
@@ -145,7 +149,9 @@ public:
     void BitBtn1Click();
     void BtExit1Click();
     // The program is ended by a termination signal (a shutdown, a logout,
-    // Ctrl-C): the log closes, its journal stays for the next start.
+    // Ctrl-C): the log closes, its journal stays for the next start. Safe to
+    // call from the nested event loop of any open box; the process ends by
+    // the signal right after it.
     void EndBySignal();
 
     // Delivers received serial bytes to the attached receive routine, as the

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -65,13 +66,18 @@ void TerminationSignals::drain()
             if (caught_ == 0) {
                 caught_ = buf[i];
                 emit caught(caught_);
+                endProcessBySignal();
             }
 }
 
 void TerminationSignals::endProcessBySignal()
 {
-    if (caught_ == 0)
-        return;
     ::signal(caught_, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, caught_);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     ::raise(caught_);
+    // Not reached: the default action of each of the three ends the process.
+    ::_exit(128 + caught_);
 }

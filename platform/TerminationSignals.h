@@ -4,8 +4,13 @@
 // cleanly instead of dying where it stands. The handler only writes the
 // signal's number into a pipe that the event loop watches.
 //
-// The first signal of each kind is caught; a second one of the same kind ends
-// the process at once, should the clean end hang. One instance at a time.
+// The first signal caught is emitted as caught() from whichever event loop
+// runs at the time, the nested loop of an open message box or dialog
+// included. Once its receivers have returned, the process ends by that
+// signal, as if it had not been caught, so a shell or a service manager sees
+// how the program ended: the receivers do their clean end right there, and no
+// stack of open boxes has to unwind first. A second signal of the same kind
+// ends the process at once, should the clean end hang. One instance at a time.
 #include <QObject>
 
 #include <csignal>
@@ -21,17 +26,15 @@ public:
     // The first signal caught, 0 while none.
     int caughtSignal() const { return caught_; }
 
-    // Ends the process by the caught signal, as if it had not been caught, so
-    // a shell or a service manager sees how the program ended. Does nothing
-    // while no signal was caught.
-    void endProcessBySignal();
-
 signals:
-    // From the event loop, once, for the first signal caught.
+    // From the event loop, once, for the first signal caught; the process
+    // ends by the signal when the receivers return. Receivers must not let
+    // an exception out.
     void caught(int signo);
 
 private:
     void drain();
+    [[noreturn]] void endProcessBySignal();
 
     int readFd_ = -1;
     int caught_ = 0;

@@ -44,9 +44,9 @@ std::vector<std::pair<std::string, std::string>> Rows(ReadingTable& t)
     return out;
 }
 
-std::unique_ptr<ChildProcess> StartRecording(Rig& rig)
+std::unique_ptr<ChildProcess> StartRecording(Rig& rig, const QStringList& args = {})
 {
-    return std::make_unique<ChildProcess>(BinDir() + "/quelt-recording", QStringList{}, rig.ws.Path(),
+    return std::make_unique<ChildProcess>(BinDir() + "/quelt-recording", args, rig.ws.Path(),
                                           rig.ws.File("quelt.log"), std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
 }
 
@@ -93,31 +93,78 @@ TEST(Journal, AKilledProgramsReadingsComeBackUpToASecondBeforeTheKill)
 
 TEST(Journal, ATerminationSignalEndsTheProgramCleanlyAndKeepsEveryReading)
 {
-    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
-        SCOPED_TRACE(strsignal(sig));
-        Rig rig;
-        rig.StartSim(1, "sweep");
-        std::unique_ptr<ChildProcess> program = StartRecording(rig);
-        ASSERT_TRUE(WaitFor([&] { return PrintedRecords(*program).size() >= 10 || !program->Running(); }, 30000))
-            << program->Log().toStdString();
+    // With no box open, and with the real file dialog of "Open old data
+    // files" open (its own event loop runs, and recording goes on).
+    for (const bool dialogOpen : {false, true})
+        for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+            SCOPED_TRACE(std::string(strsignal(sig)) + (dialogOpen ? ", file dialog open" : ""));
+            Rig rig;
+            rig.StartSim(1, "sweep");
+            std::unique_ptr<ChildProcess> program = StartRecording(rig, dialogOpen ? QStringList{"--open-dialog"}
+                                                                                   : QStringList{});
+            ASSERT_TRUE(WaitFor(
+                [&] {
+                    return !program->Running()
+                        || (PrintedRecords(*program).size() >= 20
+                            && (!dialogOpen || program->Log().contains("opening the file dialog")));
+                },
+                30000))
+                << program->Log().toStdString();
 
-        program->Signal(sig);
-        const std::optional<int> status = program->WaitEnded();
-        ASSERT_TRUE(status) << "the program did not end";
-        // It ends by the signal, as a caller expects, once its window is gone.
-        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == sig) << program->Log().toStdString();
-        EXPECT_TRUE(program->Log().contains(QString("window gone after signal %1").arg(sig)))
-            << program->Log().toStdString();
-        ASSERT_TRUE(QFile::exists(rig.ws.File("Queltdb.DB.journal")));
+            program->Signal(sig);
+            const std::optional<int> status = program->WaitEnded();
+            ASSERT_TRUE(status) << "the program did not end";
+            // It ends by the signal, as a caller expects, once the log is closed.
+            EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == sig) << program->Log().toStdString();
+            EXPECT_TRUE(program->Log().contains("log closed")) << program->Log().toStdString();
+            EXPECT_FALSE(program->Log().contains("file dialog closed")) << program->Log().toStdString();
+            ASSERT_TRUE(QFile::exists(rig.ws.File("Queltdb.DB.journal")));
 
-        const std::vector<Printed> printed = PrintedRecords(*program);
-        LiveWindow again(rig.ws.Path());
-        ASSERT_TRUE(WaitFor([&] { return !again.dialogs.messages.isEmpty(); }));
-        const auto rows = Rows(again.w->readingTable);
-        ASSERT_EQ(rows.size(), printed.size());
-        for (size_t i = 0; i < rows.size(); ++i)
-            EXPECT_EQ(rows[i], std::make_pair(printed[i].no, printed[i].value)) << "record " << i;
+            const std::vector<Printed> printed = PrintedRecords(*program);
+            LiveWindow again(rig.ws.Path());
+            ASSERT_TRUE(WaitFor([&] { return !again.dialogs.messages.isEmpty(); }));
+            const auto rows = Rows(again.w->readingTable);
+            ASSERT_EQ(rows.size(), printed.size());
+            for (size_t i = 0; i < rows.size(); ++i)
+                EXPECT_EQ(rows[i], std::make_pair(printed[i].no, printed[i].value)) << "record " << i;
+        }
+}
+
+// The program itself, showing in its real message box the readings it
+// brought back from a killed run: one SIGTERM ends it by the signal and the
+// readings stay for the next start.
+TEST(Journal, ASignalWhileTheRecoveryNoticeIsOpenKeepsTheRecoveredReadings)
+{
+    Rig rig;
+    rig.StartSim(1, "sweep");
+    std::unique_ptr<ChildProcess> recording = StartRecording(rig);
+    ASSERT_TRUE(WaitFor([&] { return PrintedRecords(*recording).size() >= 10 || !recording->Running(); }, 30000))
+        << recording->Log().toStdString();
+    recording->Signal(SIGKILL);
+    ASSERT_TRUE(recording->WaitEnded());
+    std::vector<std::pair<std::string, std::string>> recovered;
+    {
+        LiveWindow first(rig.ws.Path());  // brings them back and keeps the journal
+        ASSERT_TRUE(WaitFor([&] { return !first.dialogs.messages.isEmpty(); }));
+        recovered = Rows(first.w->readingTable);
     }
+    ASSERT_FALSE(recovered.empty());
+
+    ChildProcess program(BinDir() + "/quelt", QStringList{}, rig.ws.Path(), rig.ws.File("quelt.log"),
+                         {"QT_QPA_PLATFORM=offscreen", "XDG_STATE_HOME=" + rig.ws.File("state").toStdString()});
+    ASSERT_TRUE(WaitFor([&] {
+        return (Catches(program.Pid(), SIGTERM) && HeldElsewhere(rig.ws.File("Queltdb.DB"))) || !program.Running();
+    })) << program.Log().toStdString();
+    Serve(300);  // the notice is up by now
+    ASSERT_TRUE(program.Running()) << program.Log().toStdString();
+    program.Signal(SIGTERM);
+    const std::optional<int> status = program.WaitEnded();
+    ASSERT_TRUE(status) << "the program did not end";
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM) << program.Log().toStdString();
+
+    LiveWindow again(rig.ws.Path());
+    ASSERT_TRUE(WaitFor([&] { return !again.dialogs.messages.isEmpty(); }));
+    EXPECT_EQ(Rows(again.w->readingTable), recovered);
 }
 
 }  // namespace

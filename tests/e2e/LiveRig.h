@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -204,6 +205,29 @@ private:
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
+
+// True once another process holds the table at `path` exclusively.
+inline bool HeldElsewhere(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
+
+// True once process `pid` catches signal `sig` (its handler is installed).
+inline bool Catches(pid_t pid, int sig)
+{
+    QFile status(QString("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (sig - 1)) & 1;
+    return false;
+}
 
 // The state of the connection controls: Connected or Disconnected.
 inline void ExpectConnected(TFCOMM& w, bool connected)

@@ -5,21 +5,9 @@
 
 #include <QAbstractItemModel>
 #include <QToolButton>
-#include <sys/file.h>
 
 namespace e2e {
 namespace {
-
-// True once another process holds the table at `path` exclusively.
-bool HeldElsewhere(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-    ::close(fd);
-    return held;
-}
 
 TEST(MissingLog, TheMeterIsShownAndTheUserToldOnce)
 {
@@ -83,6 +71,34 @@ TEST(MissingLog, TheMeterIsShownAndTheUserToldOnce)
         EXPECT_EQ(w.ui->DBGrid1->model()->index(0, 0).data().toString(), "1");
         EXPECT_EQ(w.ui->DBGrid1->model()->index(0, 3).data().toString(), "5.012");
         EXPECT_EQ(lw.Boxes().size(), 2) << lw.Boxes().join(" | ").toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// The program itself, with its real message box "Cannot open table" open from
+// its start-up: one signal ends it, by that signal.
+TEST(MissingLog, ASignalEndsTheProgramWhileTheStartUpBoxIsOpen)
+{
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        Workspace ws;
+        ASSERT_TRUE(QFile::remove(ws.File("Queltdb.DB")));
+        ChildProcess program(BinDir() + "/quelt", QStringList{}, ws.Path(), ws.File("quelt.log"),
+                             {"QT_QPA_PLATFORM=offscreen", "XDG_STATE_HOME=" + ws.File("state").toStdString()});
+        ASSERT_TRUE(WaitFor([&] { return Catches(program.Pid(), sig) || !program.Running(); }))
+            << program.Log().toStdString();
+        Serve(300);  // the box is up by now
+        ASSERT_TRUE(program.Running()) << program.Log().toStdString();
+
+        program.Signal(sig);
+        const std::optional<int> status = program.WaitEnded();
+        ASSERT_TRUE(status) << "the program did not end";
+        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == sig) << program.Log().toStdString();
     }
 }
 

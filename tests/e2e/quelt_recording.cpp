@@ -6,6 +6,7 @@
 // the end of the window.
 #include <QApplication>
 #include <QPushButton>
+#include <QToolButton>
 #include <QTimer>
 
 #include <cstdio>
@@ -64,6 +65,12 @@ private:
         (void)n;
     }
 
+    void tableAboutToClose() override
+    {
+        const ssize_t n = ::write(STDOUT_FILENO, "log closed\n", 11);
+        (void)n;
+    }
+
     ReadingTable& table_;
 };
 
@@ -73,17 +80,21 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Dessa");
+    const bool openDialog = app.arguments().contains("--open-dialog");
     TerminationSignals endSignals;
-    int result = 0;
-    {
-        PrintedDialogs dialogs;
-        SilentBeeper beeper;
-        TFCOMM window(AppServices{dialogs, beeper});
-        RecordPrinter printer(window.readingTable);
-        QTimer::singleShot(0, &window, [&window] { window.ui->COMCon->click(); });
-        result = RunWindow(window, endSignals);
-    }
-    std::fprintf(stderr, "window gone after signal %d\n", endSignals.caughtSignal());
-    endSignals.endProcessBySignal();
-    return result;
+    PrintedDialogs printed;
+    QtDialogs real;
+    SilentBeeper beeper;
+    AppServices services{openDialog ? static_cast<IDialogs&>(real) : printed, beeper};
+    services.endSignals = &endSignals;
+    TFCOMM window(services);
+    RecordPrinter printer(window.readingTable);
+    QTimer::singleShot(0, &window, [&window] { window.ui->COMCon->click(); });
+    if (openDialog)
+        QTimer::singleShot(500, &window, [&window] {
+            std::fprintf(stderr, "opening the file dialog\n");
+            window.ui->OpenDataFiles->click();
+            std::fprintf(stderr, "file dialog closed\n");
+        });
+    return RunWindow(window);
 }
