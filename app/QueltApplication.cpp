@@ -3,9 +3,9 @@
 #include <QApplication>
 
 #include "app/TFCOMM.h"
-#include "platform/Beeper.h"
+#include "platform/desktop/QtBeeper.h"
 #include "platform/CrashReport.h"
-#include "platform/Dialogs.h"
+#include "platform/desktop/QtDialogs.h"
 #include "platform/TerminationSignals.h"
 
 int Quelt(int argc, char** argv)

@@ -5,8 +5,3 @@ public:
     virtual ~IBeeper() = default;
     virtual void beep() = 0;
 };
-
-class QtBeeper final : public IBeeper {
-public:
-    void beep() override;
-};

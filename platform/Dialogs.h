@@ -40,17 +40,3 @@ public:
     // from 1 to pageCount, all set on `printer`. False when the user cancelled.
     virtual bool setUpPrinter(QPrinter& printer, int pageCount) = 0;
 };
-
-// The real dialogs, shown with Qt's message boxes and file dialogs.
-class QtDialogs final : public IDialogs {
-public:
-    void showMessage(const QString& text) override;
-    DialogButton ask(const QString& text, DialogButtons buttons) override;
-    void showError(const QString& text) override;
-    std::optional<QString> openFileName(const QString& filter) override;
-    std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix) override;
-    bool setUpPrinter(QPrinter& printer, int pageCount) override;
-
-    // "Caption|*.xls|Other|*.*" -> "Caption (*.xls);;Other (*.*)"
-    static QString toQtFilter(const QString& filter);
-};

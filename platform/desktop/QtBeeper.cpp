@@ -1,4 +1,4 @@
-#include "platform/Beeper.h"
+#include "platform/desktop/QtBeeper.h"
 
 #include <QApplication>
 

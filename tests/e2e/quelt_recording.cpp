@@ -17,7 +17,7 @@
 #include "app/QueltApplication.h"
 #include "app/TFCOMM.h"
 #include "platform/Beeper.h"
-#include "platform/Dialogs.h"
+#include "platform/desktop/QtDialogs.h"
 #include "platform/TerminationSignals.h"
 #include "ui_TFCOMM.h"
 #include "tests/support/NullSeams.h"
