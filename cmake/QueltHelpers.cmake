@@ -11,6 +11,28 @@ function(quelt_folder_library name)
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${A_LIBS})
+  # For the layering check: which folder the library is and what it links.
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set_property(GLOBAL APPEND PROPERTY QUELT_FOLDER_LIBRARIES "${name}")
+  set_property(GLOBAL PROPERTY QUELT_FOLDER_${name} "${folder}")
+  set_property(GLOBAL PROPERTY QUELT_LINKS_${name} "${A_LIBS}")
+endfunction()
+
+# quelt_layering_check(): a test that every folder library includes only its
+# own folder and the folders of the libraries it declares (cmake/CheckLayering.cmake).
+function(quelt_layering_check)
+  get_property(libs GLOBAL PROPERTY QUELT_FOLDER_LIBRARIES)
+  set(text "")
+  foreach(lib IN LISTS libs)
+    get_property(folder GLOBAL PROPERTY QUELT_FOLDER_${lib})
+    get_property(links GLOBAL PROPERTY QUELT_LINKS_${lib})
+    string(APPEND text "set(FOLDER_${lib} \"${folder}\")\nset(LINKS_${lib} \"${links}\")\n")
+  endforeach()
+  string(APPEND text "set(LIBRARIES \"${libs}\")\n")
+  file(WRITE ${CMAKE_BINARY_DIR}/layering.cmake "${text}")
+  add_test(NAME Layering.IncludesOnlyDeclaredFolders
+    COMMAND ${CMAKE_COMMAND} -DLAYERING=${CMAKE_BINARY_DIR}/layering.cmake -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+            -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayering.cmake)
 endfunction()
 
 # quelt_add_subdirectories(): add every child folder that has a CMakeLists.txt.
