@@ -1,10 +1,14 @@
 #include "app/QueltApplication.h"
 
 #include <QApplication>
+#include <memory>
 
 #include "app/TFCOMM.h"
-#include "platform/desktop/QtBeeper.h"
+#include "platform/Clock.h"
 #include "platform/CrashReport.h"
+#include "platform/LinuxHidBackend.h"
+#include "platform/SerialDevice.h"
+#include "platform/desktop/QtBeeper.h"
 #include "platform/desktop/QtDialogs.h"
 #include "platform/TerminationSignals.h"
 
@@ -18,9 +22,12 @@ int Quelt(int argc, char** argv)
     QGuiApplication::setDesktopFileName("org.quelt.Quelt");
     // Before the window: a signal at any moment ends the program cleanly.
     TerminationSignals endSignals;
+    // The real system behind every seam of the window, made here alone.
     QtDialogs dialogs;
     QtBeeper beeper;
-    AppServices services{dialogs, beeper};
+    SystemClock clock;
+    LinuxHidBackend hid;
+    AppServices services{dialogs, beeper, clock, hid, [] { return std::make_unique<PosixSerialDevice>(); }};
     services.endSignals = &endSignals;
     TFCOMM FCOMM(services);
     return RunWindow(FCOMM);

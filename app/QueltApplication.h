@@ -1,6 +1,8 @@
 #pragma once
-// Entry of the program: reports crashes, sets the application title, creates
-// the one main window and runs the event loop.
+// Entry of the program: reports crashes, sets the application title, makes
+// the real implementation of every system seam (dialogs, beep, clock, HID
+// devices, serial ports), creates the one main window with them and runs the
+// event loop.
 class TFCOMM;
 
 int Quelt(int argc, char** argv);

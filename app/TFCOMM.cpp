@@ -28,7 +28,6 @@
 #include "platform/Beeper.h"
 #include "meter/Convert.h"
 #include "platform/Dialogs.h"
-#include "platform/LinuxHidBackend.h"
 #include "platform/TerminationSignals.h"
 #include "record/grid/ReadingGridDelegate.h"
 #include "record/grid/ReadingGridView.h"
@@ -117,11 +116,10 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
       ui((LcdFontFamily(), new Ui::TFCOMM)),  // the LCD font is there before the labels use it
       errors(services.dialogs),
       COMM2(nullptr, services.serialDevices),
-      systemHid(services.hid ? nullptr : std::make_unique<LinuxHidBackend>()),
-      HidCtl(services.hid ? *services.hid : *systemHid),
+      HidCtl(services.hid),
       usbLink(HidCtl, services.dialogs, UsbHooks()),
       services_(services),
-      recorder_(recorderState, readingTable, services.clock ? *services.clock : systemClock_),
+      recorder_(recorderState, readingTable, services.clock),
       dataFiles_(readingTable, readingLog, services.dialogs)
 {
     ui->setupUi(this);
@@ -152,7 +150,7 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
                               [this] { return ui->SetMinB->isChecked(); });
     scaleView->lower();  // the link pictures and the alarm panel lie over the dial
 
-    assembler.onFrame = [this](const std::string&) { LcdDisplayTormo(); };
+    assembler.onFrame = [this](const std::string& frameText) { LcdDisplayTormo(frameText); };
     // What the journal has to tell is shown once the current event is done:
     // it may speak from inside an open of the log or a recorded frame.
     // Pending records the user gives up (Exit, another table opened as the
@@ -466,7 +464,6 @@ void TFCOMM::COM41Click() { SelectPort(4); }
 
 void TFCOMM::ShowConnectionState(bool connected)
 {
-    connectedState = connected;
     ui->ComSetup1->menuAction()->setEnabled(!connected);
     ui->START1->setChecked(connected);
     ui->START1->setEnabled(!connected);
@@ -535,8 +532,7 @@ UsbCableLink::Hooks TFCOMM::UsbHooks()
         return UsbProfileFlags{ui->IFEvrin->isChecked(), ui->IFQuelt->isChecked(), ui->IFHarvo->isChecked(),
                                ui->IFTormo->isChecked()};
     };
-    h.setFrameText = [this](const std::string& text) { assembler.FrameText = text; };
-    h.decode = [this] { LcdDisplayTormo(); };
+    h.decode = [this](const std::string& frameText) { LcdDisplayTormo(frameText); };
     // A report is handled inside the reader's hand-over: a failure is shown
     // after it.
     h.guard = [this](const std::function<void()>& f) { errors.GuardPosted(f); };
@@ -629,8 +625,12 @@ void TFCOMM::ConTimerTimer()
 // ---------------------------------------------------------------------------
 // One frame, in its fixed order.
 
-void TFCOMM::LcdDisplayTormo()
+void TFCOMM::LcdDisplayTormo(const std::string& frameText)
 {
+    // The decode of the tools and the tests; the steps below show its result.
+    // The shared reading takes the frame as decoded, as far as it got.
+    const DecodedFrame frame = DecodeFrame(frameText, scale, reading);
+    reading = frame.reading;
     // 1. The link indicator.
     indicator.FrameDecoded();
     ui->CONok->show();
@@ -638,15 +638,14 @@ void TFCOMM::LcdDisplayTormo()
     // 2.-4. The panel's reset, then the symbols as they are decoded. A frame
     // that cannot be decoded leaves the panel reset; otherwise the reset and
     // the new symbols are set in one pass, so a lit symbol does not flicker.
-    try {
-        DecodeSymbols(assembler.FrameText, reading);
-    } catch (...) {
+    if (frame.failure == FrameFailure::Symbols) {
         lcd->Reset();
-        throw;
+        frame.ThrowIfFailed();
     }
     lcd->ResetAndShowSymbols(reading);
-    // 5. Value text and count, against the full scale in force.
-    DecodeValue(reading, scale.FullScale);
+    // 5. Value text and count, against the full scale in force: a count that
+    // fails leaves the panel with the frame's symbols.
+    frame.ThrowIfFailed();
     // 6. The limit alarm.
     if (LimitAlarm(limits, reading.CountValue, ui->SetMaxB->isChecked(), ui->SetMinB->isChecked())) {
         services_.beeper.beep();
@@ -665,19 +664,18 @@ void TFCOMM::LcdDisplayTormo()
     // 8. The digits.
     lcd->ShowDigits(reading);
     // 9. The scale set of the unit, the bar's range and the dial.
-    scale = ScaleSetForUnit(reading.UnitText);
-    const int barMaximum = BarMaximumForUnit(reading.UnitText);
-    lcd->SetBarMaximum(barMaximum);
+    scale = frame.scale;
+    lcd->SetBarMaximum(frame.barMaximum);
     scaleView->KDsetup();
     scaleView->KDrun(scale.ScaleZero);
-    scaleView->KDrun(NeedlePosition(reading, scale));
+    scaleView->KDrun(frame.needlePosition);
     // 10. The recorder.
     if (recorder_.INDataToTable(reading, CurrentRecorderControls()) == RecordOutcome::Unlogged)
         TellUnlogged();
     // 11. The bar.
-    lcd->SetBarPosition(BarPosition(reading, scale, barMaximum));
+    lcd->SetBarPosition(frame.barPosition);
     // 12. The chart.
-    chartView->Add(ChartValue(reading, scale));
+    chartView->Add(frame.chartValue);
 }
 
 // ---------------------------------------------------------------------------
@@ -753,7 +751,7 @@ ReportPreview* TFCOMM::reportPreview() const { return reportPreview_; }
 void TFCOMM::BtPrintClick()
 {
     delete reportPreview_;
-    reportPreview_ = ReportPreview::open(readingTable, services_.dialogs, this);
+    reportPreview_ = ReportPreview::open(readingTable, services_.dialogs, errors, this);
 }
 
 // ---------------------------------------------------------------------------
@@ -785,7 +783,6 @@ void TFCOMM::TbFdClick()
 
 void TFCOMM::ExitApplication(ReadingLog::Pending pending)
 {
-    exitRequested = true;
     COMM2.Disconnect();
     readingLog.Close(pending);
     QApplication::quit();
@@ -805,7 +802,6 @@ void TFCOMM::BtExit1Click() { ExitApplication(); }
 
 void TFCOMM::closeEvent(QCloseEvent* event)
 {
-    exitRequested = true;
     readingLog.Close(ReadingLog::Pending::Discard);  // nothing left to remove after EndBySignal
     event->accept();
 }

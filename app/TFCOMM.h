@@ -9,6 +9,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/ErrorReport.h"
 #include "app/MeterProfile.h"
@@ -43,16 +44,18 @@ class ReadingTableModel;
 class ReportPreview;
 class TrendChartView;
 
-// The seams to the system that the window uses.
+// The seams to the system that the window uses. The program makes the real
+// ones in one place (QueltApplication); tests hand fakes the same way. The
+// window keeps references: they outlive it.
 struct AppServices {
     IDialogs& dialogs;
     IBeeper& beeper;
-    // Makes the serial device for COMM2; empty: the real serial ports.
-    TSerialPortDriver::DeviceFactory serialDevices = {};
-    // The time of day for the log; null: the computer clock.
-    IClock* clock = nullptr;
-    // The HID devices; null: the system's.
-    IHidBackend* hid = nullptr;
+    // The time of day for the log.
+    IClock& clock;
+    // The HID devices the USB cable is looked for among.
+    IHidBackend& hid;
+    // Makes the serial device for COMM2 at each connect.
+    TSerialPortDriver::DeviceFactory serialDevices;
     // The signals that end the program from outside; null: none. The window
     // follows them from its constructor on, before it can show any box.
     TerminationSignals* endSignals = nullptr;
@@ -110,7 +113,10 @@ public:
     void HidCtlDeviceDataError(THidDevice* HidDev, uint32_t Error);
 
     // --- the frame ---
-    void LcdDisplayTormo();
+    // Decodes one frame text and shows it on every display, in their fixed
+    // order; a frame that fails to decode is shown up to the failure, which
+    // then travels on.
+    void LcdDisplayTormo(const std::string& frameText);
 
     // --- limits ---
     void SetmaxExit();
@@ -161,15 +167,22 @@ public:
     // The printed report's preview while it is open.
     ReportPreview* reportPreview() const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Tests reach the components through it (tests/support/WindowParts.h).
+    friend struct WindowParts;
+
     // --- components and state, grouped by owner ---
     Ui::TFCOMM* ui;
     ErrorReport errors;
     TSerialPortDriver COMM2;
     FrameAssembler assembler;           // FrameText, HexAccumulator
     ConnectionIndicator indicator;      // LinkTicks, CONok / CONokN
-    // The system's HID devices unless the services bring their own, their
-    // controller and the USB cable (which holds the USB state).
-    std::unique_ptr<IHidBackend> systemHid;
+    // The HID devices' controller and the USB cable (which holds the USB state).
     THidDeviceController HidCtl;
     UsbCableLink usbLink;
     Reading reading;                    // the shared reading
@@ -185,20 +198,10 @@ public:
     RecorderState recorderState;
     std::unique_ptr<LcdPanel> lcd;
     ScaleView* scaleView = nullptr;
-    bool connectedState = false;        // the connection controls show Connected
 
     QTimer ConTimer;
     QTimer Trecord;
 
-    // Set when the application has been asked to end.
-    bool exitRequested = false;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
-private:
     // The key filter of a limit, interval or page-size box; null for any other object.
     using KeyFilter = bool (*)(QChar);
     KeyFilter KeyFilterOf(QObject* edit) const;
@@ -225,7 +228,6 @@ private:
     void Bind(Sender* sender, Signal signal, void (TFCOMM::*handler)());
 
     AppServices services_;
-    SystemClock systemClock_;
     Recorder recorder_;
     DataFiles dataFiles_;
     ReadingTableModel* gridModel_ = nullptr;

@@ -28,8 +28,9 @@
 #include "platform/Dialogs.h"
 #include "record/Recorder.h"
 #include "chart/TrendChartView.h"
-#include "ui_TFCOMM.h"
 #include "tests/support/NullSeams.h"
+#include "tests/support/WindowParts.h"
+#include "ui_TFCOMM.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ struct World {
     SilentDialogs dialogs;
     SilentBeeper beeper;
     FixedClock clock;
+    NoHidBackend hid;
     std::unique_ptr<TFCOMM> window;
     int64_t readings = 0;
     long residentBeforeKiB = 0, residentAfterKiB = 0;
@@ -76,32 +78,32 @@ struct World {
                                 paradox::RowStore(ReadingLogSchema().recordSize));
         const QString previous = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        window = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, {}, &clock});
+        window = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, clock, hid, {}});  // no serial port
         QDir::setCurrent(previous);
         // Past the record menu's "limitless", so every frame still writes.
-        window->recorderState.RecordLimit = INT32_MAX;
+        Parts(*window).recorderState.RecordLimit = INT32_MAX;
         window->show();
         Frame();  // the first frame starts the range, and a new chart
         QApplication::processEvents();
 
         // The history is filled without the log's journal, which would write
         // it all to disk; the frames measured below go through a new journal.
-        window->journal.detach(ReadingJournal::End::Remove);
+        Parts(*window).journal.detach(ReadingJournal::End::Remove);
         residentBeforeKiB = ResidentKiB();
-        Recorder recorder(window->recorderState, window->readingTable, clock);
+        Recorder recorder(Parts(*window).recorderState, Parts(*window).readingTable, clock);
         Reading reading;
         reading.ValueText = "12.34";
         reading.CountValue = 1234;
         reading.UnitText = "mV";
         reading.CouplingText = "DC";
         reading.RangeModeText = "AUTO";
-        while (int64_t(window->readingTable.recordCount()) < n)
+        while (int64_t(Parts(*window).readingTable.recordCount()) < n)
             recorder.INDataToTable(reading, RecorderControls{});
-        for (int64_t i = window->chart.pointCount(); i < n; ++i)
-            window->chart.Add(int32_t((i * 37) % 6000));
+        for (int64_t i = Parts(*window).chart.pointCount(); i < n; ++i)
+            Parts(*window).chart.Add(int32_t((i * 37) % 6000));
         QApplication::processEvents();
         residentAfterKiB = ResidentKiB();
-        window->journal.attach();
+        Parts(*window).journal.attach();
     }
 
     ~World()
@@ -131,11 +133,11 @@ World& WorldOf(int64_t n)
 
 void Counters(benchmark::State& state, World& w)
 {
-    const double n = double(w.window->readingTable.recordCount());
+    const double n = double(Parts(*w.window).readingTable.recordCount());
     state.counters["records"] = n;
-    state.counters["points"] = double(w.window->chart.pointCount());
+    state.counters["points"] = double(Parts(*w.window).chart.pointCount());
     state.counters["bytes_per_reading"] =
-        double(w.window->readingTable.memoryBytes() + w.window->chart.memoryBytes()) / n;
+        double(Parts(*w.window).readingTable.memoryBytes() + Parts(*w.window).chart.memoryBytes()) / n;
     state.counters["rss_MiB"] = double(w.residentAfterKiB) / 1024;
     state.counters["rss_bytes_per_reading"] = double(w.residentAfterKiB - w.residentBeforeKiB) * 1024 / n;
 }
@@ -165,19 +167,19 @@ BENCHMARK(BM_FrameWithGridAndChart)
 void Redraw(benchmark::State& state, const char* pointsPerPage)
 {
     World& w = WorldOf(state.range(0));
-    w.window->ui->Maxrecord->setText(pointsPerPage);
-    w.window->chartView->Last();
-    w.window->chartView->refresh();
-    QImage picture(w.window->chartView->size(), QImage::Format_RGB32);
+    Parts(*w.window).ui->Maxrecord->setText(pointsPerPage);
+    Parts(*w.window).chartView->Last();
+    Parts(*w.window).chartView->refresh();
+    QImage picture(Parts(*w.window).chartView->size(), QImage::Format_RGB32);
     for (auto _ : state) {
-        w.window->chartView->refresh();
+        Parts(*w.window).chartView->refresh();
         QPainter painter(&picture);
-        w.window->chartView->render(&painter);
+        Parts(*w.window).chartView->render(&painter);
     }
-    const QAreaSeries* band = w.window->chartView->band();
-    state.counters["points_drawn"] = double(w.window->chartView->Series2()->upperSeries()->count() +
+    const QAreaSeries* band = Parts(*w.window).chartView->band();
+    state.counters["points_drawn"] = double(Parts(*w.window).chartView->Series2()->upperSeries()->count() +
                                             band->upperSeries()->count() + band->lowerSeries()->count());
-    w.window->ui->Maxrecord->setText("100");
+    Parts(*w.window).ui->Maxrecord->setText("100");
 }
 
 void BM_RedrawPageOf100(benchmark::State& state) { Redraw(state, "100"); }

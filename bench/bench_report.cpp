@@ -20,6 +20,7 @@
 #include <QTimer>
 
 #include "platform/Dialogs.h"
+#include "platform/ErrorReport.h"
 #include "report/ReadingReport.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
@@ -95,11 +96,12 @@ void BM_PreviewFirstPage(benchmark::State& state)
 {
     ReadingTable& table = log().table;
     AnsweringDialogs dialogs;
+    ErrorReport errors(dialogs);
     const double before = residentMiB();
     double most = before;
     int pages = 0;
     for (auto _ : state) {
-        ReportPreview* preview = ReportPreview::open(table, dialogs, nullptr);
+        ReportPreview* preview = ReportPreview::open(table, dialogs, errors, nullptr);
         while (preview->pageView()->lastPaintedPages().empty())
             QApplication::processEvents();
         state.PauseTiming();
@@ -127,6 +129,7 @@ void BM_ReportPdf(benchmark::State& state)
 {
     ReadingTable& table = log().table;
     AnsweringDialogs dialogs;
+    ErrorReport errors(dialogs);
     QTemporaryDir out;
     dialogs.saveAs = QDir(out.path()).filePath("log.pdf");
     const double before = residentMiB();
@@ -134,7 +137,7 @@ void BM_ReportPdf(benchmark::State& state)
     qint64 longestWait = 0;
     int pages = 0;
     for (auto _ : state) {
-        ReportPreview* preview = ReportPreview::open(table, dialogs, nullptr);
+        ReportPreview* preview = ReportPreview::open(table, dialogs, errors, nullptr);
         pages = preview->report().pageCount();
         preview->saveAsPdf();
         // A timer of its own stands for the readings: it runs whenever the

@@ -173,11 +173,20 @@ int BarPosition(const Reading& r, const ScaleSet& installed, int barMaximum)
     return std::clamp(position, 0, std::max(barMaximum, 0));
 }
 
-DecodedFrame DecodeFrame(std::string_view frameText, const ScaleSet& current)
+DecodedFrame DecodeFrame(std::string_view frameText, const ScaleSet& current, const Reading& before)
 {
     DecodedFrame out;
-    DecodeSymbols(frameText, out.reading);
-    DecodeValue(out.reading, current.FullScale);
+    out.reading = before;
+    try {
+        out.failure = FrameFailure::Symbols;
+        DecodeSymbols(frameText, out.reading);
+        out.failure = FrameFailure::Value;
+        DecodeValue(out.reading, current.FullScale);
+    } catch (const EConvertError&) {
+        out.error = std::current_exception();
+        return out;
+    }
+    out.failure = FrameFailure::None;
     out.scale = ScaleSetForUnit(out.reading.UnitText);
     out.barMaximum = BarMaximumForUnit(out.reading.UnitText);
     out.needlePosition = NeedlePosition(out.reading, out.scale);

@@ -1,6 +1,7 @@
 #include "report/ReportPreview.h"
 
 #include "platform/Dialogs.h"
+#include "platform/ErrorReport.h"
 #include "report/ReadingReport.h"
 #include "report/ReportPageView.h"
 #include "report/ReportPrintJob.h"
@@ -16,10 +17,10 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include <exception>
 
-ReportPreview::ReportPreview(std::shared_ptr<const ReadingReport> report, IDialogs& dialogs, QWidget* parent)
-    : QWidget(parent, Qt::Window), report_(std::move(report)), dialogs_(dialogs)
+ReportPreview::ReportPreview(std::shared_ptr<const ReadingReport> report, IDialogs& dialogs, ErrorReport& errors,
+                             QWidget* parent)
+    : QWidget(parent, Qt::Window), report_(std::move(report)), dialogs_(dialogs), errors_(errors)
 {
     setWindowTitle(tr("Print Preview"));
     view_ = new ReportPageView(report_, this);
@@ -30,7 +31,7 @@ ReportPreview::ReportPreview(std::shared_ptr<const ReadingReport> report, IDialo
         QAction* a = tools_->addAction(text);
         a->setObjectName(QString::fromLatin1(name));
         a->setShortcut(key);
-        connect(a, &QAction::triggered, this, [this, slot] { guarded(slot); });
+        connect(a, &QAction::triggered, this, [this, slot] { errors_.Guard(slot); });
         return a;
     };
     const bool pages = report_->pageCount() > 0;
@@ -63,7 +64,7 @@ ReportPreview::ReportPreview(std::shared_ptr<const ReadingReport> report, IDialo
     QAction* close = closeTools_->addAction(tr("Close"));
     close->setObjectName(QStringLiteral("close"));
     close->setShortcut(QKeySequence(Qt::Key_Escape));
-    connect(close, &QAction::triggered, this, [this] { guarded([this] { this->close(); }); });
+    connect(close, &QAction::triggered, this, [this] { errors_.Guard([this] { this->close(); }); });
 
     connect(pageBox_, &QSpinBox::valueChanged, this, [this](int page) {
         if (page - 1 != view_->currentPage())
@@ -96,23 +97,14 @@ ReportPreview::~ReportPreview()
     delete job_;  // an unfinished print stops here
 }
 
-ReportPreview* ReportPreview::open(ReadingTable& table, IDialogs& dialogs, QWidget* parent)
+ReportPreview* ReportPreview::open(ReadingTable& table, IDialogs& dialogs, ErrorReport& errors, QWidget* parent)
 {
-    auto* preview = new ReportPreview(std::make_shared<const ReadingReport>(table), dialogs, parent);
+    auto* preview = new ReportPreview(std::make_shared<const ReadingReport>(table), dialogs, errors, parent);
     preview->setAttribute(Qt::WA_DeleteOnClose);
     // Like a dialog over the window: its commands wait while the preview is open.
     preview->setWindowModality(Qt::WindowModal);
     preview->show();
     return preview;
-}
-
-template <class F> void ReportPreview::guarded(F f)
-{
-    try {
-        f();
-    } catch (const std::exception& e) {
-        dialogs_.showError(QString::fromLocal8Bit(e.what()));
-    }
 }
 
 void ReportPreview::showCurrentPage(int page)

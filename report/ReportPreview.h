@@ -5,11 +5,14 @@
 // meanwhile the pages can be looked through, but a second print waits.
 //
 // The window does not block: it is shown, and the program goes on handling
-// readings while it is open.
+// readings while it is open. A command that fails is shown by the general
+// error report the preview is given, the window's own, so a failure here and
+// one of the window never stack their boxes.
 #include <QWidget>
 
 #include <memory>
 
+class ErrorReport;
 class IDialogs;
 class QAction;
 class QLabel;
@@ -24,12 +27,13 @@ class ReportPrintJob;
 class ReportPreview : public QWidget {
     Q_OBJECT
 public:
-    ReportPreview(std::shared_ptr<const ReadingReport> report, IDialogs& dialogs, QWidget* parent = nullptr);
+    ReportPreview(std::shared_ptr<const ReadingReport> report, IDialogs& dialogs, ErrorReport& errors,
+                  QWidget* parent = nullptr);
     ~ReportPreview() override;
 
     // Makes the report of the table as it is now and shows it in a new preview
     // window over `parent` that goes away when closed.
-    static ReportPreview* open(ReadingTable& table, IDialogs& dialogs, QWidget* parent);
+    static ReportPreview* open(ReadingTable& table, IDialogs& dialogs, ErrorReport& errors, QWidget* parent);
 
     const ReadingReport& report() const { return *report_; }
     ReportPageView* pageView() const { return view_; }
@@ -46,10 +50,10 @@ private:
     void jobFinished(int outcome, const QString& error);
     void showCurrentPage(int page);
     void setBusy(bool busy);
-    template <class F> void guarded(F f);
 
     std::shared_ptr<const ReadingReport> report_;
     IDialogs& dialogs_;
+    ErrorReport& errors_;
     ReportPageView* view_;
     QToolBar* tools_;
     QToolBar* closeTools_;  // Close alone

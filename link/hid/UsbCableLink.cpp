@@ -265,9 +265,10 @@ void UsbCableLink::Report(const uint8_t* data, uint16_t size, uint8_t reportId, 
     // No meter bytes: an open burst is complete.
     if (state.UsbBurstPending) {
         if (end == BurstEnd::Decode) {
-            hooks_.setFrameText(state.UsbBurstText);
+            if (hooks_.burstEnded)
+                hooks_.burstEnded(state.UsbBurstText);
             if (FrameAssembler::IsValidFrameText(state.UsbBurstText))
-                hooks_.decode();
+                hooks_.decode(state.UsbBurstText);
         }
         state.UsbBurstText.clear();
     }

@@ -59,10 +59,10 @@ public:
         std::function<bool()> readBtnDown;
         std::function<void()> raiseReadBtn;
         std::function<UsbProfileFlags()> profile;
-        // A burst ended: its text becomes the frame text; valid frames are
-        // then decoded.
-        std::function<void(const std::string& frameText)> setFrameText;
-        std::function<void()> decode;
+        // A burst ended, with its text (valid frame or not); may be empty.
+        std::function<void(const std::string& burstText)> burstEnded;
+        // Decodes the text of a burst that is a valid frame.
+        std::function<void(const std::string& frameText)> decode;
         // Runs a report handler; the window shows its failures after the
         // report's hand-over (never inside it).
         std::function<void(const std::function<void()>&)> guard;

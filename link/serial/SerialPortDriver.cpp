@@ -72,8 +72,6 @@ TSerialPortDriver::TSerialPortDriver(QObject* owner, DeviceFactory factory)
     , factory_(std::move(factory))
 {
     inputBuffer_.assign(settings_.InBufSize, 0);
-    if (!factory_)
-        factory_ = [] { return std::make_unique<PosixSerialDevice>(); };
     connect(&pollTimer_, &QTimer::timeout, this, &TSerialPortDriver::PollTick);
 }
 
@@ -92,7 +90,7 @@ bool TSerialPortDriver::Connect()
     lastError_.clear();
     lastErrorIsPermission_ = false;
 
-    std::unique_ptr<ISerialDevice> device = factory_();
+    std::unique_ptr<ISerialDevice> device = factory_ ? factory_() : nullptr;
     if (!device) {
         lastError_ = QStringLiteral("No serial device available");
         return false;

@@ -51,8 +51,9 @@ public:
     // Sender, the received bytes (valid only during the call) and their count (>= 1).
     using TComPortReceiveDataEvent = std::function<void(TSerialPortDriver* Sender, const uint8_t* DataPtr, int32_t DataSize)>;
 
-    // Without a factory the driver opens real tty devices (PosixSerialDevice).
-    explicit TSerialPortDriver(QObject* owner = nullptr, DeviceFactory factory = {});
+    // `factory` makes the device each Connect opens (the program's own opens
+    // tty devices, tests hand fakes). Without one every Connect fails.
+    TSerialPortDriver(QObject* owner, DeviceFactory factory);
     ~TSerialPortDriver() override;
 
     // Opens the port and starts polling; true when the port is open afterwards.

@@ -40,12 +40,12 @@ TEST(Chart, EachFramePlotsItsChartValue)
         WindowFixture f;
         f.Feed(c.run);
         // The first frame is a range change: a new chart, then the point.
-        ASSERT_EQ(f.w->chart.pointCount(), 2);
-        EXPECT_EQ(f.w->chart.value(1), c.plotted);
+        ASSERT_EQ(Parts(*f.w).chart.pointCount(), 2);
+        EXPECT_EQ(Parts(*f.w).chart.value(1), c.plotted);
         // The vertical axis keeps the start-up set.
         QCoreApplication::processEvents();
-        EXPECT_EQ(f.w->chartView->verticalAxis()->max(), 6000);
-        EXPECT_EQ(f.w->chartView->verticalAxis()->min(), -6000);
+        EXPECT_EQ(Parts(*f.w).chartView->verticalAxis()->max(), 6000);
+        EXPECT_EQ(Parts(*f.w).chartView->verticalAxis()->min(), -6000);
     }
 }
 
@@ -57,39 +57,39 @@ TEST(Chart, TheViewHoldsOnlyThePageItShows)
     for (int i = 0; i < 250; ++i) f.Feed(MeterRun('+', i % 2 ? "0100" : "0200"));
     QCoreApplication::processEvents();
     // 251 points on pages of 100; following, with the area series shown.
-    EXPECT_EQ(w.ui->Bt10->text(), "3");
-    const QList<QPointF> shown = w.chartView->Series2()->upperSeries()->points();
+    EXPECT_EQ(Parts(w).ui->Bt10->text(), "3");
+    const QList<QPointF> shown = Parts(w).chartView->Series2()->upperSeries()->points();
     ASSERT_EQ(shown.size(), 51);
     EXPECT_EQ(shown.front().x(), 200);
-    EXPECT_EQ(w.chartView->Series1()->count(), 0);
-    EXPECT_FALSE(w.chartView->band()->isVisible());  // the area draws its own outline
-    EXPECT_EQ(w.chartView->horizontalAxis()->min(), 200);
-    EXPECT_EQ(w.chartView->horizontalAxis()->max(), 299);
+    EXPECT_EQ(Parts(w).chartView->Series1()->count(), 0);
+    EXPECT_FALSE(Parts(w).chartView->band()->isVisible());  // the area draws its own outline
+    EXPECT_EQ(Parts(w).chartView->horizontalAxis()->min(), 200);
+    EXPECT_EQ(Parts(w).chartView->horizontalAxis()->max(), 299);
 
     // Every point on one page: reduced to a band over the pixel columns. The
     // axis never holds the wide range with the narrow page's tick step (an
     // item a tick: millions of them for a long history).
-    QValueAxis* axis = w.chartView->horizontalAxis();
+    QValueAxis* axis = Parts(w).chartView->horizontalAxis();
     double mostTicks = 0;
     QObject::connect(axis, &QValueAxis::rangeChanged, axis,
                      [&](qreal min, qreal max) { mostTicks = std::max(mostTicks, (max - min) / axis->tickInterval()); });
-    w.ui->Maxrecord->setText("0");
+    Parts(w).ui->Maxrecord->setText("0");
     for (int i = 0; i < 5000; ++i) f.Feed(MeterRun('+', i % 2 ? "0100" : "0200"));
     QCoreApplication::processEvents();
-    EXPECT_EQ(w.ui->Bt10->text(), "1");
+    EXPECT_EQ(Parts(w).ui->Bt10->text(), "1");
     // The area is filled under each column's maximum, and the band from each
     // column's minimum to its maximum lies over it in the area's line colour.
-    EXPECT_LE(w.chartView->Series2()->upperSeries()->count(), 2 * w.chartView->width());
-    EXPECT_TRUE(w.chartView->band()->isVisible());
-    EXPECT_LE(w.chartView->band()->upperSeries()->count(), 2 * w.chartView->width());
-    EXPECT_EQ(w.chartView->band()->pen(), w.chartView->Series2()->pen());
+    EXPECT_LE(Parts(w).chartView->Series2()->upperSeries()->count(), 2 * Parts(w).chartView->width());
+    EXPECT_TRUE(Parts(w).chartView->band()->isVisible());
+    EXPECT_LE(Parts(w).chartView->band()->upperSeries()->count(), 2 * Parts(w).chartView->width());
+    EXPECT_EQ(Parts(w).chartView->band()->pen(), Parts(w).chartView->Series2()->pen());
     // Without the fill, the band alone, in the line's colour.
-    Click(w.ui->BtFill);
+    Click(Parts(w).ui->BtFill);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(w.chartView->band()->isVisible());
-    EXPECT_FALSE(w.chartView->Series1()->isVisible());
-    EXPECT_EQ(w.chartView->band()->pen(), w.chartView->Series1()->pen());
-    EXPECT_EQ(w.chartView->horizontalAxis()->max(), 5250);
+    EXPECT_TRUE(Parts(w).chartView->band()->isVisible());
+    EXPECT_FALSE(Parts(w).chartView->Series1()->isVisible());
+    EXPECT_EQ(Parts(w).chartView->band()->pen(), Parts(w).chartView->Series1()->pen());
+    EXPECT_EQ(Parts(w).chartView->horizontalAxis()->max(), 5250);
     EXPECT_LE(mostTicks, 20);
 }
 
@@ -112,10 +112,10 @@ TEST(Chart, ManyPointsOnOnePageDrawABandOfTheirWholeExtent)
     WindowFixture f;
     TFCOMM& w = *f.w;
     w.show();
-    w.ui->Maxrecord->setText("0");
+    Parts(w).ui->Maxrecord->setText("0");
     constexpr int32_t kAmplitude = 5000;
     for (int i = 0; i < 230000; ++i)
-        w.chartView->Add(int32_t(std::lround(kAmplitude * std::sin(i * 0.1))));
+        Parts(w).chartView->Add(int32_t(std::lround(kAmplitude * std::sin(i * 0.1))));
     const struct {
         const char* name;
         bool fill, enlarged;
@@ -128,14 +128,14 @@ TEST(Chart, ManyPointsOnOnePageDrawABandOfTheirWholeExtent)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (w.ui->BtFill->isChecked() != c.fill) Click(w.ui->BtFill);
-        if ((w.ui->TbSx->isVisible()) != c.enlarged) Click(c.enlarged ? w.ui->TbFd : w.ui->TbSx);
+        if (Parts(w).ui->BtFill->isChecked() != c.fill) Click(Parts(w).ui->BtFill);
+        if ((Parts(w).ui->TbSx->isVisible()) != c.enlarged) Click(c.enlarged ? Parts(w).ui->TbFd : Parts(w).ui->TbSx);
         QCoreApplication::processEvents();
-        const QImage picture = ChartPicture(*w.chartView);
-        QChart* chart = w.chartView->chart();
+        const QImage picture = ChartPicture(*Parts(w).chartView);
+        QChart* chart = Parts(w).chartView->chart();
         const QRectF plot = chart->plotArea();
-        const QPointF top = w.chartView->mapFromScene(chart->mapToPosition(QPointF(0, kAmplitude)));
-        const QPointF bottom = w.chartView->mapFromScene(chart->mapToPosition(QPointF(0, -kAmplitude)));
+        const QPointF top = Parts(w).chartView->mapFromScene(chart->mapToPosition(QPointF(0, kAmplitude)));
+        const QPointF bottom = Parts(w).chartView->mapFromScene(chart->mapToPosition(QPointF(0, -kAmplitude)));
         int checked = 0;
         // Inside the plot, clear of its edges and the first and last columns.
         for (int x = int(plot.left()) + 3; x < int(plot.right()) - 3; ++x) {
@@ -162,7 +162,7 @@ TEST(Chart, PagingButtonsAndMenuItems)
     WindowFixture f;
     TFCOMM& w = *f.w;
     for (int i = 0; i < 250; ++i) f.Feed(MeterRun('+', "0100"));
-    QToolButton* buttons[] = {w.ui->BtFirst, w.ui->BTPrevious, w.ui->BtNext, w.ui->BTlast};
+    QToolButton* buttons[] = {Parts(w).ui->BtFirst, Parts(w).ui->BTPrevious, Parts(w).ui->BtNext, Parts(w).ui->BTlast};
     auto enabled = [&] {
         std::vector<bool> e;
         for (QToolButton* b : buttons) e.push_back(b->isEnabled());
@@ -170,25 +170,25 @@ TEST(Chart, PagingButtonsAndMenuItems)
     };
     EXPECT_EQ(enabled(), std::vector<bool>(4, true));
 
-    Click(w.ui->BtFirst);
-    EXPECT_EQ(w.ui->Bt10->text(), "1");
+    Click(Parts(w).ui->BtFirst);
+    EXPECT_EQ(Parts(w).ui->Bt10->text(), "1");
     EXPECT_EQ(enabled(), (std::vector<bool>{false, false, true, true}));
     // The menu items are never disabled: Previous works while its button does not.
-    EXPECT_TRUE(w.ui->Previous1->isEnabled());
-    w.ui->Next1->trigger();
-    w.ui->Previous1->trigger();
-    w.ui->Previous1->trigger();
+    EXPECT_TRUE(Parts(w).ui->Previous1->isEnabled());
+    Parts(w).ui->Next1->trigger();
+    Parts(w).ui->Previous1->trigger();
+    Parts(w).ui->Previous1->trigger();
     EXPECT_EQ(enabled(), (std::vector<bool>{false, false, true, true}));
     f.Feed(MeterRun('+', "0100"));
-    EXPECT_EQ(w.ui->Bt10->text(), "1");  // not following
+    EXPECT_EQ(Parts(w).ui->Bt10->text(), "1");  // not following
 
-    w.ui->Last1->trigger();
-    EXPECT_EQ(w.ui->Bt10->text(), "3");
+    Parts(w).ui->Last1->trigger();
+    EXPECT_EQ(Parts(w).ui->Bt10->text(), "3");
     EXPECT_EQ(enabled(), (std::vector<bool>{true, true, false, false}));
     for (int i = 0; i < 60; ++i) f.Feed(MeterRun('+', "0100"));
-    EXPECT_EQ(w.ui->Bt10->text(), "4");
+    EXPECT_EQ(Parts(w).ui->Bt10->text(), "4");
     EXPECT_EQ(enabled(), (std::vector<bool>{true, true, false, false}));
-    EXPECT_TRUE(w.chart.FollowLastPage);
+    EXPECT_TRUE(Parts(w).chart.FollowLastPage);
 }
 
 TEST(Chart, NewFromTheButtonTheMenuAndARangeChange)
@@ -196,17 +196,17 @@ TEST(Chart, NewFromTheButtonTheMenuAndARangeChange)
     WindowFixture f;
     TFCOMM& w = *f.w;
     for (int i = 0; i < 3; ++i) f.Feed(MeterRun('+', "1234", '1', 0, 0, 0, 0x80));
-    EXPECT_EQ(w.chart.pointCount(), 4);
+    EXPECT_EQ(Parts(w).chart.pointCount(), 4);
     // Another decimal point: a new chart, then this reading.
     f.Feed(MeterRun('+', "1234", '2', 0, 0, 0, 0x80));
-    EXPECT_EQ(w.chart.pointCount(), 2);
+    EXPECT_EQ(Parts(w).chart.pointCount(), 2);
     f.Feed(MeterRun('+', "1234", '2', 0, 0, 0, 0x80));
-    Click(w.ui->BtNew);
-    EXPECT_EQ(w.chart.pointCount(), 1);
+    Click(Parts(w).ui->BtNew);
+    EXPECT_EQ(Parts(w).chart.pointCount(), 1);
     f.Feed(MeterRun('+', "1234", '2', 0, 0, 0, 0x80));
-    w.ui->New1->trigger();
-    EXPECT_EQ(w.chart.pointCount(), 1);
-    EXPECT_EQ(w.chart.value(0), TrendChart::kSampleValue);
+    Parts(w).ui->New1->trigger();
+    EXPECT_EQ(Parts(w).chart.pointCount(), 1);
+    EXPECT_EQ(Parts(w).chart.value(0), TrendChart::kSampleValue);
 }
 
 TEST(Chart, FillTwiceFromTheBoxOrTheMenu)
@@ -222,18 +222,18 @@ TEST(Chart, FillTwiceFromTheBoxOrTheMenu)
         f.Feed(MeterRun('+', "0100"));
         bool fill = true;
         for (const char* k = c.clicks; *k; ++k) {
-            if (*k == 'b') Click(w.ui->BtFill);
-            else w.ui->Fill1->trigger();
+            if (*k == 'b') Click(Parts(w).ui->BtFill);
+            else Parts(w).ui->Fill1->trigger();
             fill = !fill;
             QCoreApplication::processEvents();
-            EXPECT_EQ(w.ui->BtFill->isChecked(), fill);
-            EXPECT_EQ(w.ui->Fill1->isChecked(), fill);
-            EXPECT_EQ(w.chart.shownSeries(), fill ? TrendChart::kAreaSeries : TrendChart::kLineSeries);
-            EXPECT_EQ(w.chartView->Series2()->isVisible(), fill);
-            EXPECT_EQ(w.chartView->Series1()->isVisible(), !fill);
-            EXPECT_EQ((fill ? w.chartView->Series2()->upperSeries()->count() : w.chartView->Series1()->count()), 2);
+            EXPECT_EQ(Parts(w).ui->BtFill->isChecked(), fill);
+            EXPECT_EQ(Parts(w).ui->Fill1->isChecked(), fill);
+            EXPECT_EQ(Parts(w).chart.shownSeries(), fill ? TrendChart::kAreaSeries : TrendChart::kLineSeries);
+            EXPECT_EQ(Parts(w).chartView->Series2()->isVisible(), fill);
+            EXPECT_EQ(Parts(w).chartView->Series1()->isVisible(), !fill);
+            EXPECT_EQ((fill ? Parts(w).chartView->Series2()->upperSeries()->count() : Parts(w).chartView->Series1()->count()), 2);
         }
-        EXPECT_TRUE(w.ui->BtFill->isChecked());
+        EXPECT_TRUE(Parts(w).ui->BtFill->isChecked());
     }
 }
 
@@ -243,23 +243,23 @@ TEST(Chart, EnlargeAndRestore)
     TFCOMM& w = *f.w;
     w.show();
     QCoreApplication::processEvents();
-    QWidget* chart = w.ui->Chtshow;
+    QWidget* chart = Parts(w).ui->Chtshow;
     const QRect normal = chart->geometry();
-    const int W = w.ui->centralwidget->width() + TFCOMM::kOuterExtraWidth;
-    const int H = w.ui->centralwidget->height() + TFCOMM::kOuterExtraHeight;
+    const int W = Parts(w).ui->centralwidget->width() + TFCOMM::kOuterExtraWidth;
+    const int H = Parts(w).ui->centralwidget->height() + TFCOMM::kOuterExtraHeight;
 
-    Click(w.ui->TbFd);
+    Click(Parts(w).ui->TbFd);
     EXPECT_EQ(chart->geometry(), QRect(2, 28, W - 12, H - 85));
-    EXPECT_FALSE(w.ui->TbFd->isVisible());
-    EXPECT_TRUE(w.ui->TbSx->isVisible());
-    EXPECT_EQ(w.ui->TbSx->pos(), QPoint(288, 3));
-    EXPECT_EQ(w.chartView->size(), chart->size());
+    EXPECT_FALSE(Parts(w).ui->TbFd->isVisible());
+    EXPECT_TRUE(Parts(w).ui->TbSx->isVisible());
+    EXPECT_EQ(Parts(w).ui->TbSx->pos(), QPoint(288, 3));
+    EXPECT_EQ(Parts(w).chartView->size(), chart->size());
 
-    Click(w.ui->TbSx);
+    Click(Parts(w).ui->TbSx);
     EXPECT_EQ(chart->geometry(), normal);
-    EXPECT_TRUE(w.ui->TbFd->isVisible());
-    EXPECT_FALSE(w.ui->TbSx->isVisible());
-    EXPECT_EQ(w.chartView->size(), chart->size());
+    EXPECT_TRUE(Parts(w).ui->TbFd->isVisible());
+    EXPECT_FALSE(Parts(w).ui->TbSx->isVisible());
+    EXPECT_EQ(Parts(w).chartView->size(), chart->size());
 }
 
 TEST(Chart, SaveTellsThePathThenWritesABitmap)
@@ -270,7 +270,7 @@ TEST(Chart, SaveTellsThePathThenWritesABitmap)
         TFCOMM& w = *f.w;
         w.show();
         f.Feed(MeterRun('+', "1234"));
-        if (enlarged) Click(w.ui->TbFd);
+        if (enlarged) Click(Parts(w).ui->TbFd);
         const QString path = QDir(f.workDir.path()).filePath("databmp.bmp");
         {
             QFile old(path);  // an older picture is replaced without asking
@@ -281,7 +281,7 @@ TEST(Chart, SaveTellsThePathThenWritesABitmap)
         f.dialogs.whileOpen = [&] { writtenBeforeTheMessageCloses = QFileInfo(path).size() != 3; };
         {
             InDirectory in(f.workDir.path());
-            Click(w.ui->BtSave);
+            Click(Parts(w).ui->BtSave);
         }
         EXPECT_EQ(f.dialogs.questions, QStringList{"graphic has saved on " + path});
         EXPECT_FALSE(writtenBeforeTheMessageCloses);
@@ -289,7 +289,7 @@ TEST(Chart, SaveTellsThePathThenWritesABitmap)
         QImageReader reader(path);
         EXPECT_EQ(reader.format(), "bmp");
         const QImage picture = reader.read();
-        EXPECT_EQ(picture.size(), w.ui->Chtshow->size());
+        EXPECT_EQ(picture.size(), Parts(w).ui->Chtshow->size());
         // The chart is in it: the filled area of the reading.
         bool hasArea = false;
         for (int y = 0; y < picture.height() && !hasArea; ++y)
@@ -307,7 +307,7 @@ TEST(Chart, SaveThatCannotWriteIsReportedAfterItsMessage)
     ASSERT_TRUE(QDir().mkdir(path));  // a folder where the picture should go
     {
         InDirectory in(f.workDir.path());
-        w.ui->Save1->trigger();
+        Parts(w).ui->Save1->trigger();
     }
     EXPECT_EQ(f.dialogs.questions, QStringList{"graphic has saved on " + path});
     ASSERT_EQ(f.dialogs.errors.size(), 1);
@@ -322,25 +322,25 @@ TEST(Chart, ADraggedZoomHoldsUntilARightClick)
     w.show();
     for (int i = 0; i < 50; ++i) f.Feed(MeterRun('+', "1000"));
     QCoreApplication::processEvents();
-    QWidget* plot = w.chartView->viewport();
+    QWidget* plot = Parts(w).chartView->viewport();
     const QPoint from = plot->rect().center() - QPoint(60, 40);
     const QPoint to = plot->rect().center() + QPoint(60, 40);
     QTest::mousePress(plot, Qt::LeftButton, {}, from);
     QTest::mouseMove(plot, to);
     QTest::mouseRelease(plot, Qt::LeftButton, {}, to);
-    ASSERT_TRUE(w.chartView->zoomed());
-    const double zoomedMax = w.chartView->horizontalAxis()->max();
-    EXPECT_LT(zoomedMax - w.chartView->horizontalAxis()->min(), 99);
+    ASSERT_TRUE(Parts(w).chartView->zoomed());
+    const double zoomedMax = Parts(w).chartView->horizontalAxis()->max();
+    EXPECT_LT(zoomedMax - Parts(w).chartView->horizontalAxis()->min(), 99);
     // New readings on the same page keep the zoomed view.
     for (int i = 0; i < 5; ++i) f.Feed(MeterRun('+', "1000"));
     QCoreApplication::processEvents();
-    EXPECT_EQ(w.chartView->horizontalAxis()->max(), zoomedMax);
+    EXPECT_EQ(Parts(w).chartView->horizontalAxis()->max(), zoomedMax);
 
     QTest::mouseClick(plot, Qt::RightButton, {}, plot->rect().center());
-    EXPECT_FALSE(w.chartView->zoomed());
-    EXPECT_EQ(w.chartView->horizontalAxis()->min(), 0);
-    EXPECT_EQ(w.chartView->horizontalAxis()->max(), 99);
-    EXPECT_EQ(w.chartView->verticalAxis()->max(), 6000);
+    EXPECT_FALSE(Parts(w).chartView->zoomed());
+    EXPECT_EQ(Parts(w).chartView->horizontalAxis()->min(), 0);
+    EXPECT_EQ(Parts(w).chartView->horizontalAxis()->max(), 99);
+    EXPECT_EQ(Parts(w).chartView->verticalAxis()->max(), 6000);
 }
 
 // The columns of the page box where its blue text has ink.
@@ -364,7 +364,7 @@ TEST(Chart, ThePageBoxShowsThePageNumberWholeOrItsLastDigits)
     WindowFixture f;
     TFCOMM& w = *f.w;
     w.show();
-    QToolButton* box = w.ui->Bt10;
+    QToolButton* box = Parts(w).ui->Bt10;
     const QFont own = box->font();
     PageNumberBox numbers(box);
     const int room = numbers.room();
@@ -380,15 +380,15 @@ TEST(Chart, ThePageBoxShowsThePageNumberWholeOrItsLastDigits)
     };
 
     // Followed by the chart, one point a page.
-    w.chartView->setPointsPerPage(1);
-    for (int i = 0; i < 1702; ++i) w.chartView->Add(100);
+    Parts(w).chartView->setPointsPerPage(1);
+    for (int i = 0; i < 1702; ++i) Parts(w).chartView->Add(100);
     QCoreApplication::processEvents();
-    ASSERT_EQ(w.chart.caption(), 1702);
+    ASSERT_EQ(Parts(w).chart.caption(), 1702);
     EXPECT_EQ(box->text(), "1702");
     EXPECT_EQ(box->toolTip(), "Page No. 1702");
     EXPECT_GE(box->font().pixelSize(), PageNumberBox::kSmallestPixelSize);
     inRoom();
-    w.ui->First1->trigger();
+    Parts(w).ui->First1->trigger();
     EXPECT_EQ(box->text(), "1");
     EXPECT_EQ(box->font(), own);
     EXPECT_EQ(box->toolTip(), "Page No.");

@@ -24,9 +24,9 @@ struct ControlState {
 
 ControlState State(TFCOMM& w)
 {
-    return {w.ui->ComSetup1->menuAction()->isEnabled(), w.ui->START1->isEnabled(), w.ui->START1->isChecked(),
-            w.ui->STOP1->isEnabled(), w.ui->BTCon->isVisibleTo(&w), w.ui->BtDiscon->isVisibleTo(&w),
-            w.ui->BtCOM1->isEnabled()};
+    return {Parts(w).ui->ComSetup1->menuAction()->isEnabled(), Parts(w).ui->START1->isEnabled(), Parts(w).ui->START1->isChecked(),
+            Parts(w).ui->STOP1->isEnabled(), Parts(w).ui->BTCon->isVisibleTo(&w), Parts(w).ui->BtDiscon->isVisibleTo(&w),
+            Parts(w).ui->BtCOM1->isEnabled()};
 }
 
 void ExpectConnected(TFCOMM& w, bool connected)
@@ -45,18 +45,18 @@ TEST(Commands, PortPanelCyclesThroughTheFourPorts)
 {
     WindowFixture f;
     TFCOMM& w = *f.w;
-    QLabel* panels[] = {w.ui->BtCOM1, w.ui->BtCOM2, w.ui->BtCOM3, w.ui->BtCOM4};
-    QAction* items[] = {w.ui->COM11, w.ui->COM21, w.ui->COM31, w.ui->COM41};
+    QLabel* panels[] = {Parts(w).ui->BtCOM1, Parts(w).ui->BtCOM2, Parts(w).ui->BtCOM3, Parts(w).ui->BtCOM4};
+    QAction* items[] = {Parts(w).ui->COM11, Parts(w).ui->COM21, Parts(w).ui->COM31, Parts(w).ui->COM41};
     for (int click = 1; click <= 4; ++click) {
         Click(panels[(click - 1) % 4]);
         const int port = click % 4;  // 0-based port now selected
-        EXPECT_EQ(w.COMM2.ComPort(), TComPortNumber(port));
+        EXPECT_EQ(Parts(w).COMM2.ComPort(), TComPortNumber(port));
         for (int i = 0; i < 4; ++i) {
             EXPECT_EQ(panels[i]->isVisibleTo(&w), i == port) << click << " " << i;
             EXPECT_EQ(items[i]->isChecked(), i == port);
         }
     }
-    EXPECT_EQ(w.ui->BtCOM1->text(), "COM 1");
+    EXPECT_EQ(Parts(w).ui->BtCOM1->text(), "COM 1");
 }
 
 TEST(Commands, ConnectAndDisconnectFromEveryControl)
@@ -64,31 +64,31 @@ TEST(Commands, ConnectAndDisconnectFromEveryControl)
     WindowFixture f;
     TFCOMM& w = *f.w;
     ExpectConnected(w, false);
-    EXPECT_FALSE(w.ui->STOP1->isChecked());
+    EXPECT_FALSE(Parts(w).ui->STOP1->isChecked());
 
-    Click(w.ui->COMCon);
-    EXPECT_TRUE(w.COMM2.IsConnected());
+    Click(Parts(w).ui->COMCon);
+    EXPECT_TRUE(Parts(w).COMM2.IsConnected());
     ExpectConnected(w, true);
     // While connected no port can be chosen.
-    Click(w.ui->BtCOM1);
-    EXPECT_EQ(w.COMM2.ComPort(), pnCOM1);
+    Click(Parts(w).ui->BtCOM1);
+    EXPECT_EQ(Parts(w).COMM2.ComPort(), pnCOM1);
 
     f.line->Queue(MeterRun('+', "4321"));
-    w.COMM2.PollTick();
-    EXPECT_EQ(w.reading.ValueText, "4321");
+    Parts(w).COMM2.PollTick();
+    EXPECT_EQ(Parts(w).reading.ValueText, "4321");
 
-    Click(w.ui->COMCon);
-    EXPECT_FALSE(w.COMM2.IsConnected());
+    Click(Parts(w).ui->COMCon);
+    EXPECT_FALSE(Parts(w).COMM2.IsConnected());
     ExpectConnected(w, false);
-    EXPECT_TRUE(w.ui->STOP1->isChecked());
+    EXPECT_TRUE(Parts(w).ui->STOP1->isChecked());
 
-    w.ui->START1->trigger();
+    Parts(w).ui->START1->trigger();
     ExpectConnected(w, true);
-    w.ui->STOP1->trigger();
+    Parts(w).ui->STOP1->trigger();
     ExpectConnected(w, false);
-    Click(w.ui->BTCon);
+    Click(Parts(w).ui->BTCon);
     ExpectConnected(w, true);
-    Click(w.ui->BtDiscon);
+    Click(Parts(w).ui->BtDiscon);
     ExpectConnected(w, false);
     EXPECT_TRUE(f.dialogs.messages.isEmpty());
 }
@@ -103,13 +103,13 @@ TEST(Commands, FailedConnectIsToldAndLeavesTheControlsDisconnected)
         WindowFixture f;
         f.line->openFails = true;
         f.line->openErrno = c.err;
-        Click(f.w->ui->COMCon);
+        Click(Parts(*f.w).ui->COMCon);
         ASSERT_EQ(f.dialogs.messages.size(), 1);
         const QString text = f.dialogs.messages[0];
         EXPECT_TRUE(text.startsWith("Could not open COM1")) << text.toStdString();
         EXPECT_TRUE(text.contains(QString::fromLocal8Bit(std::strerror(c.err)))) << text.toStdString();
         EXPECT_EQ(text.contains("dialout"), c.mentionsGroup);
-        EXPECT_FALSE(f.w->ui->COMCon->isChecked());
+        EXPECT_FALSE(Parts(*f.w).ui->COMCon->isChecked());
         ExpectConnected(*f.w, false);
     }
 }
@@ -120,17 +120,17 @@ TEST(Commands, ConnectButtonsFormOneGroupThatMayBeAllUp)
     TFCOMM& w = *f.w;
     f.hid.Plug({});  // the USB cable
     f.hid.Notify();
-    Click(w.ui->COMCon);
-    Click(w.ui->USBCon);
-    EXPECT_TRUE(w.ui->USBCon->isChecked());
-    EXPECT_FALSE(w.ui->COMCon->isChecked());
-    EXPECT_TRUE(w.COMM2.IsConnected());  // raising "COM Connect" runs none of its command
-    Click(w.ui->COMCon);
-    EXPECT_FALSE(w.ui->USBCon->isChecked());
-    EXPECT_TRUE(w.ui->COMCon->isChecked());
-    Click(w.ui->COMCon);
-    EXPECT_FALSE(w.ui->USBCon->isChecked());
-    EXPECT_FALSE(w.ui->COMCon->isChecked());
+    Click(Parts(w).ui->COMCon);
+    Click(Parts(w).ui->USBCon);
+    EXPECT_TRUE(Parts(w).ui->USBCon->isChecked());
+    EXPECT_FALSE(Parts(w).ui->COMCon->isChecked());
+    EXPECT_TRUE(Parts(w).COMM2.IsConnected());  // raising "COM Connect" runs none of its command
+    Click(Parts(w).ui->COMCon);
+    EXPECT_FALSE(Parts(w).ui->USBCon->isChecked());
+    EXPECT_TRUE(Parts(w).ui->COMCon->isChecked());
+    Click(Parts(w).ui->COMCon);
+    EXPECT_FALSE(Parts(w).ui->USBCon->isChecked());
+    EXPECT_FALSE(Parts(w).ui->COMCon->isChecked());
 }
 
 TEST(Commands, ExitFlows)
@@ -138,24 +138,24 @@ TEST(Commands, ExitFlows)
     {
         WindowFixture f;
         f.dialogs.answers = {DialogButton::No};
-        Click(f.w->ui->BitBtn1);
+        Click(Parts(*f.w).ui->BitBtn1);
         EXPECT_EQ(f.dialogs.questions, QStringList{QString::fromUtf8("Are you ensure to exit the program？")});
-        EXPECT_FALSE(f.w->exitRequested);
+        EXPECT_TRUE(Parts(*f.w).readingTable.isOpen());  // the program goes on
         f.dialogs.answers = {DialogButton::Yes};
-        Click(f.w->ui->BitBtn1);
-        EXPECT_TRUE(f.w->exitRequested);
+        Click(Parts(*f.w).ui->BitBtn1);
+        EXPECT_FALSE(Parts(*f.w).readingTable.isOpen());  // the program ends: the log is closed
     }
     {
         WindowFixture f;
-        f.w->ui->BtExit1->trigger();
-        EXPECT_TRUE(f.w->exitRequested);
+        Parts(*f.w).ui->BtExit1->trigger();
+        EXPECT_FALSE(Parts(*f.w).readingTable.isOpen());  // the program ends: the log is closed
         EXPECT_TRUE(f.dialogs.questions.isEmpty());
     }
     {
         WindowFixture f;
         f.w->show();
         EXPECT_TRUE(f.w->close());
-        EXPECT_TRUE(f.w->exitRequested);
+        EXPECT_FALSE(Parts(*f.w).readingTable.isOpen());  // the program ends: the log is closed
         EXPECT_TRUE(f.dialogs.questions.isEmpty());
     }
 }
@@ -169,10 +169,10 @@ TEST(Commands, KeyFiltersDropOtherCharacters)
         const char* typed;
         const char* result;
     } cases[] = {
-        {w.ui->Maxrecord, "a1-2+b", "12"},
-        {w.ui->RecordSITime, "x5 -", "5"},
-        {w.ui->Setmax, "a-1+2x", "-1+2"},
-        {w.ui->SetMin, "5-", "5-"},
+        {Parts(w).ui->Maxrecord, "a1-2+b", "12"},
+        {Parts(w).ui->RecordSITime, "x5 -", "5"},
+        {Parts(w).ui->Setmax, "a-1+2x", "-1+2"},
+        {Parts(w).ui->SetMin, "5-", "5-"},
     };
     for (const auto& c : cases) {
         c.edit->clear();
@@ -186,12 +186,12 @@ TEST(Commands, PageSizeBoxConversion)
 {
     WindowFixture f;
     TFCOMM& w = *f.w;
-    w.ui->Maxrecord->setText("250");
-    EXPECT_EQ(w.chart.PointsPerPage, 250);
-    w.ui->Maxrecord->setText("0");
-    EXPECT_EQ(w.chart.PointsPerPage, 0);
-    w.ui->Maxrecord->setText("");
-    EXPECT_EQ(w.chart.PointsPerPage, 0);
+    Parts(w).ui->Maxrecord->setText("250");
+    EXPECT_EQ(Parts(w).chart.PointsPerPage, 250);
+    Parts(w).ui->Maxrecord->setText("0");
+    EXPECT_EQ(Parts(w).chart.PointsPerPage, 0);
+    Parts(w).ui->Maxrecord->setText("");
+    EXPECT_EQ(Parts(w).chart.PointsPerPage, 0);
     EXPECT_EQ(f.dialogs.errors, QStringList{"'' is not a valid integer value"});
 }
 
@@ -210,16 +210,16 @@ TEST(Commands, ReLayoutGivesTheDialItsStoredSize)
     WindowFixture f;
     TFCOMM& w = *f.w;
     w.show();
-    EXPECT_EQ(w.ui->KD->size(), QSize(318, 139));
-    EXPECT_EQ(w.ui->Chtshow->width(), 321);
-    EXPECT_EQ(w.ui->DBGrid1->geometry().bottom() + 1, 455);  // the grid ends at the client area's foot
-    EXPECT_EQ(w.ui->Chtshow->y(), 173);
-    EXPECT_EQ(w.ui->KD2->size(), QSize(316, 133));
+    EXPECT_EQ(Parts(w).ui->KD->size(), QSize(318, 139));
+    EXPECT_EQ(Parts(w).ui->Chtshow->width(), 321);
+    EXPECT_EQ(Parts(w).ui->DBGrid1->geometry().bottom() + 1, 455);  // the grid ends at the client area's foot
+    EXPECT_EQ(Parts(w).ui->Chtshow->y(), 173);
+    EXPECT_EQ(Parts(w).ui->KD2->size(), QSize(316, 133));
 
     // The dial the window draws: labels, dots and the needle of a zero reading
     // where the panel's stored size puts them.
-    ASSERT_EQ(w.scaleView->panelSize(), QSize(318, 139));
-    const DialFace face = ScaleGeometry(318, 139).Face(w.scale, {});
+    ASSERT_EQ(Parts(w).scaleView->panelSize(), QSize(318, 139));
+    const DialFace face = ScaleGeometry(318, 139).Face(Parts(w).scale, {});
     ASSERT_EQ(face.labels.size(), 9u);
     EXPECT_EQ(face.labels[0], (DialLabel{{0, 93}, "-60"}));
     EXPECT_EQ(face.labels[4], (DialLabel{{156, 8}, "0"}));
@@ -229,9 +229,9 @@ TEST(Commands, ReLayoutGivesTheDialItsStoredSize)
     EXPECT_EQ(face.dots[600].corner, QPoint(159, 27));
     EXPECT_EQ(face.dots[1200].corner, QPoint(301, 107));
     f.Feed(MeterRun('+', "0000"));
-    EXPECT_EQ(w.scaleView->needle(), (NeedleLine{{159, 34}, {159, 389}}));
+    EXPECT_EQ(Parts(w).scaleView->needle(), (NeedleLine{{159, 34}, {159, 389}}));
     // Drawn on the surface: the dots at both ends and the top, the upright needle.
-    const QImage& kd1 = w.scaleView->KD1();
+    const QImage& kd1 = Parts(w).scaleView->KD1();
     for (const QPoint dot : {QPoint(17, 107), QPoint(159, 27), QPoint(301, 107)})
         EXPECT_NE(kd1.pixelColor(dot + QPoint(1, 1)), QColor(Qt::white)) << dot.x() << "," << dot.y();
     for (int y = 40; y < kd1.height(); y += 10)
@@ -243,8 +243,8 @@ TEST(Commands, PortPanelStepsOnceForALeftButtonPressedAndReleasedOnIt)
     WindowFixture f;
     TFCOMM& w = *f.w;
     auto panel = [&] {
-        QLabel* const panels[] = {w.ui->BtCOM1, w.ui->BtCOM2, w.ui->BtCOM3, w.ui->BtCOM4};
-        return panels[w.COMM2.ComPort()];
+        QLabel* const panels[] = {Parts(w).ui->BtCOM1, Parts(w).ui->BtCOM2, Parts(w).ui->BtCOM3, Parts(w).ui->BtCOM4};
+        return panels[Parts(w).COMM2.ComPort()];
     };
     const struct {
         const char* what;
@@ -271,9 +271,9 @@ TEST(Commands, PortPanelStepsOnceForALeftButtonPressedAndReleasedOnIt)
         {"left click", [](QLabel* p) { QTest::mouseClick(p, Qt::LeftButton); }, 1},
     };
     for (const auto& c : cases) {
-        const int before = w.COMM2.ComPort();
+        const int before = Parts(w).COMM2.ComPort();
         c.act(panel());
-        EXPECT_EQ(w.COMM2.ComPort(), (before + c.steps) % 4) << c.what;
+        EXPECT_EQ(Parts(w).COMM2.ComPort(), (before + c.steps) % 4) << c.what;
         EXPECT_TRUE(panel()->isVisibleTo(&w)) << c.what;
     }
 }
@@ -305,15 +305,15 @@ TEST(Commands, KeyFiltersLetEditingKeysAndShortcutsThrough)
         std::vector<Key> keys;
         const char* result;
     } cases[] = {
-        {w.ui->Setmax, "1234", nullptr, {home, del}, "234"},
-        {w.ui->RecordSITime, "10", nullptr, {left, left, del}, "0"},
-        {w.ui->Maxrecord, "100", nullptr, {home, right, del, end, backspace}, "1"},
-        {w.ui->SetMin, "-25", nullptr, {ctrlA, ctrlX, ctrlV, ctrlLetterV}, "-25-25"},
-        {w.ui->Maxrecord, "12", nullptr, {ctrlA, ctrlC, end, ctrlV}, "1212"},
+        {Parts(w).ui->Setmax, "1234", nullptr, {home, del}, "234"},
+        {Parts(w).ui->RecordSITime, "10", nullptr, {left, left, del}, "0"},
+        {Parts(w).ui->Maxrecord, "100", nullptr, {home, right, del, end, backspace}, "1"},
+        {Parts(w).ui->SetMin, "-25", nullptr, {ctrlA, ctrlX, ctrlV, ctrlLetterV}, "-25-25"},
+        {Parts(w).ui->Maxrecord, "12", nullptr, {ctrlA, ctrlC, end, ctrlV}, "1212"},
         // A paste brings in no character that typing could not.
-        {w.ui->RecordSITime, "10", "4a", {end, ctrlV}, "10"},
-        {w.ui->Setmax, "", "-5", {ctrlV}, "-5"},
-        {w.ui->Setmax, "", "5 V", {ctrlV}, ""},
+        {Parts(w).ui->RecordSITime, "10", "4a", {end, ctrlV}, "10"},
+        {Parts(w).ui->Setmax, "", "-5", {ctrlV}, "-5"},
+        {Parts(w).ui->Setmax, "", "5 V", {ctrlV}, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.start) + " -> " + c.result);
@@ -325,11 +325,11 @@ TEST(Commands, KeyFiltersLetEditingKeysAndShortcutsThrough)
     }
 
     // Tab and Shift+Tab leave the box and come back.
-    w.ui->Setmax->setFocus();
-    QTest::sendKeyEvent(QTest::Click, w.ui->Setmax, Qt::Key_Tab, "\t", Qt::NoModifier);
-    EXPECT_NE(QApplication::focusWidget(), w.ui->Setmax);
+    Parts(w).ui->Setmax->setFocus();
+    QTest::sendKeyEvent(QTest::Click, Parts(w).ui->Setmax, Qt::Key_Tab, "\t", Qt::NoModifier);
+    EXPECT_NE(QApplication::focusWidget(), Parts(w).ui->Setmax);
     QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_Backtab, "\t", Qt::ShiftModifier);
-    EXPECT_EQ(QApplication::focusWidget(), w.ui->Setmax);
+    EXPECT_EQ(QApplication::focusWidget(), Parts(w).ui->Setmax);
 }
 
 }  // namespace

@@ -15,14 +15,14 @@ TEST(DataFilesWindow, SaveAndOpenFromTheWindow)
     WindowFixture f;
     TFCOMM& w = *f.w;
     const QDir dir(f.workDir.path());
-    QAbstractItemModel* grid = w.ui->DBGrid1->model();
+    QAbstractItemModel* grid = Parts(w).ui->DBGrid1->model();
     f.Feed(MeterRun('+', "1234", '1', 0x30, 0, 0, 0x80));
     f.Feed(MeterRun('-', "0042", '0', 0x08, 0, 0x20, 0x20));
 
     // The button and the menu item both save; text tells, a table copy does not.
     f.dialogs.files = {dir.filePath("run.txt"), dir.filePath("run.db")};
-    w.ui->saveas->click();
-    w.ui->RecordSave1->trigger();
+    Parts(w).ui->saveas->click();
+    Parts(w).ui->RecordSave1->trigger();
     EXPECT_EQ(f.dialogs.filters, QStringList(2, DataFiles::kSaveFilter));
     EXPECT_EQ(f.dialogs.messages, QStringList{"save table to specified file: " + dir.filePath("run.txt") + " Scuss!"});
     EXPECT_EQ(FileBytes(dir.filePath("run.txt")),
@@ -33,7 +33,7 @@ TEST(DataFilesWindow, SaveAndOpenFromTheWindow)
     // A copy that fails goes to the general error report; the log stays.
     ASSERT_TRUE(QFile::link(dir.filePath("Queltdb.DB"), dir.filePath("log-link.db")));
     f.dialogs.files = {dir.filePath("log-link.db")};  // the open log under another name
-    w.ui->saveas->click();
+    Parts(w).ui->saveas->click();
     ASSERT_EQ(f.dialogs.errors.size(), 1);
     EXPECT_TRUE(f.dialogs.errors[0].contains("is in use")) << f.dialogs.errors[0].toStdString();
     EXPECT_EQ(grid->rowCount(), 2);
@@ -44,21 +44,21 @@ TEST(DataFilesWindow, SaveAndOpenFromTheWindow)
     junk.write(QByteArray(3000, 'j'));
     junk.close();
     f.dialogs.files = {dir.filePath("junk.DB")};
-    w.ui->OpenDataFiles->click();
+    Parts(w).ui->OpenDataFiles->click();
     EXPECT_EQ(f.dialogs.filters.last(), DataFiles::kOpenFilter);
     ASSERT_EQ(f.dialogs.errors.size(), 2);
     EXPECT_TRUE(f.dialogs.errors[1].contains("is not a Paradox data table")) << f.dialogs.errors[1].toStdString();
     EXPECT_EQ(grid->rowCount(), 2);
     const QString oldJournal = dir.filePath("Queltdb.DB.journal");
-    EXPECT_EQ(w.journal.path(), oldJournal.toStdString());
+    EXPECT_EQ(Parts(w).journal.path(), oldJournal.toStdString());
     EXPECT_TRUE(QFile::exists(oldJournal));
 
     // The records given up go with their journal; the opened table has its own.
     f.dialogs.files = {dir.filePath("run.db")};
-    w.ui->OpenDataFiles->click();
-    EXPECT_EQ(w.readingTable.filePath(), dir.filePath("run.db").toStdString());
+    Parts(w).ui->OpenDataFiles->click();
+    EXPECT_EQ(Parts(w).readingTable.filePath(), dir.filePath("run.db").toStdString());
     EXPECT_FALSE(QFile::exists(oldJournal));
-    EXPECT_EQ(w.journal.path(), dir.filePath("run.db.journal").toStdString());
+    EXPECT_EQ(Parts(w).journal.path(), dir.filePath("run.db.journal").toStdString());
     f.Feed(MeterRun('+', "0007"));
     ASSERT_EQ(grid->rowCount(), 3);
     EXPECT_EQ(grid->index(2, 0).data().toString(), "3");

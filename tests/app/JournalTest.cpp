@@ -15,7 +15,7 @@ QString JournalOf(const QString& dir) { return QDir(dir).filePath("Queltdb.DB.jo
 // Every cell the grid shows.
 std::vector<QStringList> Cells(TFCOMM& w)
 {
-    const QAbstractItemModel* m = w.ui->DBGrid1->model();
+    const QAbstractItemModel* m = Parts(w).ui->DBGrid1->model();
     std::vector<QStringList> rows;
     for (int r = 0; r < m->rowCount(); ++r) {
         QStringList row;
@@ -31,12 +31,14 @@ struct Restart {
     FakeClock clock;
     FakeDialogs dialogs;
     FakeBeeper beeper;
+    FakeHidBackend hid;
     std::unique_ptr<TFCOMM> w;
 
     explicit Restart(const QString& dir)
     {
         InDirectory in(dir);
-        w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, {}, &clock});
+        w = std::make_unique<TFCOMM>(
+            AppServices{dialogs, beeper, clock, hid, FakeSerialFactory(std::make_shared<FakeSerialLine>())});
     }
     void Feed(const std::vector<uint8_t>& bytes) { w->ReceiveData(bytes.data(), int32_t(bytes.size())); }
 };
@@ -48,10 +50,10 @@ TEST(Journal, OnlyTheUsersOwnExitRemovesIt)
         std::function<void(WindowFixture&)> end;
         bool kept;
     } cases[] = {
-        {"EXIT, Yes", [](WindowFixture& f) { f.dialogs.answers = {DialogButton::Yes}; f.w->ui->BitBtn1->click(); }, false},
-        {"menu Exit", [](WindowFixture& f) { f.w->ui->BtExit1->trigger(); }, false},
+        {"EXIT, Yes", [](WindowFixture& f) { f.dialogs.answers = {DialogButton::Yes}; Parts(*f.w).ui->BitBtn1->click(); }, false},
+        {"menu Exit", [](WindowFixture& f) { Parts(*f.w).ui->BtExit1->trigger(); }, false},
         {"close box", [](WindowFixture& f) { EXPECT_TRUE(f.w->close()); }, false},
-        {"EXIT, No", [](WindowFixture& f) { f.dialogs.answers = {DialogButton::No}; f.w->ui->BitBtn1->click(); }, true},
+        {"EXIT, No", [](WindowFixture& f) { f.dialogs.answers = {DialogButton::No}; Parts(*f.w).ui->BitBtn1->click(); }, true},
         {"termination signal", [](WindowFixture& f) { f.w->EndBySignal(); }, true},
         {"gone without exit", [](WindowFixture& f) { f.w.reset(); }, true},
     };
@@ -70,14 +72,14 @@ TEST(Journal, OnlyTheUsersOwnExitRemovesIt)
         Restart again(f.workDir.path());
         ASSERT_TRUE(RunUntil([&] { return !again.dialogs.messages.isEmpty(); }));
         EXPECT_TRUE(again.dialogs.messages[0].contains("2 unsaved readings")) << again.dialogs.messages[0].toStdString();
-        EXPECT_EQ(again.w->readingTable.recordCount(), 2u);
+        EXPECT_EQ(Parts(*again.w).readingTable.recordCount(), 2u);
     }
 }
 
 TEST(Journal, ARestartShowsTheRunAsTheGridDidWithNewAndDeletionsAndGoesOnNumbering)
 {
     WindowFixture f;
-    ReadingGridView* grid = f.w->ui->DBGrid1;
+    ReadingGridView* grid = Parts(*f.w).ui->DBGrid1;
     for (const char* d : {"0001", "0002", "0003"})
         f.Feed(MeterRun('+', d));
     grid->setCurrentIndex(grid->model()->index(0, 0));
@@ -123,8 +125,8 @@ TEST(Journal, ASecondProgramOnTheSameLogNeitherReadsNorRemovesIt)
         EXPECT_TRUE(second.dialogs.errors[0].contains("busy")) << second.dialogs.errors[0].toStdString();
         QCoreApplication::processEvents();
         EXPECT_EQ(second.dialogs.messages, QStringList());  // nothing recovered
-        EXPECT_FALSE(second.w->journal.isAttached());
-        second.w->ui->BtExit1->trigger();
+        EXPECT_FALSE(Parts(*second.w).journal.isAttached());
+        Parts(*second.w).ui->BtExit1->trigger();
     }
     EXPECT_EQ(FileBytes(journal), before);
 

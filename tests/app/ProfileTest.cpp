@@ -35,26 +35,26 @@ TEST_P(ProfileTable, StartUpFollowsTheProfile)
     TFCOMM& w = *f.w;
     EXPECT_TRUE(f.dialogs.errors.isEmpty()) << f.dialogs.errors.join("|").toStdString();
     EXPECT_EQ(w.windowTitle(), c.caption);
-    EXPECT_EQ(w.attachedRoutine, c.routine);
-    EXPECT_EQ(w.COMM2.ComPortSpeed(), c.speed);
-    EXPECT_EQ(w.COMM2.ComPort(), pnCOM1);
-    EXPECT_EQ(w.COMM2.ComPortPollingDelay(), 100);
-    EXPECT_EQ(w.scale, c.scale);
-    EXPECT_EQ(w.ui->Setmax->text(), c.setmax);
-    EXPECT_EQ(w.ui->SetMin->text(), c.setmin);
-    EXPECT_EQ(w.ui->MinText->text(), c.minText);
-    EXPECT_EQ(w.ui->MaxText->text(), c.maxText);
-    EXPECT_EQ(w.ui->LcdDa->text(), c.firstDigit);
-    EXPECT_EQ(w.limits.MaxLimit, c.maxLimit);
-    EXPECT_EQ(w.limits.MinLimit, c.minLimit);
-    EXPECT_EQ(w.limits.LastUnitText, "113");
-    EXPECT_TRUE(w.chart.FollowLastPage);
+    EXPECT_EQ(Parts(w).attachedRoutine, c.routine);
+    EXPECT_EQ(Parts(w).COMM2.ComPortSpeed(), c.speed);
+    EXPECT_EQ(Parts(w).COMM2.ComPort(), pnCOM1);
+    EXPECT_EQ(Parts(w).COMM2.ComPortPollingDelay(), 100);
+    EXPECT_EQ(Parts(w).scale, c.scale);
+    EXPECT_EQ(Parts(w).ui->Setmax->text(), c.setmax);
+    EXPECT_EQ(Parts(w).ui->SetMin->text(), c.setmin);
+    EXPECT_EQ(Parts(w).ui->MinText->text(), c.minText);
+    EXPECT_EQ(Parts(w).ui->MaxText->text(), c.maxText);
+    EXPECT_EQ(Parts(w).ui->LcdDa->text(), c.firstDigit);
+    EXPECT_EQ(Parts(w).limits.MaxLimit, c.maxLimit);
+    EXPECT_EQ(Parts(w).limits.MinLimit, c.minLimit);
+    EXPECT_EQ(Parts(w).limits.LastUnitText, "113");
+    EXPECT_TRUE(Parts(w).chart.FollowLastPage);
     // The chart holds its sample point, shows the area series, and its
     // vertical axis spans the start-up set.
-    EXPECT_EQ(w.chart.pointCount(), 1);
-    EXPECT_EQ(w.chart.shownSeries(), TrendChart::kAreaSeries);
-    EXPECT_EQ(w.chart.axisMaximum(), c.scale.FullScale);
-    EXPECT_EQ(w.chart.axisMinimum(), -c.scale.FullScale);
+    EXPECT_EQ(Parts(w).chart.pointCount(), 1);
+    EXPECT_EQ(Parts(w).chart.shownSeries(), TrendChart::kAreaSeries);
+    EXPECT_EQ(Parts(w).chart.axisMaximum(), c.scale.FullScale);
+    EXPECT_EQ(Parts(w).chart.axisMinimum(), -c.scale.FullScale);
 }
 
 const ScaleSet kNone{};
@@ -105,16 +105,16 @@ TEST(Profile, NoFlagDropsReceivedBytes)
     WindowFixture f(Flags{});
     f.Feed(MeterRun('+', "1234"));
     f.Feed(MeterRun('+', "1234"));
-    EXPECT_EQ(f.w->reading.ValueText, "");
-    EXPECT_TRUE(f.w->assembler.HexAccumulator.empty());
+    EXPECT_EQ(Parts(*f.w).reading.ValueText, "");
+    EXPECT_TRUE(Parts(*f.w).assembler.HexAccumulator.empty());
 }
 
 TEST(Profile, NibbleProfileCollectsButDoesNotDecode)
 {
     WindowFixture f(Only({ProfileFlag::IFEvrin}));
     f.Feed({0x11, 0x22, 0xE3});
-    EXPECT_EQ(f.w->assembler.FrameText, "123");
-    EXPECT_EQ(f.w->ui->LcdDa->text(), "3");
+    EXPECT_EQ(Parts(*f.w).assembler.FrameText, "123");
+    EXPECT_EQ(Parts(*f.w).ui->LcdDa->text(), "3");
 }
 
 }  // namespace

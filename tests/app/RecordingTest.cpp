@@ -49,49 +49,51 @@ TEST(Recording, WithoutAUsableLogStartUpGoesOnAndReadingsAreShownButToldUnlogged
         c.prepare(QDir(dir.path()).filePath("Queltdb.DB"), holder);
         FakeDialogs dialogs;
         FakeBeeper beeper;
+        FakeClock clock;
+        FakeHidBackend hid;
         const QString previous = QDir::currentPath();
         QDir::setCurrent(dir.path());
-        TFCOMM w(AppServices{dialogs, beeper, FakeSerialFactory(std::make_shared<FakeSerialLine>())});
+        TFCOMM w(AppServices{dialogs, beeper, clock, hid, FakeSerialFactory(std::make_shared<FakeSerialLine>())});
         QDir::setCurrent(previous);
 
         // The failure is reported once; every other start-up step ran.
         ASSERT_EQ(dialogs.errors.size(), 1);
         EXPECT_TRUE(dialogs.errors[0].contains(c.error)) << dialogs.errors[0].toStdString();
-        EXPECT_FALSE(w.readingTable.isOpen());
+        EXPECT_FALSE(Parts(w).readingTable.isOpen());
         EXPECT_EQ(w.windowTitle(), ref.windowTitle());
-        EXPECT_EQ(w.attachedRoutine, ref.attachedRoutine);
-        EXPECT_EQ(w.scale, ref.scale);
-        EXPECT_EQ(w.limits.MaxLimit, ref.limits.MaxLimit);
-        EXPECT_EQ(w.limits.MinLimit, ref.limits.MinLimit);
-        EXPECT_EQ(w.limits.LastUnitText, ref.limits.LastUnitText);
-        EXPECT_EQ(w.chart.FollowLastPage, ref.chart.FollowLastPage);
-        EXPECT_EQ(w.recorderState.RecordLimit, ref.recorderState.RecordLimit);
+        EXPECT_EQ(Parts(w).attachedRoutine, Parts(ref).attachedRoutine);
+        EXPECT_EQ(Parts(w).scale, Parts(ref).scale);
+        EXPECT_EQ(Parts(w).limits.MaxLimit, Parts(ref).limits.MaxLimit);
+        EXPECT_EQ(Parts(w).limits.MinLimit, Parts(ref).limits.MinLimit);
+        EXPECT_EQ(Parts(w).limits.LastUnitText, Parts(ref).limits.LastUnitText);
+        EXPECT_EQ(Parts(w).chart.FollowLastPage, Parts(ref).chart.FollowLastPage);
+        EXPECT_EQ(Parts(w).recorderState.RecordLimit, Parts(ref).recorderState.RecordLimit);
         for (auto label : {&Ui::TFCOMM::Setmax, &Ui::TFCOMM::SetMin})
-            EXPECT_EQ((w.ui->*label)->text(), (ref.ui->*label)->text());
+            EXPECT_EQ((Parts(w).ui->*label)->text(), (Parts(ref).ui->*label)->text());
         for (auto label : {&Ui::TFCOMM::MinText, &Ui::TFCOMM::MaxText, &Ui::TFCOMM::LcdDa})
-            EXPECT_EQ((w.ui->*label)->text(), (ref.ui->*label)->text());
-        EXPECT_EQ(w.scaleView->KD1(), ref.scaleView->KD1());
+            EXPECT_EQ((Parts(w).ui->*label)->text(), (Parts(ref).ui->*label)->text());
+        EXPECT_EQ(Parts(w).scaleView->KD1(), Parts(ref).scaleView->KD1());
 
         // Readings are decoded, shown and checked against the limits; the
         // first one due for the log brings one message, the rest none.
-        w.ui->SetMaxB->click();
-        w.ui->Setmax->setText("5000");
+        Parts(w).ui->SetMaxB->click();
+        Parts(w).ui->Setmax->setText("5000");
         for (const char* digits : {"1234", "5999", "0042", "1234", "0007"}) {
             const std::vector<uint8_t> run = MeterRun('+', digits, '1', 0x30, 0, 0, 0x80);
             w.ReceiveData(run.data(), int32_t(run.size()));
             QCoreApplication::processEvents();
         }
-        EXPECT_EQ(w.ui->LcdDa->text() + w.ui->LcdDb->text() + w.ui->LcdDc->text() + w.ui->LcdDd->text(), "0007");
-        EXPECT_EQ(w.ui->MaxText->text(), "5.999");
+        EXPECT_EQ(Parts(w).ui->LcdDa->text() + Parts(w).ui->LcdDb->text() + Parts(w).ui->LcdDc->text() + Parts(w).ui->LcdDd->text(), "0007");
+        EXPECT_EQ(Parts(w).ui->MaxText->text(), "5.999");
         EXPECT_EQ(beeper.beeps, 1);
-        EXPECT_EQ(w.ui->DBGrid1->model()->rowCount(), 0);
+        EXPECT_EQ(Parts(w).ui->DBGrid1->model()->rowCount(), 0);
         EXPECT_EQ(dialogs.errors.size(), 1);
         ASSERT_EQ(dialogs.messages.size(), 1) << dialogs.messages.join(" | ").toStdString();
         EXPECT_TRUE(dialogs.messages[0].startsWith("Readings are not being logged: the log table "))
             << dialogs.messages[0].toStdString();
         EXPECT_TRUE(dialogs.messages[0].contains("Queltdb.DB is not open")) << dialogs.messages[0].toStdString();
         EXPECT_TRUE(dialogs.messages[0].contains(c.error)) << dialogs.messages[0].toStdString();
-        EXPECT_EQ(w.recorderState.NextRecordNo, 1);
+        EXPECT_EQ(Parts(w).recorderState.NextRecordNo, 1);
     }
 }
 
@@ -100,9 +102,11 @@ TEST(Recording, ASecondProgramCannotOpenTheSameLog)
     WindowFixture first;
     FakeDialogs dialogs;
     FakeBeeper beeper;
+    FakeClock clock;
+    FakeHidBackend hid;
     const QString previous = QDir::currentPath();
     QDir::setCurrent(first.workDir.path());
-    TFCOMM second(AppServices{dialogs, beeper});
+    TFCOMM second(AppServices{dialogs, beeper, clock, hid, FakeSerialFactory(std::make_shared<FakeSerialLine>())});
     QDir::setCurrent(previous);
     ASSERT_EQ(dialogs.errors.size(), 1);
     EXPECT_TRUE(dialogs.errors[0].contains("busy")) << dialogs.errors[0].toStdString();
@@ -112,7 +116,7 @@ TEST(Recording, ReadingsGoIntoTheGridAndAreGoneAfterExit)
 {
     WindowFixture f;
     TFCOMM& w = *f.w;
-    ReadingGridView* grid = w.ui->DBGrid1;
+    ReadingGridView* grid = Parts(w).ui->DBGrid1;
     f.Feed(MeterRun('+', "1234", '1', 0x30, 0, 0, 0x80));
     f.Feed(MeterRun('-', "0042", '0', 0x08, 0, 0x20, 0x20));
     ASSERT_EQ(grid->model()->rowCount(), 2);
@@ -146,7 +150,7 @@ TEST(Recording, ReadingsGoIntoTheGridAndAreGoneAfterExit)
 
     // Exit discards the pending records: the file still holds none.
     const QString path = QDir(f.workDir.path()).filePath("Queltdb.DB");
-    w.ui->BtExit1->trigger();
+    Parts(w).ui->BtExit1->trigger();
     ReadingTable again;
     again.setTableName(path.toStdString());
     again.open();
@@ -157,42 +161,42 @@ TEST(Recording, RecordMenuAndNew)
 {
     WindowFixture f;
     TFCOMM& w = *f.w;
-    QAction* items[] = {w.ui->N10001, w.ui->N50001, w.ui->N100001, w.ui->N500001, w.ui->N1000001, w.ui->limitess};
+    QAction* items[] = {Parts(w).ui->N10001, Parts(w).ui->N50001, Parts(w).ui->N100001, Parts(w).ui->N500001, Parts(w).ui->N1000001, Parts(w).ui->limitess};
     const int32_t limits[] = {1000, 5000, 10000, 50000, 100000, 10000000};
-    EXPECT_EQ(w.recorderState.RecordLimit, 10000);
+    EXPECT_EQ(Parts(w).recorderState.RecordLimit, 10000);
     for (int i = 0; i < 6; ++i) {
         items[i]->trigger();
-        EXPECT_EQ(w.recorderState.RecordLimit, limits[i]);
+        EXPECT_EQ(Parts(w).recorderState.RecordLimit, limits[i]);
         for (int j = 0; j < 6; ++j) EXPECT_EQ(items[j]->isChecked(), i == j);
     }
 
     f.Feed(MeterRun('+', "0001"));
     f.Feed(MeterRun('+', "0002"));
-    w.ui->RecordNew->click();
+    Parts(w).ui->RecordNew->click();
     EXPECT_EQ(f.dialogs.questions, QStringList{" Record deleted "});
-    EXPECT_EQ(w.ui->DBGrid1->model()->rowCount(), 0);
+    EXPECT_EQ(Parts(w).ui->DBGrid1->model()->rowCount(), 0);
     f.Feed(MeterRun('+', "0003"));
-    EXPECT_EQ(w.ui->DBGrid1->model()->index(0, 0).data().toString(), "1");
+    EXPECT_EQ(Parts(w).ui->DBGrid1->model()->index(0, 0).data().toString(), "1");
 }
 
 TEST(Recording, ControlsOfTheRecorder)
 {
     WindowFixture f;
     TFCOMM& w = *f.w;
-    w.ui->RepeatSet->setChecked(false);
+    Parts(w).ui->RepeatSet->setChecked(false);
     for (int i = 0; i < 3; ++i) f.Feed(MeterRun('+', "0001"));
-    EXPECT_EQ(w.ui->DBGrid1->model()->rowCount(), 1);
+    EXPECT_EQ(Parts(w).ui->DBGrid1->model()->rowCount(), 1);
 
-    w.ui->RepeatSet->setChecked(true);
-    w.ui->RecordSI->setChecked(true);
-    w.ui->RecordSITime->setText("2");
+    Parts(w).ui->RepeatSet->setChecked(true);
+    Parts(w).ui->RecordSI->setChecked(true);
+    Parts(w).ui->RecordSITime->setText("2");
     f.Feed(MeterRun('+', "0002"));
-    EXPECT_EQ(w.ui->DBGrid1->model()->rowCount(), 1);  // the countdown restarted from 2
+    EXPECT_EQ(Parts(w).ui->DBGrid1->model()->rowCount(), 1);  // the countdown restarted from 2
     w.TrecordTimer();
     w.TrecordTimer();
     f.Feed(MeterRun('+', "0003"));
     f.Feed(MeterRun('+', "0004"));
-    EXPECT_EQ(w.ui->DBGrid1->model()->rowCount(), 2);
+    EXPECT_EQ(Parts(w).ui->DBGrid1->model()->rowCount(), 2);
 }
 
 TEST(Recording, CtrlDeleteAsksAndDeletesTheSelectedRecord)
@@ -201,7 +205,7 @@ TEST(Recording, CtrlDeleteAsksAndDeletesTheSelectedRecord)
     TFCOMM& w = *f.w;
     for (const char* d : {"0001", "0002", "0003"}) f.Feed(MeterRun('+', d));
     QCoreApplication::processEvents();
-    ReadingGridView* grid = w.ui->DBGrid1;
+    ReadingGridView* grid = Parts(w).ui->DBGrid1;
     grid->setCurrentIndex(grid->model()->index(1, 0));
     f.dialogs.answers = {DialogButton::Cancel, DialogButton::Ok};
     w.DeleteRecordKey();
@@ -253,7 +257,7 @@ TEST(Recording, TheSelectedRowIsTheCurrentRecord)
              const QString old = QDir(f.workDir.path()).filePath("old.db");
              MakeLogTable(old, 5);
              f.dialogs.files = {old};
-             f.w->ui->OpenDataFiles->click();
+             Parts(*f.w).ui->OpenDataFiles->click();
          },
          0, [](ReadingGridView* g) { QTest::keyClick(g, Qt::Key_Down); }, 1, "0003", 1},
         // A run that ended without the user's exit, brought back by the journal.
@@ -272,22 +276,22 @@ TEST(Recording, TheSelectedRowIsTheCurrentRecord)
         TFCOMM& w = *f.w;
         w.show();
         QCoreApplication::processEvents();
-        ReadingGridView* grid = w.ui->DBGrid1;
-        ASSERT_EQ(w.readingTable.recordCount(), 5u);
-        EXPECT_EQ(w.readingTable.currentRecord(), c.startRow);
+        ReadingGridView* grid = Parts(w).ui->DBGrid1;
+        ASSERT_EQ(Parts(w).readingTable.recordCount(), 5u);
+        EXPECT_EQ(Parts(w).readingTable.currentRecord(), c.startRow);
         EXPECT_EQ(grid->currentIndex().row(), c.startRow);
 
         grid->setFocus();
         c.select(grid);
         EXPECT_EQ(grid->currentIndex().row(), c.selectedRow);
-        EXPECT_EQ(w.readingTable.currentRecord(), c.selectedRow);
+        EXPECT_EQ(Parts(w).readingTable.currentRecord(), c.selectedRow);
 
         f.dialogs.answers = {DialogButton::Ok};
         QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
         QCoreApplication::processEvents();
-        ASSERT_EQ(w.readingTable.recordCount(), 4u);
-        EXPECT_EQ(w.readingTable.currentRecord(), c.rowAfterDelete);
-        EXPECT_EQ(w.readingTable.fieldText("Value"), c.currentAfterDelete);
+        ASSERT_EQ(Parts(w).readingTable.recordCount(), 4u);
+        EXPECT_EQ(Parts(w).readingTable.currentRecord(), c.rowAfterDelete);
+        EXPECT_EQ(Parts(w).readingTable.fieldText("Value"), c.currentAfterDelete);
         EXPECT_EQ(grid->currentIndex().row(), c.rowAfterDelete);
         EXPECT_TRUE(grid->selectionModel()->isRowSelected(c.rowAfterDelete, {}));
         EXPECT_EQ(f.dialogs.errors, QStringList());
@@ -338,7 +342,7 @@ TEST(Recording, TheNoColumnShowsEveryRecordNumberWhole)
     WindowFixture f;
     TFCOMM& w = *f.w;
     w.show();
-    ReadingGridView* grid = w.ui->DBGrid1;
+    ReadingGridView* grid = Parts(w).ui->DBGrid1;
     const int others[] = {53, 37, 43, 36, 100};
     auto otherWidths = [&] {
         std::vector<int> widths;
@@ -370,21 +374,21 @@ TEST(Recording, TheNoColumnShowsEveryRecordNumberWhole)
     auto* model = qobject_cast<ReadingTableModel*>(grid->model());
     ASSERT_TRUE(model);
     QSignalSpy widened(model, &ReadingTableModel::longestRecordNumberChanged);
-    w.recorderState.NextRecordNo = 99998;
+    Parts(w).recorderState.NextRecordNo = 99998;
     for (int i = 0; i < 30; ++i) f.Feed(MeterRun('+', "0100"));
-    ASSERT_EQ(w.readingTable.recordCount(), 30u);
+    ASSERT_EQ(Parts(w).readingTable.recordCount(), 30u);
     EXPECT_EQ(widened.count(), 2);  // at 99998 and at 100000
     EXPECT_EQ(model->longestRecordNumber(), "100000");
     seeWhole(2);
-    w.recorderState.NextRecordNo = 1070837;
+    Parts(w).recorderState.NextRecordNo = 1070837;
     f.Feed(MeterRun('+', "0100"));
     f.Feed(MeterRun('+', "0100"));
     seeWhole(30);
 
     // New starts again from the stored width.
-    w.ui->RecordNew->click();
+    Parts(w).ui->RecordNew->click();
     QCoreApplication::processEvents();
-    EXPECT_EQ(w.readingTable.recordCount(), 0u);
+    EXPECT_EQ(Parts(w).readingTable.recordCount(), 0u);
     EXPECT_EQ(grid->columnWidth(0), 39);
 
     // Old data files: the longest number anywhere in the file, up to the
@@ -404,8 +408,8 @@ TEST(Recording, TheNoColumnShowsEveryRecordNumberWhole)
         const QString path = QDir(f.workDir.path()).filePath(QString::fromLatin1(c.name) + ".db");
         MakeNumberedLog(path, c.numbers);
         f.dialogs.files = {path};
-        w.ui->OpenDataFiles->click();
-        ASSERT_EQ(w.readingTable.recordCount(), c.numbers.size());
+        Parts(w).ui->OpenDataFiles->click();
+        ASSERT_EQ(Parts(w).readingTable.recordCount(), c.numbers.size());
         seeWhole(c.row);
     }
     EXPECT_EQ(grid->columnWidth(0), 39);  // the short numbers of the last file

@@ -36,31 +36,31 @@ struct CableWindow : WindowFixture {
         cable = hid.Plug({});
         hid.Notify();
     }
-    THidDevice* Device() const { return w->usbLink.state.CurrentDevice; }
+    THidDevice* Device() const { return Parts(*w).usbLink.state.CurrentDevice; }
 };
 
 TEST(UsbCable, FramesFromTheCableReachTheDisplaysAlsoAfterComConnect)
 {
     CableWindow f;
     TFCOMM& w = *f.w;
-    Click(w.ui->USBCon);
-    ASSERT_TRUE(w.ui->USBCon->isChecked());
+    Click(Parts(w).ui->USBCon);
+    ASSERT_TRUE(Parts(w).ui->USBCon->isChecked());
     ASSERT_NE(f.Device(), nullptr);
     ASSERT_TRUE(f.Device()->Reading());
     for (const Bytes& r : CableFrame("1234"))
         f.cable->Queue(r);
-    ASSERT_TRUE(RunUntil([&] { return w.reading.ValueText == "1234"; })) << w.reading.ValueText;
+    ASSERT_TRUE(RunUntil([&] { return Parts(w).reading.ValueText == "1234"; })) << Parts(w).reading.ValueText;
 
     // "COM Connect" raises "USB Connect" without running its command.
-    Click(w.ui->COMCon);
-    EXPECT_FALSE(w.ui->USBCon->isChecked());
+    Click(Parts(w).ui->COMCon);
+    EXPECT_FALSE(Parts(w).ui->USBCon->isChecked());
     EXPECT_TRUE(f.Device()->Reading());
     for (const Bytes& r : CableFrame("5678"))
         f.cable->Queue(r);
-    ASSERT_TRUE(RunUntil([&] { return w.reading.ValueText == "5678"; })) << w.reading.ValueText;
+    ASSERT_TRUE(RunUntil([&] { return Parts(w).reading.ValueText == "5678"; })) << Parts(w).reading.ValueText;
     // The arrival, the set-up report and four report lines.
-    EXPECT_EQ(w.usbLink.HistoryListBox().rowCount(), 6);
-    EXPECT_EQ(w.ui->HistoryListBox->currentIndex().row(), 5);
+    EXPECT_EQ(Parts(w).usbLink.HistoryListBox().rowCount(), 6);
+    EXPECT_EQ(Parts(w).ui->HistoryListBox->currentIndex().row(), 5);
 }
 
 TEST(UsbCable, SilenceWatchdogEndsTheLinkAtNineteenHundredEmptyReports)
@@ -68,17 +68,17 @@ TEST(UsbCable, SilenceWatchdogEndsTheLinkAtNineteenHundredEmptyReports)
     for (const int empties : {1899, 1900}) {
         CableWindow f;
         TFCOMM& w = *f.w;
-        Click(w.ui->USBCon);
+        Click(Parts(w).ui->USBCon);
         ASSERT_TRUE(f.Device()->Reading());
         const Bytes empty(8, 0x00);
         for (int i = 0; i < empties; ++i)
-            w.usbLink.HidDataTormo(f.Device(), 0, empty.data(), uint16_t(empty.size()));
+            Parts(w).usbLink.HidDataTormo(f.Device(), 0, empty.data(), uint16_t(empty.size()));
         for (int tick = 0; tick < 6; ++tick)
             w.ConTimerTimer();
         const bool ends = empties >= 1900;
-        EXPECT_EQ(w.ui->USBCon->isChecked(), !ends) << empties;
+        EXPECT_EQ(Parts(w).ui->USBCon->isChecked(), !ends) << empties;
         EXPECT_EQ(f.Device()->Reading(), !ends) << empties;
-        EXPECT_EQ(w.usbLink.state.UsbIdleReports, ends ? 0 : empties) << empties;
+        EXPECT_EQ(Parts(w).usbLink.state.UsbIdleReports, ends ? 0 : empties) << empties;
         EXPECT_EQ(f.dialogs.questions,
                   ends ? QStringList{"USB interface cable is securely connected, please check if the meter is ready."}
                        : QStringList{})
@@ -89,7 +89,7 @@ TEST(UsbCable, SilenceWatchdogEndsTheLinkAtNineteenHundredEmptyReports)
 TEST(UsbCable, HiddenUsbControlsLieOutOfView)
 {
     WindowFixture f;
-    Ui::TFCOMM& ui = *f.w->ui;
+    Ui::TFCOMM& ui = *Parts(*f.w).ui;
     for (QWidget* c : std::initializer_list<QWidget*>{ui.SetFeature, ui.ReadBtn, ui.ClearBtn, ui.InfoBtn,
                                                      ui.DevListBox, ui.HistoryListBox, ui.USBtxt}) {
         const bool outside = c->x() >= 614 || c->y() >= 455 || c->width() == 0 || c->isHidden();

@@ -16,6 +16,7 @@
 #include "support/FakeDialogs.h"
 #include "support/FakeHidBackend.h"
 #include "support/FakeSerialDevice.h"
+#include "support/WindowParts.h"
 #include "ui_TFCOMM.h"
 
 class FakeClock final : public IClock {
@@ -76,7 +77,7 @@ struct WindowFixture {
     void Start()
     {
         InDirectory in(workDir.path());
-        w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, FakeSerialFactory(line), &clock, &hid}, flags);
+        w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, clock, hid, FakeSerialFactory(line)}, flags);
     }
 
     // Feeds bytes as the serial component delivers them.

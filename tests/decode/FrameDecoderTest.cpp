@@ -186,4 +186,57 @@ TEST(FrameDecoder, ConversionFailures)
     EXPECT_NO_THROW(DecodeFrame(Frame('+', "?:::", '0'), k6));
 }
 
+TEST(FrameDecoder, AFailedFrameKeepsWhatWasDecodedBeforeItsFailure)
+{
+    // The reading of the frame before: what a failure does not reach stays.
+    Reading before;
+    before.SignText = "-";
+    before.ValueText = "9.999";
+    before.CountValue = 9999;
+    before.UnitText = "Hz";
+    before.Flags.set(Flag::Hold);
+    struct Case {
+        const char* name;
+        std::string text;
+        FrameFailure failure;
+        const char* error;
+        std::string digits, sign, value;
+        float count;
+    };
+    const Case cases[] = {
+        {"letter as point code", Frame('+', "1234", ':', 0x20), FrameFailure::Symbols,
+         "'A' is not a valid integer value", "1234", "-", "9.999", 9999},
+        {"letter among the digits", Frame('+', "12:4", '0', 0x20), FrameFailure::Value,
+         "'12A4' is not a valid integer value", "12A4", "", "12A4", 9999},
+    };
+    for (const Case& c : cases) {
+        const DecodedFrame d = DecodeFrame(c.text, ScaleSet::Set10(), before);
+        EXPECT_EQ(d.failure, c.failure) << c.name;
+        EXPECT_TRUE(d.Failed()) << c.name;
+        try {
+            d.ThrowIfFailed();
+            ADD_FAILURE() << c.name;
+        } catch (const EConvertError& e) {
+            EXPECT_STREQ(e.what(), c.error) << c.name;
+        }
+        const Reading& r = d.reading;
+        EXPECT_EQ(r.Digit1 + r.Digit2 + r.Digit3 + r.Digit4, c.digits) << c.name;
+        EXPECT_EQ(r.SignText, c.sign) << c.name;
+        EXPECT_EQ(r.ValueText, c.value) << c.name;
+        EXPECT_EQ(r.CountValue, c.count) << c.name;
+        EXPECT_EQ(r.UnitText, "") << c.name;  // cleared before the point code
+        EXPECT_FALSE(r.Flags[Flag::Hold]) << c.name;
+    }
+
+    // A frame decoded whole writes every field, whatever came before.
+    const DecodedFrame whole = DecodeFrame(Frame('+', "0500", '0', 0x20), k6, before);
+    EXPECT_FALSE(whole.Failed());
+    EXPECT_FALSE(whole.error);
+    EXPECT_NO_THROW(whole.ThrowIfFailed());
+    EXPECT_EQ(whole.reading.SignText, "");
+    EXPECT_EQ(whole.reading.ValueText, "0500");
+    EXPECT_EQ(whole.reading.CountValue, 500);
+    EXPECT_FALSE(whole.reading.Flags[Flag::Hold]);
+}
+
 }  // namespace

@@ -69,7 +69,7 @@ TEST(Journal, AKilledProgramsReadingsComeBackUpToASecondBeforeTheKill)
 
     LiveWindow again(rig.ws.Path());
     ASSERT_TRUE(WaitFor([&] { return !again.dialogs.messages.isEmpty(); })) << again.Boxes().join(" | ").toStdString();
-    const auto rows = Rows(again.w->readingTable);
+    const auto rows = Rows(Parts(*again.w).readingTable);
     ASSERT_GE(rows.size(), due);
     // The log holds what was recorded, in order: every reading up to a second
     // before the kill and perhaps some later ones (the kill may even have come
@@ -86,9 +86,9 @@ TEST(Journal, AKilledProgramsReadingsComeBackUpToASecondBeforeTheKill)
 
     // Recording goes on with the next number.
     again.ClickConnect();
-    ASSERT_TRUE(WaitFor([&] { return again.w->readingTable.recordCount() > rows.size(); }))
+    ASSERT_TRUE(WaitFor([&] { return Parts(*again.w).readingTable.recordCount() > rows.size(); }))
         << again.Boxes().join(" | ").toStdString();
-    EXPECT_EQ(Rows(again.w->readingTable)[rows.size()].first, std::to_string(std::stoi(rows.back().first) + 1));
+    EXPECT_EQ(Rows(Parts(*again.w).readingTable)[rows.size()].first, std::to_string(std::stoi(rows.back().first) + 1));
 }
 
 TEST(Journal, ATerminationSignalEndsTheProgramCleanlyAndKeepsEveryReading)
@@ -123,7 +123,7 @@ TEST(Journal, ATerminationSignalEndsTheProgramCleanlyAndKeepsEveryReading)
             const std::vector<Printed> printed = PrintedRecords(*program);
             LiveWindow again(rig.ws.Path());
             ASSERT_TRUE(WaitFor([&] { return !again.dialogs.messages.isEmpty(); }));
-            const auto rows = Rows(again.w->readingTable);
+            const auto rows = Rows(Parts(*again.w).readingTable);
             ASSERT_EQ(rows.size(), printed.size());
             for (size_t i = 0; i < rows.size(); ++i)
                 EXPECT_EQ(rows[i], std::make_pair(printed[i].no, printed[i].value)) << "record " << i;
@@ -146,7 +146,7 @@ TEST(Journal, ASignalWhileTheRecoveryNoticeIsOpenKeepsTheRecoveredReadings)
     {
         LiveWindow first(rig.ws.Path());  // brings them back and keeps the journal
         ASSERT_TRUE(WaitFor([&] { return !first.dialogs.messages.isEmpty(); }));
-        recovered = Rows(first.w->readingTable);
+        recovered = Rows(Parts(*first.w).readingTable);
     }
     ASSERT_FALSE(recovered.empty());
 
@@ -164,7 +164,7 @@ TEST(Journal, ASignalWhileTheRecoveryNoticeIsOpenKeepsTheRecoveredReadings)
 
     LiveWindow again(rig.ws.Path());
     ASSERT_TRUE(WaitFor([&] { return !again.dialogs.messages.isEmpty(); }));
-    EXPECT_EQ(Rows(again.w->readingTable), recovered);
+    EXPECT_EQ(Rows(Parts(*again.w).readingTable), recovered);
 }
 
 }  // namespace

@@ -38,6 +38,8 @@
 #include "record/paradox/ParadoxTable.h"
 #include "record/Recorder.h"
 #include "support/FakeDialogs.h"
+#include "support/SystemSeams.h"
+#include "support/WindowParts.h"
 #include "ui_TFCOMM.h"
 
 extern char** environ;
@@ -232,13 +234,13 @@ inline bool Catches(pid_t pid, int sig)
 // The state of the connection controls: Connected or Disconnected.
 inline void ExpectConnected(TFCOMM& w, bool connected)
 {
-    EXPECT_EQ(w.ui->ComSetup1->menuAction()->isEnabled(), !connected);
-    EXPECT_EQ(w.ui->START1->isEnabled(), !connected);
-    EXPECT_EQ(w.ui->START1->isChecked(), connected);
-    EXPECT_EQ(w.ui->STOP1->isEnabled(), connected);
-    EXPECT_EQ(w.ui->BTCon->isVisibleTo(&w), !connected);
-    EXPECT_EQ(w.ui->BtDiscon->isVisibleTo(&w), connected);
-    for (QLabel* panel : {w.ui->BtCOM1, w.ui->BtCOM2, w.ui->BtCOM3, w.ui->BtCOM4})
+    EXPECT_EQ(Parts(w).ui->ComSetup1->menuAction()->isEnabled(), !connected);
+    EXPECT_EQ(Parts(w).ui->START1->isEnabled(), !connected);
+    EXPECT_EQ(Parts(w).ui->START1->isChecked(), connected);
+    EXPECT_EQ(Parts(w).ui->STOP1->isEnabled(), connected);
+    EXPECT_EQ(Parts(w).ui->BTCon->isVisibleTo(&w), !connected);
+    EXPECT_EQ(Parts(w).ui->BtDiscon->isVisibleTo(&w), connected);
+    for (QLabel* panel : {Parts(w).ui->BtCOM1, Parts(w).ui->BtCOM2, Parts(w).ui->BtCOM3, Parts(w).ui->BtCOM4})
         EXPECT_EQ(panel->isEnabled(), !connected);
 }
 
@@ -252,6 +254,7 @@ struct LiveWindow {
 
     FakeDialogs dialogs;
     FakeBeeper beeper;
+    SystemSeams system;
     std::unique_ptr<TFCOMM> w;
     int frames = 0;
     std::vector<Shown> shown;
@@ -263,24 +266,25 @@ struct LiveWindow {
     {
         const QString workDir = QDir::currentPath();
         QDir::setCurrent(logDir);
-        w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper});
+        w = std::make_unique<TFCOMM>(
+            AppServices{dialogs, beeper, system.clock, system.hid, SystemSeams::SerialDevices()});
         QDir::setCurrent(workDir);
-        auto decode = w->assembler.onFrame;
-        w->assembler.onFrame = [this, decode](const std::string& text) {
+        auto decode = Parts(*w).assembler.onFrame;
+        Parts(*w).assembler.onFrame = [this, decode](const std::string& text) {
             decode(text);
             ++frames;
-            shown.push_back({w->reading.ValueText, w->reading.UnitText});
+            shown.push_back({Parts(*w).reading.ValueText, Parts(*w).reading.UnitText});
         };
     }
 
-    void ClickConnect() { QTest::mouseClick(w->ui->COMCon, Qt::LeftButton); }
+    void ClickConnect() { QTest::mouseClick(Parts(*w).ui->COMCon, Qt::LeftButton); }
     // Serves the event loop until `n` more frames were decoded.
     bool WaitFrames(int n)
     {
         const int target = frames + n;
         return WaitFor([&] { return frames >= target; });
     }
-    bool LinkShown() const { return w->ui->CONok->isVisibleTo(w.get()) && !w->ui->CONokN->isVisibleTo(w.get()); }
+    bool LinkShown() const { return Parts(*w).ui->CONok->isVisibleTo(w.get()) && !Parts(*w).ui->CONokN->isVisibleTo(w.get()); }
     // Every box the window showed, of any kind.
     QStringList Boxes() const { return dialogs.messages + dialogs.questions + dialogs.errors; }
 };

@@ -46,30 +46,30 @@ TEST(MissingLog, TheMeterIsShownAndTheUserToldOnce)
         ASSERT_EQ(lw.dialogs.errors.size(), 1);
         EXPECT_TRUE(lw.dialogs.errors[0].contains(c.reason)) << lw.dialogs.errors[0].toStdString();
         EXPECT_EQ(w.windowTitle(), "Dessa Interface Program _Ver: 1.00");
-        EXPECT_EQ(w.ui->Setmax->text(), "6000");
+        EXPECT_EQ(Parts(w).ui->Setmax->text(), "6000");
 
         lw.ClickConnect();
-        ASSERT_TRUE(w.COMM2.IsConnected()) << w.COMM2.LastError().toStdString();
+        ASSERT_TRUE(Parts(w).COMM2.IsConnected()) << Parts(w).COMM2.LastError().toStdString();
         ASSERT_TRUE(lw.WaitFrames(3));
         ASSERT_TRUE(WaitFor([&] { return lw.LinkShown() && !lw.dialogs.messages.isEmpty(); }));
-        EXPECT_EQ(w.ui->LcdDa->text() + w.ui->LcdDb->text() + w.ui->LcdDc->text() + w.ui->LcdDd->text(), "5012");
+        EXPECT_EQ(Parts(w).ui->LcdDa->text() + Parts(w).ui->LcdDb->text() + Parts(w).ui->LcdDc->text() + Parts(w).ui->LcdDd->text(), "5012");
         ASSERT_TRUE(lw.WaitFrames(10));
         ASSERT_EQ(lw.dialogs.messages.size(), 1) << lw.Boxes().join(" | ").toStdString();
         EXPECT_TRUE(lw.dialogs.messages[0].contains(log + " is not open")) << lw.dialogs.messages[0].toStdString();
         EXPECT_TRUE(lw.dialogs.messages[0].contains(c.reason)) << lw.dialogs.messages[0].toStdString();
         EXPECT_EQ(lw.Boxes().size(), 2) << lw.Boxes().join(" | ").toStdString();
-        EXPECT_EQ(w.ui->DBGrid1->model()->rowCount(), 0);
+        EXPECT_EQ(Parts(w).ui->DBGrid1->model()->rowCount(), 0);
 
         // Opening a good table as the log: recording resumes, numbered from 1.
         QDir(rig.ws.Path()).mkpath("fresh");
         MakeLogTable(rig.ws.File("fresh"));
         const QString fresh = rig.ws.File("fresh/Queltdb.DB");
         lw.dialogs.files.push_back(fresh);
-        QTest::mouseClick(w.ui->OpenDataFiles, Qt::LeftButton);
-        ASSERT_EQ(w.readingTable.filePath(), fresh.toStdString());
-        ASSERT_TRUE(WaitFor([&] { return w.ui->DBGrid1->model()->rowCount() >= 3; }));
-        EXPECT_EQ(w.ui->DBGrid1->model()->index(0, 0).data().toString(), "1");
-        EXPECT_EQ(w.ui->DBGrid1->model()->index(0, 3).data().toString(), "5.012");
+        QTest::mouseClick(Parts(w).ui->OpenDataFiles, Qt::LeftButton);
+        ASSERT_EQ(Parts(w).readingTable.filePath(), fresh.toStdString());
+        ASSERT_TRUE(WaitFor([&] { return Parts(w).ui->DBGrid1->model()->rowCount() >= 3; }));
+        EXPECT_EQ(Parts(w).ui->DBGrid1->model()->index(0, 0).data().toString(), "1");
+        EXPECT_EQ(Parts(w).ui->DBGrid1->model()->index(0, 3).data().toString(), "5.012");
         EXPECT_EQ(lw.Boxes().size(), 2) << lw.Boxes().join(" | ").toStdString();
     }
 }

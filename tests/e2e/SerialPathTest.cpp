@@ -40,20 +40,20 @@ TEST(SerialPath, FramesFromTheMeterReachTheDisplays)
     TFCOMM& w = *lw.w;
 
     lw.ClickConnect();
-    ASSERT_TRUE(w.COMM2.IsConnected()) << w.COMM2.LastError().toStdString();
+    ASSERT_TRUE(Parts(w).COMM2.IsConnected()) << Parts(w).COMM2.LastError().toStdString();
     ExpectConnected(w, true);
     ASSERT_TRUE(lw.WaitFrames(3));
     ASSERT_TRUE(WaitFor([&] { return lw.LinkShown(); }));
 
     // The steady meter shows 5.012 V DC, auto range.
-    EXPECT_EQ(w.reading.ValueText, "5.012");
-    EXPECT_EQ(w.reading.UnitText, "V");
-    EXPECT_EQ(w.reading.CouplingText, "DC");
-    EXPECT_EQ(w.reading.RangeModeText, "AUTO");
-    EXPECT_FLOAT_EQ(w.reading.CountValue, 5012.0f);
-    const QString digits = w.ui->LcdDa->text() + w.ui->LcdDb->text() + w.ui->LcdDc->text() + w.ui->LcdDd->text();
+    EXPECT_EQ(Parts(w).reading.ValueText, "5.012");
+    EXPECT_EQ(Parts(w).reading.UnitText, "V");
+    EXPECT_EQ(Parts(w).reading.CouplingText, "DC");
+    EXPECT_EQ(Parts(w).reading.RangeModeText, "AUTO");
+    EXPECT_FLOAT_EQ(Parts(w).reading.CountValue, 5012.0f);
+    const QString digits = Parts(w).ui->LcdDa->text() + Parts(w).ui->LcdDb->text() + Parts(w).ui->LcdDc->text() + Parts(w).ui->LcdDd->text();
     EXPECT_EQ(digits, "5012");
-    EXPECT_EQ(w.ui->MaxText->text(), "5.012");
+    EXPECT_EQ(Parts(w).ui->MaxText->text(), "5.012");
     EXPECT_TRUE(lw.Boxes().isEmpty()) << lw.Boxes().join(" | ").toStdString();
 }
 
@@ -78,7 +78,7 @@ TEST(SerialPath, EveryReadingArrivesAsTheMeterSentIt)
         rig.StartSim(1, c.scenario, {"--interval", "0"});
         LiveWindow& lw = rig.OpenWindow();
         lw.ClickConnect();
-        ASSERT_TRUE(lw.w->COMM2.IsConnected()) << lw.w->COMM2.LastError().toStdString();
+        ASSERT_TRUE(Parts(*lw.w).COMM2.IsConnected()) << Parts(*lw.w).COMM2.LastError().toStdString();
         const auto allSeen = [&] {
             return std::all_of(c.expected.begin(), c.expected.end(), [&](const S& e) {
                 return std::find(lw.shown.begin(), lw.shown.end(), e) != lw.shown.end();
@@ -95,7 +95,7 @@ TEST(SerialPath, NoiseOnTheLineLetOnlyWholeFramesThrough)
     rig.StartSim(1, "noise", {"--interval", "0", "--seed", "7"});
     LiveWindow& lw = rig.OpenWindow();
     lw.ClickConnect();
-    ASSERT_TRUE(lw.w->COMM2.IsConnected());
+    ASSERT_TRUE(Parts(*lw.w).COMM2.IsConnected());
     ASSERT_TRUE(lw.WaitFrames(25)) << lw.frames;
     // Every frame the noisy meter sends whole is a DC voltage of at most 5999
     // counts with the point after the first digit; broken runs never decode.
@@ -117,7 +117,7 @@ TEST(SerialPath, DisconnectStopsTheFramesAndConnectBringsThemBack)
     ASSERT_TRUE(lw.WaitFrames(2));
 
     lw.ClickConnect();  // up: disconnect
-    EXPECT_FALSE(w.COMM2.IsConnected());
+    EXPECT_FALSE(Parts(w).COMM2.IsConnected());
     ExpectConnected(w, false);
     const int framesAtDisconnect = lw.frames;
     Serve(600);
@@ -125,16 +125,16 @@ TEST(SerialPath, DisconnectStopsTheFramesAndConnectBringsThemBack)
     EXPECT_TRUE(WaitFor([&] { return !lw.LinkShown(); }));
 
     lw.ClickConnect();  // down again
-    ASSERT_TRUE(w.COMM2.IsConnected()) << w.COMM2.LastError().toStdString();
+    ASSERT_TRUE(Parts(w).COMM2.IsConnected()) << Parts(w).COMM2.LastError().toStdString();
     ExpectConnected(w, true);
     ASSERT_TRUE(lw.WaitFrames(3));
     EXPECT_TRUE(WaitFor([&] { return lw.LinkShown(); }));
-    EXPECT_EQ(w.reading.ValueText, "5.012");
+    EXPECT_EQ(Parts(w).reading.ValueText, "5.012");
 
     // The menu's and the panel's commands use the same port.
-    w.ui->STOP1->trigger();
+    Parts(w).ui->STOP1->trigger();
     ExpectConnected(w, false);
-    w.ui->START1->trigger();
+    Parts(w).ui->START1->trigger();
     ExpectConnected(w, true);
     EXPECT_TRUE(lw.WaitFrames(2));
     EXPECT_TRUE(lw.Boxes().isEmpty()) << lw.Boxes().join(" | ").toStdString();
@@ -155,7 +155,7 @@ TEST(SerialPath, MeterGoneMidStreamLeavesTheProgramIdleAndReconnectable)
 
         sim.Signal(sig);
         ASSERT_TRUE(sim.WaitEnded());
-        ASSERT_TRUE(WaitFor([&] { return w.COMM2.DeviceLost(); })) << "the hang-up was not noticed";
+        ASSERT_TRUE(WaitFor([&] { return Parts(w).COMM2.DeviceLost(); })) << "the hang-up was not noticed";
         EXPECT_TRUE(WaitFor([&] { return !lw.LinkShown(); }));
 
         // One second of the event loop with the device gone costs next to no
@@ -170,7 +170,7 @@ TEST(SerialPath, MeterGoneMidStreamLeavesTheProgramIdleAndReconnectable)
         // Nothing was reported and the controls still show Connected until
         // the user disconnects.
         EXPECT_TRUE(lw.Boxes().isEmpty()) << lw.Boxes().join(" | ").toStdString();
-        EXPECT_TRUE(w.COMM2.IsConnected());
+        EXPECT_TRUE(Parts(w).COMM2.IsConnected());
         ExpectConnected(w, true);
         lw.ClickConnect();
         ExpectConnected(w, false);
@@ -181,9 +181,9 @@ TEST(SerialPath, MeterGoneMidStreamLeavesTheProgramIdleAndReconnectable)
         QFile::remove(rig.ws.File("COM1"));
         rig.StartSim(1, "steady");
         lw.ClickConnect();
-        ASSERT_TRUE(w.COMM2.IsConnected()) << w.COMM2.LastError().toStdString();
+        ASSERT_TRUE(Parts(w).COMM2.IsConnected()) << Parts(w).COMM2.LastError().toStdString();
         ASSERT_TRUE(lw.WaitFrames(2));
-        EXPECT_EQ(w.reading.ValueText, "5.012");
+        EXPECT_EQ(Parts(w).reading.ValueText, "5.012");
         EXPECT_TRUE(lw.Boxes().isEmpty()) << lw.Boxes().join(" | ").toStdString();
     }
 }
@@ -209,7 +209,7 @@ TEST(SerialPath, ASecondOpenerOfAConnectedPortIsRefused)
     }
     // A second driver on the same port.
     {
-        TSerialPortDriver other;
+        TSerialPortDriver other(nullptr, SystemSeams::SerialDevices());
         EXPECT_FALSE(other.Connect());
         EXPECT_FALSE(other.IsConnected());
         EXPECT_EQ(other.LastError().toStdString(), busy);
@@ -217,22 +217,22 @@ TEST(SerialPath, ASecondOpenerOfAConnectedPortIsRefused)
     // A second window: the failure is told and its controls stay Disconnected.
     LiveWindow& second = rig.OpenWindow();
     second.ClickConnect();
-    EXPECT_FALSE(second.w->COMM2.IsConnected());
+    EXPECT_FALSE(Parts(*second.w).COMM2.IsConnected());
     EXPECT_EQ(second.dialogs.messages,
               QStringList{QString("Could not open COM1 (%1): %2.").arg(link, QString::fromStdString(busy))});
-    EXPECT_FALSE(second.w->ui->COMCon->isChecked());
+    EXPECT_FALSE(Parts(*second.w).ui->COMCon->isChecked());
     ExpectConnected(*second.w, false);
 
     // None of that disturbed the first window's stream.
     EXPECT_TRUE(first.WaitFrames(3));
-    EXPECT_EQ(first.w->reading.ValueText, "5.012");
+    EXPECT_EQ(Parts(*first.w).reading.ValueText, "5.012");
     EXPECT_TRUE(first.Boxes().isEmpty()) << first.Boxes().join(" | ").toStdString();
 
     // Once the first lets go, the second gets the port.
     first.ClickConnect();
     ExpectConnected(*first.w, false);
     second.ClickConnect();
-    ASSERT_TRUE(second.w->COMM2.IsConnected()) << second.w->COMM2.LastError().toStdString();
+    ASSERT_TRUE(Parts(*second.w).COMM2.IsConnected()) << Parts(*second.w).COMM2.LastError().toStdString();
     ExpectConnected(*second.w, true);
     EXPECT_TRUE(second.WaitFrames(2));
     EXPECT_EQ(second.dialogs.messages.size(), 1);
@@ -252,7 +252,7 @@ TEST(SerialPath, APortAnotherProgramReadsIsRefusedAndTheProgramNamed)
 
     LiveWindow& lw = rig.OpenWindow();
     lw.ClickConnect();
-    EXPECT_FALSE(lw.w->COMM2.IsConnected());
+    EXPECT_FALSE(Parts(*lw.w).COMM2.IsConnected());
     ExpectConnected(*lw.w, false);
     EXPECT_EQ(lw.dialogs.messages,
               QStringList{QString("Could not open COM1 (%1): In use by cat (pid %2).").arg(link).arg(cat.Pid())});
@@ -262,7 +262,7 @@ TEST(SerialPath, APortAnotherProgramReadsIsRefusedAndTheProgramNamed)
     cat.Signal(SIGTERM);
     ASSERT_TRUE(cat.WaitEnded());
     lw.ClickConnect();
-    ASSERT_TRUE(lw.w->COMM2.IsConnected()) << lw.w->COMM2.LastError().toStdString();
+    ASSERT_TRUE(Parts(*lw.w).COMM2.IsConnected()) << Parts(*lw.w).COMM2.LastError().toStdString();
     EXPECT_TRUE(lw.WaitFrames(2));
     EXPECT_EQ(lw.dialogs.messages.size(), 1);
 }
@@ -301,15 +301,15 @@ TEST(SerialPath, APortThatCannotBeOpenedIsToldAndLeftDisconnected)
         c.prepare(rig.ws);
         LiveWindow& lw = rig.OpenWindow();
         TFCOMM& w = *lw.w;
-        w.ui->COM21->trigger();
-        ASSERT_EQ(w.COMM2.ComPort(), pnCOM2);
+        Parts(w).ui->COM21->trigger();
+        ASSERT_EQ(Parts(w).COMM2.ComPort(), pnCOM2);
 
         lw.ClickConnect();
-        EXPECT_FALSE(w.COMM2.IsConnected());
+        EXPECT_FALSE(Parts(w).COMM2.IsConnected());
         const QString device = c.device.isEmpty() ? QString("/dev/ttyS1") : rig.ws.File(c.device);
         EXPECT_EQ(lw.dialogs.messages,
                   QStringList{QString("Could not open COM2 (%1): %2.").arg(device, c.reason)});
-        EXPECT_FALSE(w.ui->COMCon->isChecked());
+        EXPECT_FALSE(Parts(w).ui->COMCon->isChecked());
         ExpectConnected(w, false);
         Serve(300);
         EXPECT_EQ(lw.frames, 0);

@@ -51,29 +51,29 @@ TEST(UsbPath, FramesFromTheCableReachTheDisplaysAndTheLog)
 {
     UsbRig rig;
     TFCOMM& w = rig.W();
-    ASSERT_EQ(w.usbLink.DevListBox().stringList(), (QStringList{"Keyboard", "USB to Serial"}));
-    ASSERT_EQ(w.usbLink.Selected(), 1);
+    ASSERT_EQ(Parts(w).usbLink.DevListBox().stringList(), (QStringList{"Keyboard", "USB to Serial"}));
+    ASSERT_EQ(Parts(w).usbLink.Selected(), 1);
 
-    QTest::mouseClick(w.ui->USBCon, Qt::LeftButton);
-    ASSERT_TRUE(w.ui->USBCon->isChecked());
+    QTest::mouseClick(Parts(w).ui->USBCon, Qt::LeftButton);
+    ASSERT_TRUE(Parts(w).ui->USBCon->isChecked());
     EXPECT_EQ(rig.bus->Features(rig.cable), (std::vector<Bytes>{{0x00, 0x60, 0x09, 0x00, 0x00, 0x03, 0, 0, 0, 0}}));
 
     namespace flag = metersim::flag;
     rig.Send(metersim::Reading(5012, 1, flag::Auto | flag::Dc | flag::Volt));
     rig.Send(metersim::Reading(5012, 1, flag::Auto | flag::Dc | flag::Volt));
     ASSERT_TRUE(WaitFor([&] { return rig.bus->Queued(rig.cable) == 0; }));
-    ASSERT_TRUE(WaitFor([&] { return w.readingTable.recordCount() == 2; }));
-    EXPECT_EQ(w.reading.UnitText, "V");
-    EXPECT_EQ(w.reading.CouplingText, "DC");
-    EXPECT_EQ(w.reading.RangeModeText, "AUTO");
-    const QString digits = w.ui->LcdDa->text() + w.ui->LcdDb->text() + w.ui->LcdDc->text() + w.ui->LcdDd->text();
+    ASSERT_TRUE(WaitFor([&] { return Parts(w).readingTable.recordCount() == 2; }));
+    EXPECT_EQ(Parts(w).reading.UnitText, "V");
+    EXPECT_EQ(Parts(w).reading.CouplingText, "DC");
+    EXPECT_EQ(Parts(w).reading.RangeModeText, "AUTO");
+    const QString digits = Parts(w).ui->LcdDa->text() + Parts(w).ui->LcdDb->text() + Parts(w).ui->LcdDc->text() + Parts(w).ui->LcdDd->text();
     EXPECT_EQ(digits, "5012");
-    EXPECT_EQ(w.ui->MaxText->text(), "5.012");
+    EXPECT_EQ(Parts(w).ui->MaxText->text(), "5.012");
 
     rig.Send(metersim::Reading(-123, 2, flag::Ac | flag::Milli | flag::Ampere));
-    ASSERT_TRUE(WaitFor([&] { return w.reading.ValueText == "-01.23"; })) << w.reading.ValueText;
-    EXPECT_EQ(w.reading.UnitText, "mA");
-    EXPECT_EQ(w.reading.CouplingText, "AC");
+    ASSERT_TRUE(WaitFor([&] { return Parts(w).reading.ValueText == "-01.23"; })) << Parts(w).reading.ValueText;
+    EXPECT_EQ(Parts(w).reading.UnitText, "mA");
+    EXPECT_EQ(Parts(w).reading.CouplingText, "AC");
     EXPECT_TRUE(rig.window->Boxes().isEmpty()) << rig.window->Boxes().join(" | ").toStdString();
 }
 
@@ -81,15 +81,15 @@ TEST(UsbPath, SilenceEndsTheLinkWithTheWatchdogsMessage)
 {
     UsbRig rig;
     TFCOMM& w = rig.W();
-    QTest::mouseClick(w.ui->USBCon, Qt::LeftButton);
-    THidDevice* device = w.usbLink.state.CurrentDevice;
+    QTest::mouseClick(Parts(w).ui->USBCon, Qt::LeftButton);
+    THidDevice* device = Parts(w).usbLink.state.CurrentDevice;
     ASSERT_TRUE(device && device->Reading());
     rig.bus->Queue(rig.cable, std::vector<Bytes>(1899, metersim::EmptyCableReport()));
     ASSERT_TRUE(WaitFor([&] { return rig.bus->Queued(rig.cable) == 0; }));
     rig.bus->Queue(rig.cable, {metersim::EmptyCableReport()});
     const QString message = "USB interface cable is securely connected, please check if the meter is ready.";
     ASSERT_TRUE(WaitFor([&] { return rig.window->dialogs.questions.contains(message); }));
-    EXPECT_FALSE(w.ui->USBCon->isChecked());
+    EXPECT_FALSE(Parts(w).ui->USBCon->isChecked());
     EXPECT_FALSE(device->Reading());
 }
 
@@ -97,21 +97,21 @@ TEST(UsbPath, UnplugWhileConnectedAndPlugInAgain)
 {
     UsbRig rig;
     TFCOMM& w = rig.W();
-    QTest::mouseClick(w.ui->USBCon, Qt::LeftButton);
-    ASSERT_TRUE(w.usbLink.state.CurrentDevice && w.usbLink.state.CurrentDevice->Reading());
+    QTest::mouseClick(Parts(w).ui->USBCon, Qt::LeftButton);
+    ASSERT_TRUE(Parts(w).usbLink.state.CurrentDevice && Parts(w).usbLink.state.CurrentDevice->Reading());
     rig.bus->Unplug(rig.cable);
-    ASSERT_TRUE(WaitFor([&] { return w.usbLink.DevListBox().stringList() == QStringList{"Keyboard"}; }));
-    EXPECT_EQ(w.usbLink.Selected(), -1);
-    EXPECT_TRUE(w.usbLink.HistoryListBox().stringList().contains("Removal of USB to Serial"));
-    for (const auto& line : w.usbLink.DevList())
+    ASSERT_TRUE(WaitFor([&] { return Parts(w).usbLink.DevListBox().stringList() == QStringList{"Keyboard"}; }));
+    EXPECT_EQ(Parts(w).usbLink.Selected(), -1);
+    EXPECT_TRUE(Parts(w).usbLink.HistoryListBox().stringList().contains("Removal of USB to Serial"));
+    for (const auto& line : Parts(w).usbLink.DevList())
         EXPECT_FALSE(line.device->Reading());
 
     rig.cable = rig.bus->Plug({});
-    ASSERT_TRUE(WaitFor([&] { return w.usbLink.Selected() == 1; }));
-    QTest::mouseClick(w.ui->USBCon, Qt::LeftButton);  // up: the disconnect steps
-    QTest::mouseClick(w.ui->USBCon, Qt::LeftButton);  // down: reading again
+    ASSERT_TRUE(WaitFor([&] { return Parts(w).usbLink.Selected() == 1; }));
+    QTest::mouseClick(Parts(w).ui->USBCon, Qt::LeftButton);  // up: the disconnect steps
+    QTest::mouseClick(Parts(w).ui->USBCon, Qt::LeftButton);  // down: reading again
     rig.Send(metersim::Reading(42, 0, metersim::flag::Dc | metersim::flag::Volt));
-    ASSERT_TRUE(WaitFor([&] { return w.reading.ValueText == "0042"; })) << w.reading.ValueText;
+    ASSERT_TRUE(WaitFor([&] { return Parts(w).reading.ValueText == "0042"; })) << Parts(w).reading.ValueText;
 }
 
 TEST(UsbPath, MeterSimPlaysTheCableForAProgram)

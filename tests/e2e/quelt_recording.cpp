@@ -19,8 +19,10 @@
 #include "platform/Beeper.h"
 #include "platform/desktop/QtDialogs.h"
 #include "platform/TerminationSignals.h"
-#include "ui_TFCOMM.h"
 #include "tests/support/NullSeams.h"
+#include "tests/support/SystemSeams.h"
+#include "tests/support/WindowParts.h"
+#include "ui_TFCOMM.h"
 
 namespace {
 
@@ -85,15 +87,17 @@ int main(int argc, char** argv)
     PrintedDialogs printed;
     QtDialogs real;
     SilentBeeper beeper;
-    AppServices services{openDialog ? static_cast<IDialogs&>(real) : printed, beeper};
+    SystemSeams system;
+    AppServices services{openDialog ? static_cast<IDialogs&>(real) : printed, beeper, system.clock, system.hid,
+                         SystemSeams::SerialDevices()};
     services.endSignals = &endSignals;
     TFCOMM window(services);
-    RecordPrinter printer(window.readingTable);
-    QTimer::singleShot(0, &window, [&window] { window.ui->COMCon->click(); });
+    RecordPrinter printer(Parts(window).readingTable);
+    QTimer::singleShot(0, &window, [&window] { Parts(window).ui->COMCon->click(); });
     if (openDialog)
         QTimer::singleShot(500, &window, [&window] {
             std::fprintf(stderr, "opening the file dialog\n");
-            window.ui->OpenDataFiles->click();
+            Parts(window).ui->OpenDataFiles->click();
             std::fprintf(stderr, "file dialog closed\n");
         });
     return RunWindow(window);

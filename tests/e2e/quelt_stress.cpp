@@ -36,8 +36,10 @@
 #include "report/ReportPageView.h"
 #include "report/ReportPreview.h"
 #include "report/ReportPrintJob.h"
-#include "ui_TFCOMM.h"
 #include "tests/support/NullSeams.h"
+#include "tests/support/SystemSeams.h"
+#include "tests/support/WindowParts.h"
+#include "ui_TFCOMM.h"
 
 namespace {
 
@@ -120,7 +122,7 @@ void Post(ReadingTable& t, int count)
 
 int Preview(TFCOMM& w, AnsweringDialogs& dialogs, const QDir& dir)
 {
-    w.ui->BtPrint->click();
+    Parts(w).ui->BtPrint->click();
     ReportPreview* preview = w.reportPreview();
     if (!preview)
         return 2;
@@ -146,7 +148,7 @@ uint64_t FreeBytes(const QDir& dir)
 
 int FullSave(TFCOMM& w, AnsweringDialogs& dialogs, const QDir& dir, int readings, uint64_t leave)
 {
-    Post(w.readingTable, readings);
+    Post(Parts(w).readingTable, readings);
     Serve(300);  // the journal takes what fits
     {
         QFile filler(dir.filePath("filler"));
@@ -157,13 +159,13 @@ int FullSave(TFCOMM& w, AnsweringDialogs& dialogs, const QDir& dir, int readings
         }
     }
     dialogs.saveAs = dir.filePath("run.db");
-    w.ui->saveas->click();
+    Parts(w).ui->saveas->click();
     Serve(3000);
-    Post(w.readingTable, 200);
+    Post(Parts(w).readingTable, 200);
     Serve(500);
-    w.ui->saveas->click();
+    Parts(w).ui->saveas->click();
     Serve(500);
-    std::fprintf(stderr, "%zu readings in the log\n", w.readingTable.recordCount());
+    std::fprintf(stderr, "%zu readings in the log\n", Parts(w).readingTable.recordCount());
     return 0;
 }
 
@@ -190,13 +192,14 @@ int main(int argc, char** argv)
 
     AnsweringDialogs dialogs;
     SilentBeeper beeper;
+    SystemSeams system;
     int result = 1;
     {
-        TFCOMM w(AppServices{dialogs, beeper});
+        TFCOMM w(AppServices{dialogs, beeper, system.clock, system.hid, SystemSeams::SerialDevices()});
         w.show();
         Serve(100);
         result = mode == "preview" ? Preview(w, dialogs, dir) : FullSave(w, dialogs, dir, count, argc > 4 ? uint64_t(std::atoi(argv[4])) * 1024 : 0);
-        w.ui->BtExit1->trigger();
+        Parts(w).ui->BtExit1->trigger();
     }
     std::fprintf(stderr, "done %d\n", result);
     return result;

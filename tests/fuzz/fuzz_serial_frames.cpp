@@ -6,7 +6,6 @@
 // rest is the stream.
 #include "meter/FrameDecoder.h"
 #include "meter/FrameAssembler.h"
-#include "meter/Convert.h"
 
 #include <cstdlib>
 
@@ -24,10 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     plain.onFrame = [&](const std::string& text) {
         if (!FrameAssembler::IsValidFrameText(text))
             std::abort();  // only valid frames are handed on
-        try {
-            scale = DecodeFrame(text, scale).scale;
-        } catch (const EConvertError&) {
-        }
+        const DecodedFrame d = DecodeFrame(text, scale);
+        if (d.Failed() != bool(d.error))
+            std::abort();  // a failure always carries its error
+        if (!d.Failed())
+            scale = d.scale;
     };
     size_t at = 0;
     while (at < size) {

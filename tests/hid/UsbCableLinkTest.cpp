@@ -37,8 +37,11 @@ struct Rig {
         h.readBtnDown = [this] { return readBtn; };
         h.raiseReadBtn = [this] { readBtn = false; };
         h.profile = [this] { return flags; };
-        h.setFrameText = [this](const std::string& t) { frameTexts.push_back(t); };
-        h.decode = [this] { ++decoded; };
+        h.burstEnded = [this](const std::string& t) { frameTexts.push_back(t); };
+        h.decode = [this](const std::string& t) {
+            EXPECT_EQ(t, frameTexts.back());  // the burst that just ended
+            ++decoded;
+        };
         h.guard = [](const std::function<void()>& f) { f(); };
         link = std::make_unique<UsbCableLink>(*ctl, dialogs, h);
         ctl->OnArrival = THidPlugEvent(link.get(), &UsbCableLink::HidCtlArrival);

@@ -57,6 +57,7 @@ protected:
     Reading Show(const std::string& frameText)
     {
         const DecodedFrame d = DecodeFrame(frameText, scale);
+        d.ThrowIfFailed();
         panel->Reset();
         panel->ShowSymbols(d.reading);
         panel->ShowDigits(d.reading);

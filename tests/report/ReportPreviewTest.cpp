@@ -6,6 +6,7 @@
 #include "app/WindowFixture.h"
 #include "report/ReportPageView.h"
 #include "report/ReportPreview.h"
+#include "platform/ErrorReport.h"
 
 #include <QAction>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QToolBar>
+#include <utility>
 
 namespace {
 
@@ -42,7 +44,8 @@ TEST(ReportPreview, DrawsOnlyThePagesInViewAndFindsAnyPage)
 {
     LogTable log(20000);  // 541 pages
     FakeDialogs dialogs;
-    ReportPreview preview(std::make_shared<const ReadingReport>(log.table), dialogs);
+    ErrorReport errors(dialogs);
+    ReportPreview preview(std::make_shared<const ReadingReport>(log.table), dialogs, errors);
     preview.resize(700, 900);
     preview.show();
     ReportPageView* view = preview.pageView();
@@ -99,7 +102,8 @@ TEST(ReportPreview, CloseStaysInSightAtEveryPageCount)
 {
     LogTable log(1000259);  // 27,035 pages
     FakeDialogs dialogs;
-    ReportPreview preview(std::make_shared<const ReadingReport>(log.table), dialogs);
+    ErrorReport errors(dialogs);
+    ReportPreview preview(std::make_shared<const ReadingReport>(log.table), dialogs, errors);
     ASSERT_EQ(preview.report().pageCount(), 27035);
     preview.show();
     for (int width : {820, 600, 400}) {
@@ -125,7 +129,8 @@ TEST(ReportPreview, PrintsTheRangeAndCopiesChosenInThePrintDialog)
 {
     LogTable log(100);
     FakeDialogs dialogs;
-    ReportPreview preview(std::make_shared<const ReadingReport>(log.table), dialogs);
+    ErrorReport errors(dialogs);
+    ReportPreview preview(std::make_shared<const ReadingReport>(log.table), dialogs, errors);
     const QString pdf = log.path("printed.pdf");
     dialogs.printSetUp = [&](QPrinter& printer) {
         EXPECT_EQ(printer.pageLayout().pageSize().id(), QPageSize::A4);
@@ -160,7 +165,8 @@ TEST(ReportPreview, SavingShowsItsProgressAndStopsWhenCancelled)
 {
     LogTable log(2000);  // 55 pages
     FakeDialogs dialogs;
-    ReportPreview preview(std::make_shared<const ReadingReport>(log.table), dialogs);
+    ErrorReport errors(dialogs);
+    ReportPreview preview(std::make_shared<const ReadingReport>(log.table), dialogs, errors);
     preview.show();
     const QString pdf = log.path("report.pdf");
 
@@ -199,7 +205,8 @@ TEST(ReportPreview, ClosingThePreviewStopsItsPrint)
 {
     LogTable log(2000);
     FakeDialogs dialogs;
-    auto* preview = new ReportPreview(std::make_shared<const ReadingReport>(log.table), dialogs);
+    ErrorReport errors(dialogs);
+    auto* preview = new ReportPreview(std::make_shared<const ReadingReport>(log.table), dialogs, errors);
     const QString pdf = log.path("report.pdf");
     dialogs.files = {pdf};
     Trigger(*preview, "savePdf");
@@ -211,14 +218,35 @@ TEST(ReportPreview, ClosingThePreviewStopsItsPrint)
     EXPECT_EQ(QDir(log.dir.path()).entryList(QDir::Files), QStringList({"Queltdb.DB"}));
 }
 
+TEST(ReportPreview, AFailedCommandGoesToTheGeneralReportOneBoxAtATime)
+{
+    LogTable log(3);
+    FakeDialogs dialogs;
+    ErrorReport errors(dialogs);
+    ReportPreview preview(std::make_shared<const ReadingReport>(log.table), dialogs, errors);
+    // Whatever the command throws is caught, and a failure while its report is
+    // open is counted, not stacked.
+    dialogs.printSetUp = [](QPrinter&) -> bool { throw 1; };
+    bool again = true;
+    dialogs.whileOpen = [&] {
+        if (!dialogs.errors.isEmpty() && std::exchange(again, false))
+            Trigger(preview, "print");
+    };
+    Trigger(preview, "print");
+    EXPECT_EQ(dialogs.errors, QStringList{"Unknown failure"});
+    EXPECT_EQ(dialogs.printPageCounts.size(), 2);
+    EXPECT_EQ(errors.Suppressed(), 1);
+    EXPECT_FALSE(errors.IsOpen());
+}
+
 TEST(PrintCommand, AnEmptyOrClosedLogPreviewsWithoutPagesOrErrors)
 {
     for (bool closed : {false, true}) {
         SCOPED_TRACE(closed);
         WindowFixture f;
         if (closed)
-            f.w->readingTable.close();
-        f.w->ui->BtPrint->click();
+            Parts(*f.w).readingTable.close();
+        Parts(*f.w).ui->BtPrint->click();
         ReportPreview* preview = f.w->reportPreview();
         ASSERT_TRUE(preview);
         EXPECT_TRUE(preview->isVisible());
@@ -236,14 +264,14 @@ TEST(PrintCommand, ListsTheLogAsItWasWhileReadingsKeepArriving)
     TFCOMM& w = *f.w;
     for (int i = 0; i < 80; ++i)
         f.Feed(MeterRun('+', "1234", '1'));
-    w.ui->DBGrid1->setCurrentIndex(w.ui->DBGrid1->model()->index(0, 0));
-    w.ui->BtPrint->click();
+    Parts(w).ui->DBGrid1->setCurrentIndex(Parts(w).ui->DBGrid1->model()->index(0, 0));
+    Parts(w).ui->BtPrint->click();
     ReportPreview* preview = w.reportPreview();
     ASSERT_TRUE(preview);
     EXPECT_EQ(preview->report().pageCount(), 3);
     EXPECT_EQ(preview->windowModality(), Qt::WindowModal);
     QCoreApplication::processEvents();
-    EXPECT_EQ(w.ui->DBGrid1->currentIndex().row(), 79);  // the grid ends on the last record
+    EXPECT_EQ(Parts(w).ui->DBGrid1->currentIndex().row(), 79);  // the grid ends on the last record
 
     // Readings arrive between the pages of the save and are recorded.
     const QString pdf = QDir(f.workDir.path()).filePath("log.pdf");
@@ -262,7 +290,7 @@ TEST(PrintCommand, ListsTheLogAsItWasWhileReadingsKeepArriving)
     ASSERT_TRUE(RunUntil([&] { return !preview->job(); }));
     meter.stop();
     EXPECT_GT(arrivedDuringSave, 0);
-    EXPECT_EQ(w.readingTable.recordCount(), size_t(80 + arrivedDuringSave));
+    EXPECT_EQ(Parts(w).readingTable.recordCount(), size_t(80 + arrivedDuringSave));
 
     // New empties the log; the report still lists the 80 records it began with.
     w.RecordNewClick();
@@ -280,7 +308,7 @@ TEST(PrintCommand, ListsTheLogAsItWasWhileReadingsKeepArriving)
 
     // A second Print replaces the preview.
     QPointer<ReportPreview> first = preview;
-    w.ui->BtPrint->click();
+    Parts(w).ui->BtPrint->click();
     EXPECT_TRUE(first.isNull());
     EXPECT_EQ(w.reportPreview()->report().pageCount(), 0);
 }

@@ -299,7 +299,7 @@ TEST(PosixSerialDevice, DriverOnAPseudoTerminalLinkedAsCom2)
     ASSERT_TRUE(dir.isValid());
     ASSERT_TRUE(QFile::link(QString::fromStdString(pty.Slave()), dir.filePath("COM2")));
 
-    TSerialPortDriver driver;
+    TSerialPortDriver driver(nullptr, [] { return std::make_unique<PosixSerialDevice>(); });
     driver.setPortLinkDir(dir.path());
     driver.setComPort(pnCOM2);
     driver.setComPortSpeed(br2400);
@@ -310,7 +310,7 @@ TEST(PosixSerialDevice, DriverOnAPseudoTerminalLinkedAsCom2)
     };
     ASSERT_TRUE(driver.Connect()) << driver.LastError().toStdString();
 
-    TSerialPortDriver other;
+    TSerialPortDriver other(nullptr, [] { return std::make_unique<PosixSerialDevice>(); });
     other.setPortLinkDir(dir.path());
     other.setComPort(pnCOM2);
     EXPECT_FALSE(other.Connect());

@@ -6,7 +6,6 @@
 // no test framework.
 #include "meter/FrameDecoder.h"
 #include "link/hid/UsbCableLink.h"
-#include "meter/Convert.h"
 #include "tests/support/NullSeams.h"
 
 #include <cstdint>
@@ -16,7 +15,6 @@ struct DecodingCable {
     NoHidBackend hid;
     SilentDialogs dialogs;
     THidDeviceController controller{hid};
-    std::string frameText;
     ScaleSet scale = ScaleSet::Set6();
     int64_t decoded = 0;  // bursts handed to the decoder
     UsbCableLink link{controller, dialogs, Hooks()};
@@ -30,13 +28,10 @@ private:
         h.readBtnDown = [] { return false; };
         h.raiseReadBtn = [] {};
         h.profile = [] { return UsbProfileFlags{false, false, false, true}; };
-        h.setFrameText = [this](const std::string& t) { frameText = t; };
-        h.decode = [this] {
-            try {
-                scale = DecodeFrame(frameText, scale).scale;
-            } catch (const EConvertError&) {
-                // a frame with letters where digits belong: reported, not decoded
-            }
+        h.decode = [this](const std::string& frameText) {
+            // A frame with letters where digits belong is reported, not decoded.
+            if (const DecodedFrame d = DecodeFrame(frameText, scale); !d.Failed())
+                scale = d.scale;
             ++decoded;
         };
         h.guard = [](const std::function<void()>& f) { f(); };

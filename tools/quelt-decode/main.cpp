@@ -136,6 +136,7 @@ private:
     void Print(const std::string& frameText)
     {
         const DecodedFrame d = DecodeFrame(frameText, scale_);
+        d.ThrowIfFailed();  // told on the error stream by Feed
         scale_ = d.scale;
         const Reading& r = d.reading;
         std::string flags;
