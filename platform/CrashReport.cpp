@@ -1,5 +1,7 @@
 #include "platform/CrashReport.h"
 
+#include "platform/UniqueFd.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -43,26 +45,24 @@ public:
     Out()
     {
         if (g_dirFd >= 0 && g_fileName[0])
-            file_ = ::openat(g_dirFd, g_fileName, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+            file_.reset(::openat(g_dirFd, g_fileName, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
     }
     ~Out()
     {
-        if (file_ >= 0) {
-            ::fsync(file_);
-            ::close(file_);
-        }
+        if (file_.get() >= 0)
+            ::fsync(file_.get());
     }
     Out(const Out&) = delete;
     Out& operator=(const Out&) = delete;
 
-    bool toFile() const { return file_ >= 0; }
+    bool toFile() const { return file_.get() >= 0; }
 
     Out& operator<<(const char* s)
     {
         const size_t n = std::strlen(s);
         put(STDERR_FILENO, s, n);
-        if (file_ >= 0)
-            put(file_, s, n);
+        if (file_.get() >= 0)
+            put(file_.get(), s, n);
         return *this;
     }
     Out& number(uint64_t v, unsigned base = 10)
@@ -84,8 +84,8 @@ public:
         const int n = ::backtrace(frames, kMaxFrames);
         *this << "Backtrace (newest first):\n";
         ::backtrace_symbols_fd(frames, n, STDERR_FILENO);
-        if (file_ >= 0)
-            ::backtrace_symbols_fd(frames, n, file_);
+        if (file_.get() >= 0)
+            ::backtrace_symbols_fd(frames, n, file_.get());
     }
 
 private:
@@ -102,7 +102,7 @@ private:
         }
     }
 
-    int file_ = -1;
+    UniqueFd file_;  // synced and closed when the report is done
 };
 
 const char* SignalName(int signo)

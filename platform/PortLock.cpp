@@ -1,5 +1,7 @@
 #include "platform/PortLock.h"
 
+#include "platform/UniqueFd.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -39,12 +41,12 @@ enum class LockState { None, Stale, Ours, Other };
 LockState ReadLock(const std::string& path, pid_t& pid)
 {
     pid = 0;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (fd.get() < 0)
         return errno == ENOENT ? LockState::None : LockState::Other;
     char text[64] = {};
-    const ssize_t n = ::read(fd, text, sizeof text - 1);
-    ::close(fd);
+    const ssize_t n = ::read(fd.get(), text, sizeof text - 1);
+    fd.reset();
     // Ten ASCII digits and a newline; leading blanks, and further lines that
     // some programs add, are allowed.
     char* end = nullptr;
@@ -181,12 +183,12 @@ UucpLock::Outcome UucpLock::Take(const std::string& lockPath)
     const int length = std::snprintf(text, sizeof text, "%10d\n", int(self));
 
     for (int attempt = 0; attempt < 3; ++attempt) {
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0)
+        UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (fd.get() < 0)
             return Outcome::Skipped;
-        const bool written = ::write(fd, text, size_t(length)) == length;
-        ::fchmod(fd, 0644);  // readable by every program that checks it
-        ::close(fd);
+        const bool written = ::write(fd.get(), text, size_t(length)) == length;
+        ::fchmod(fd.get(), 0644);  // readable by every program that checks it
+        fd.reset();
         const int linked = written ? ::link(temp.c_str(), lockPath.c_str()) : -1;
         const int err = written ? errno : EIO;
         ::unlink(temp.c_str());

@@ -14,6 +14,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -104,40 +105,39 @@ bool PosixSerialDevice::Open(const std::string& path)
             return Refuse(*holder);
     }
 
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
         lock_.Release();
         return Fail(errno);
     }
 
     struct termios2 tio {};
-    if (::ioctl(fd, TCGETS2, &tio) != 0) {
+    if (::ioctl(fd.get(), TCGETS2, &tio) != 0) {
         const int err = errno;
-        ::close(fd);
+        fd.reset();
         lock_.Release();
         return Fail(err == EINVAL ? ENOTTY : err);
     }
     // TIOCEXCL refuses later opens, but not to root; the lock on the device
     // node refuses every other opener that locks too, whatever name it used.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
-        ::close(fd);
+        fd.reset();
         lock_.Release();
         return Fail(err == EWOULDBLOCK ? EBUSY : err);
     }
-    ::ioctl(fd, TIOCEXCL);
-    fd_ = fd;
+    ::ioctl(fd.get(), TIOCEXCL);
+    fd_ = std::move(fd);
     return true;
 }
 
 void PosixSerialDevice::Close()
 {
-    if (fd_ >= 0) {
+    if (fd_.get() >= 0) {
         // The exclusive flag belongs to the tty, which may outlive this descriptor
         // (a pseudo-terminal whose other side stays open): clear it for the next open.
-        ::ioctl(fd_, TIOCNXCL);
-        ::close(fd_);
-        fd_ = -1;
+        ::ioctl(fd_.get(), TIOCNXCL);
+        fd_.reset();
     }
     // The lock file goes last, once the device is free.
     lock_.Release();
@@ -145,11 +145,11 @@ void PosixSerialDevice::Close()
 
 bool PosixSerialDevice::ApplySettings(const LineSettings& s)
 {
-    if (fd_ < 0)
+    if (fd_.get() < 0)
         return Fail(EBADF);
 
     struct termios2 tio {};
-    if (::ioctl(fd_, TCGETS2, &tio) != 0)
+    if (::ioctl(fd_.get(), TCGETS2, &tio) != 0)
         return Fail(errno);
 
     // Raw mode: no line editing, echo, signals or character translation.
@@ -171,25 +171,25 @@ bool PosixSerialDevice::ApplySettings(const LineSettings& s)
     // XonLim and XoffLim have no counterpart: the kernel throttles its input
     // queue at fixed marks.
 
-    if (::ioctl(fd_, TCSETS2, &tio) != 0)
+    if (::ioctl(fd_.get(), TCSETS2, &tio) != 0)
         return Fail(errno);
 
     // Modem lines. Devices without them (pseudo-terminals) refuse; that is fine.
     int dtr = TIOCM_DTR;
-    ::ioctl(fd_, s.DtrEnable ? TIOCMBIS : TIOCMBIC, &dtr);
+    ::ioctl(fd_.get(), s.DtrEnable ? TIOCMBIS : TIOCMBIC, &dtr);
     int rts = TIOCM_RTS;
-    ::ioctl(fd_, s.RtsCtsHandshake ? TIOCMBIS : TIOCMBIC, &rts);
+    ::ioctl(fd_.get(), s.RtsCtsHandshake ? TIOCMBIS : TIOCMBIC, &rts);
     return true;
 }
 
 bool PosixSerialDevice::Purge(bool input, bool output)
 {
-    if (fd_ < 0)
+    if (fd_.get() < 0)
         return Fail(EBADF);
     if (!input && !output)
         return true;
     const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
-    if (::ioctl(fd_, TCFLSH, which) != 0)
+    if (::ioctl(fd_.get(), TCFLSH, which) != 0)
         return Fail(errno);
     return true;
 }
@@ -203,12 +203,12 @@ bool PosixSerialDevice::SetQueueSizes(uint32_t, uint32_t)
 
 SerialReadResult PosixSerialDevice::Read(uint8_t* buffer, size_t capacity)
 {
-    if (fd_ < 0)
+    if (fd_.get() < 0)
         return {SerialReadStatus::Gone, 0};
     if (capacity == 0)
         return {SerialReadStatus::Ok, 0};
 
-    pollfd p{fd_, POLLIN, 0};
+    pollfd p{fd_.get(), POLLIN, 0};
     const int ready = ::poll(&p, 1, 0);
     if (ready < 0) {
         if (errno == EINTR)
@@ -226,7 +226,7 @@ SerialReadResult PosixSerialDevice::Read(uint8_t* buffer, size_t capacity)
     // A hung-up device may still hold bytes that arrived before: read them
     // first, report the hang-up once nothing is left.
     const bool hungUp = (p.revents & (POLLHUP | POLLERR)) != 0;
-    const ssize_t n = ::read(fd_, buffer, capacity);
+    const ssize_t n = ::read(fd_.get(), buffer, capacity);
     if (n > 0)
         return {SerialReadStatus::Ok, size_t(n)};
     if (n < 0) {

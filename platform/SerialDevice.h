@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/PortLock.h"
+#include "platform/UniqueFd.h"
 
 enum class SerialParity { None, Odd, Even, Mark, Space };
 enum class SerialStopBits { One, OneAndHalf, Two };
@@ -93,7 +94,7 @@ public:
     PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
 
     bool Open(const std::string& path) override;
-    bool IsOpen() const override { return fd_ >= 0; }
+    bool IsOpen() const override { return fd_.get() >= 0; }
     void Close() override;
     bool ApplySettings(const LineSettings& settings) override;
     bool Purge(bool input, bool output) override;
@@ -102,7 +103,7 @@ public:
     std::string LastError() const override { return lastError_; }
     int LastErrorCode() const override { return lastErrno_; }
 
-    int Descriptor() const { return fd_; }
+    int Descriptor() const { return fd_.get(); }
     // Whether this device holds its UUCP lock file.
     bool HoldsLockFile() const { return lock_.Owned(); }
 
@@ -112,7 +113,7 @@ private:
 
     std::string lockDir_;
     UucpLock lock_;
-    int fd_ = -1;
+    UniqueFd fd_;
     int lastErrno_ = 0;
     std::string lastError_;
 };

@@ -12,8 +12,8 @@ namespace {
 
 constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
 
-// The write end of the pipe: a signal handler reaches nothing else. Set while
-// a TerminationSignals exists.
+// The number of the pipe's write end, which the TerminationSignals that exists
+// owns; -1 while there is none. A signal handler reaches nothing else.
 volatile sig_atomic_t g_writeFd = -1;
 
 extern "C" void OnTerminationSignal(int signo)
@@ -34,10 +34,11 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::runtime_error("Cannot make the pipe for termination signals");
-    readFd_ = fds[0];
-    g_writeFd = fds[1];
-    notifier_ = new QSocketNotifier(qintptr(readFd_), QSocketNotifier::Read, this);
+    readFd_.reset(fds[0]);
+    writeFd_.reset(fds[1]);
+    notifier_ = new QSocketNotifier(qintptr(readFd_.get()), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::drain);
+    g_writeFd = writeFd_.get();
 
     struct sigaction sa {};
     sa.sa_handler = OnTerminationSignal;
@@ -51,17 +52,16 @@ TerminationSignals::~TerminationSignals()
 {
     for (size_t i = 0; i < 3; ++i)
         ::sigaction(kSignals[i], &previous_[i], nullptr);
-    const int writeFd = g_writeFd;
     g_writeFd = -1;
-    ::close(writeFd);
-    ::close(readFd_);
+    writeFd_.reset();
+    readFd_.reset();
 }
 
 void TerminationSignals::drain()
 {
     unsigned char buf[16];
     ssize_t n;
-    while ((n = ::read(readFd_, buf, sizeof buf)) > 0)
+    while ((n = ::read(readFd_.get(), buf, sizeof buf)) > 0)
         for (ssize_t i = 0; i < n; ++i)
             if (caught_ == 0) {
                 caught_ = buf[i];

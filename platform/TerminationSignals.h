@@ -11,6 +11,8 @@
 // how the program ended: the receivers do their clean end right there, and no
 // stack of open boxes has to unwind first. A second signal of the same kind
 // ends the process at once, should the clean end hang. One instance at a time.
+#include "platform/UniqueFd.h"
+
 #include <QObject>
 
 #include <csignal>
@@ -36,7 +38,8 @@ private:
     void drain();
     [[noreturn]] void endProcessBySignal();
 
-    int readFd_ = -1;
+    UniqueFd readFd_;
+    UniqueFd writeFd_;  // the handler writes to it, knowing only its number
     int caught_ = 0;
     QSocketNotifier* notifier_ = nullptr;
     struct sigaction previous_[3] = {};

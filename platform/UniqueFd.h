@@ -1,6 +1,8 @@
 #pragma once
 // An open file descriptor that is closed when its owner ends, unless it was
-// released first; -1 holds none.
+// released first; -1 holds none. Plain C++ without allocation: a signal
+// handler may own one.
+#include <cerrno>
 #include <unistd.h>
 
 #include <utility>
@@ -26,6 +28,18 @@ public:
         if (fd_ >= 0)
             ::close(fd_);
         fd_ = fd;
+    }
+    // Closes the descriptor held now, for a caller that needs to know how that
+    // went: the last write-back error of a file (a full disk, a network file
+    // system) may show only here. 0, or the error number of the close that
+    // failed; 0 when none was held. Holds none afterwards either way: the
+    // descriptor is gone even when closing it failed.
+    int close()
+    {
+        const int fd = release();
+        if (fd < 0)
+            return 0;
+        return ::close(fd) == 0 ? 0 : errno;
     }
 
 private:

@@ -168,9 +168,9 @@ bool Exists(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
 }
 
-int OpenFolder(const std::string& path)
+UniqueFd OpenFolder(const std::string& path)
 {
-    return ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return UniqueFd(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 // Whether the kept-aside journal at `path` holds readings that were never
@@ -213,7 +213,7 @@ QString Quoted(const std::string& path)
 // a second. The first round also makes the journal's name durable.
 class ReadingJournal::Syncer {
 public:
-    Syncer(int fd, int dirFd) : fd_(fd), dirFd_(dirFd), thread_([this] { run(); }) {}
+    Syncer(int fd, UniqueFd dirFd) : fd_(fd), dirFd_(std::move(dirFd)), thread_([this] { run(); }) {}
     ~Syncer()
     {
         {
@@ -222,8 +222,6 @@ public:
         }
         wake_.notify_one();
         thread_.join();
-        if (dirFd_ >= 0)
-            ::close(dirFd_);
     }
     Syncer(const Syncer&) = delete;
     Syncer& operator=(const Syncer&) = delete;
@@ -248,10 +246,9 @@ private:
             due_.store(false, std::memory_order_release);
             lock.unlock();
             ::fdatasync(fd_);
-            if (dirFd_ >= 0) {
-                ::fsync(dirFd_);
-                ::close(dirFd_);
-                dirFd_ = -1;
+            if (dirFd_.get() >= 0) {
+                ::fsync(dirFd_.get());
+                dirFd_.reset();
             }
             lock.lock();
             if (wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; }))
@@ -259,8 +256,8 @@ private:
         }
     }
 
-    const int fd_;
-    int dirFd_;
+    const int fd_;  // the journal file, which the ReadingJournal owns
+    UniqueFd dirFd_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::atomic<bool> due_{false};
@@ -322,9 +319,7 @@ void ReadingJournal::attach()
         text = openOrRecover();
     } catch (const std::exception& e) {
         syncer_.reset();
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
+        fd_.reset();
         text = QString("The journal %1 of the log cannot be kept: it %2. Readings are still recorded, but those not "
                        "saved are lost if the program does not end by Exit.")
                    .arg(Quoted(path_), QString::fromLocal8Bit(e.what()));
@@ -345,11 +340,10 @@ void ReadingJournal::detach(End end)
     buf_.clear();
     attached_ = false;
     syncer_.reset();
-    if (fd_ >= 0) {
+    if (fd_.get() >= 0) {
         if (end == End::Keep)
-            ::fdatasync(fd_);
-        ::close(fd_);
-        fd_ = -1;
+            ::fdatasync(fd_.get());
+        fd_.reset();
     }
     if (end == End::Remove && owned_)
         ::unlink(path_.c_str());
@@ -397,7 +391,7 @@ QString ReadingJournal::openOrRecover()
             throw SystemError("cannot be written", errno);
         if (const int err = WriteAll(file.get(), header.data(), header.size()))
             throw SystemError("cannot be written", err);
-        adopt(file.release(), -1);
+        adopt(std::move(file), UniqueFd());
         return recoveryText(false);
     }
 
@@ -412,7 +406,7 @@ QString ReadingJournal::openOrRecover()
             why = "belongs to a table with other fields, so its readings cannot be added to this log";
         else
             why = "is damaged at its start, so its readings cannot be read";
-        ::close(file.release());
+        file.reset();
         recovery_.keptAs = keepAside();
         step(RecoveryStep::OtherKeptAside);
         create(header);
@@ -429,7 +423,7 @@ QString ReadingJournal::openOrRecover()
     } else {
         if (read.end < size && ::ftruncate(file.get(), off_t(read.end)) != 0)
             throw SystemError("cannot be cut back to its last whole entry", errno);
-        adopt(file.release(), -1);
+        adopt(std::move(file), UniqueFd());
     }
     return recoveryText(read.damaged);
 }
@@ -447,10 +441,8 @@ void ReadingJournal::finishInterrupted()
         const std::string kept = path_ + "." + std::to_string(left.back());
         if (::rename((kept + ".new").c_str(), path_.c_str()) != 0)
             throw SystemError("cannot be put back in place after a recovery that was cut short", errno);
-        if (const int dir = OpenFolder(path_); dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
+        if (const UniqueFd dir = OpenFolder(path_); dir.get() >= 0)
+            ::fsync(dir.get());
         recovery_.finishedInterrupted = true;
         recovery_.keptAs = kept;
         left.pop_back();
@@ -496,7 +488,7 @@ void ReadingJournal::replaceDamaged(const uint8_t* data, const Replayed& read)
     if (::rename(fresh.c_str(), path_.c_str()) != 0)
         throw SystemError("cannot be put in place", errno);
     step(RecoveryStep::NewJournalInPlace);
-    adopt(out.release(), OpenFolder(path_));
+    adopt(std::move(out), OpenFolder(path_));
 }
 
 // Replays the entries of data[from, size) into the table: every one whose
@@ -684,22 +676,17 @@ void ReadingJournal::create(const std::vector<uint8_t>& firstBytes)
     }
     // The journal's name has to reach the disk as well as its bytes.
     const std::string dir = path_.substr(0, path_.find_last_of('/') + 1);
-    adopt(file.release(), ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    adopt(std::move(file), UniqueFd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
 }
 
 // Goes on writing at the end of `fd`; `dirFd`, when given, is synced once too.
-void ReadingJournal::adopt(int fd, int dirFd)
+void ReadingJournal::adopt(UniqueFd fd, UniqueFd dirFd)
 {
-    if (::lseek(fd, 0, SEEK_END) < 0) {
-        const int err = errno;
-        ::close(fd);
-        if (dirFd >= 0)
-            ::close(dirFd);
-        throw SystemError("cannot be written", err);
-    }
-    fd_ = fd;
+    if (::lseek(fd.get(), 0, SEEK_END) < 0)
+        throw SystemError("cannot be written", errno);
+    fd_ = std::move(fd);
     owned_ = true;
-    syncer_ = std::make_unique<Syncer>(fd_, dirFd);
+    syncer_ = std::make_unique<Syncer>(fd_.get(), std::move(dirFd));
     syncer_->poke();
 }
 
@@ -724,9 +711,9 @@ void ReadingJournal::entry(uint8_t tag, const uint8_t* record, const uint32_t* r
 void ReadingJournal::flush()
 {
     flushTimer_.stop();
-    if (fd_ < 0 || buf_.empty())
+    if (fd_.get() < 0 || buf_.empty())
         return;
-    if (const int err = WriteAll(fd_, buf_.data(), buf_.size())) {
+    if (const int err = WriteAll(fd_.get(), buf_.data(), buf_.size())) {
         fail(err);
         return;
     }
@@ -739,9 +726,8 @@ void ReadingJournal::fail(int err)
     flushTimer_.stop();
     buf_.clear();
     syncer_.reset();
-    ::fdatasync(fd_);
-    ::close(fd_);
-    fd_ = -1;
+    ::fdatasync(fd_.get());
+    fd_.reset();
     notice(QString("The journal %1 of the log cannot be written: %2. It keeps the readings up to now; later readings "
                    "are kept only in memory until Save.")
                .arg(Quoted(path_), QString::fromLocal8Bit(std::strerror(err))));
@@ -749,19 +735,19 @@ void ReadingJournal::fail(int err)
 
 void ReadingJournal::rowAppended(size_t row)
 {
-    if (fd_ >= 0 && !replaying_)
+    if (fd_.get() >= 0 && !replaying_)
         entry(kPosted, table_->rowData(row), nullptr);
 }
 
 void ReadingJournal::rowsAppended(size_t first, size_t count)
 {
-    for (size_t i = 0; i < count && fd_ >= 0 && !replaying_; ++i)
+    for (size_t i = 0; i < count && fd_.get() >= 0 && !replaying_; ++i)
         entry(kPosted, table_->rowData(first + i), nullptr);
 }
 
 void ReadingJournal::rowAboutToBeRemoved(size_t row)
 {
-    if (fd_ < 0 || replaying_)
+    if (fd_.get() < 0 || replaying_)
         return;
     const uint32_t r = uint32_t(row);
     entry(kDeleted, table_->rowData(row), &r);
@@ -769,7 +755,7 @@ void ReadingJournal::rowAboutToBeRemoved(size_t row)
 
 void ReadingJournal::tableEmptied()
 {
-    if (fd_ >= 0 && !replaying_)
+    if (fd_.get() >= 0 && !replaying_)
         entry(kEmptied, nullptr, nullptr);
 }
 

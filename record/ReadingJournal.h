@@ -38,6 +38,7 @@
 // log, and every open of the table says so until the user moves or deletes
 // it. A kept-aside journal that starts with this table's header had its
 // entries brought back when it was kept aside and is not mentioned again.
+#include "platform/UniqueFd.h"
 #include "record/ReadingTable.h"
 
 #include <QString>
@@ -95,7 +96,7 @@ public:
 
     bool isAttached() const { return attached_; }
     // True while entries are being written (attached and no write failed).
-    bool isWriting() const { return fd_ >= 0; }
+    bool isWriting() const { return fd_.get() >= 0; }
     // The journal file of the attached table.
     const std::string& path() const { return path_; }
     // What the last attach recovered.
@@ -145,7 +146,7 @@ private:
     std::string keepAside();
     void create(const std::vector<uint8_t>& firstBytes);
     void step(RecoveryStep s);
-    void adopt(int fd, int dirFd);
+    void adopt(UniqueFd fd, UniqueFd dirFd);
     void entry(uint8_t tag, const uint8_t* record, const uint32_t* row);
     void flush();
     void fail(int err);
@@ -156,7 +157,7 @@ private:
     bool attached_ = false;
     bool owned_ = false;      // the file at path_ is this journal's
     bool replaying_ = false;
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string path_;
     std::unique_ptr<Syncer> syncer_;
     static constexpr int kFlushMs = 200;           // entries wait at most this long

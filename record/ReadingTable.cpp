@@ -154,8 +154,6 @@ ReadingTable::ReadingTable() = default;
 ReadingTable::~ReadingTable()
 {
     notify([](ReadingTableObserver* o) { o->tableDestroyed(); });
-    if (fd_ >= 0)
-        ::close(fd_);
 }
 
 std::string ReadingTable::pathFor(const std::string& name)
@@ -202,29 +200,18 @@ template <class F> void ReadingTable::notify(F f)
 namespace {
 
 // Opens the table file for reading and takes the exclusive lock on it.
-int openExclusive(const std::string& path)
+UniqueFd openExclusive(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // no wait on a FIFO
-    if (fd < 0)
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));  // no wait on a FIFO
+    if (fd.get() < 0)
         throw ParadoxError("Cannot open table '" + path + "': " + std::strerror(errno));
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         int err = errno;
-        ::close(fd);
         if (err == EWOULDBLOCK)
             throw ParadoxError("Table '" + path + "' is busy: it is open exclusively elsewhere");
         throw ParadoxError("Cannot lock table '" + path + "': " + std::strerror(err));
     }
     return fd;
-}
-
-paradox::Table readOrClose(int fd, const std::string& path)
-{
-    try {
-        return paradox::readTableFd(fd, path);
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
 }
 
 }  // namespace
@@ -236,8 +223,9 @@ void ReadingTable::open()
     if (name_.empty())
         throw ParadoxError("No table name is set");
     const std::string path = pathFor(name_);
-    const int fd = openExclusive(path);
-    adopt(fd, path, readOrClose(fd, path));
+    UniqueFd fd = openExclusive(path);
+    paradox::Table t = paradox::readTableFd(fd.get(), path);
+    adopt(std::move(fd), path, std::move(t));
 }
 
 void ReadingTable::switchTo(const std::string& name, const std::function<void()>& beforeGivingUp)
@@ -249,38 +237,31 @@ void ReadingTable::switchTo(const std::string& name, const std::function<void()>
     }
     const std::string path = pathFor(name);
     struct stat chosen {}, current {};
-    if (::stat(path.c_str(), &chosen) == 0 && ::fstat(fd_, &current) == 0 && chosen.st_dev == current.st_dev
+    if (::stat(path.c_str(), &chosen) == 0 && ::fstat(fd_.get(), &current) == 0 && chosen.st_dev == current.st_dev
         && chosen.st_ino == current.st_ino) {
         // The file this handle holds, under this or another name: read anew.
-        paradox::Table t = paradox::readTableFd(fd_, path);
+        paradox::Table t = paradox::readTableFd(fd_.get(), path);
         if (beforeGivingUp)
             beforeGivingUp();
         name_ = name;
-        adopt(fd_, path, std::move(t));
+        adopt(UniqueFd(), path, std::move(t));
         return;
     }
-    const int fd = openExclusive(path);
-    paradox::Table t = readOrClose(fd, path);
-    if (beforeGivingUp) {
-        try {
-            beforeGivingUp();
-        } catch (...) {
-            ::close(fd);
-            throw;
-        }
-    }
+    UniqueFd fd = openExclusive(path);
+    paradox::Table t = paradox::readTableFd(fd.get(), path);
+    if (beforeGivingUp)
+        beforeGivingUp();
     name_ = name;
-    adopt(fd, path, std::move(t));
+    adopt(std::move(fd), path, std::move(t));
 }
 
-void ReadingTable::adopt(int fd, const std::string& path, paradox::Table t)
+void ReadingTable::adopt(UniqueFd fd, const std::string& path, paradox::Table t)
 {
     if (isOpen())
         notify([](ReadingTableObserver* o) { o->tableAboutToClose(); });  // the old table, its lock still held
     notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
-    if (fd_ >= 0 && fd_ != fd)
-        ::close(fd_);  // releases the old table's lock
-    fd_ = fd;
+    if (fd.get() >= 0)
+        fd_ = std::move(fd);  // releases the old table's lock
     path_ = path;
     table_ = std::move(t);
     appending_ = false;
@@ -299,8 +280,7 @@ void ReadingTable::close()
         return;
     notify([](ReadingTableObserver* o) { o->tableAboutToClose(); });
     notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
-    ::close(fd_);  // releases the lock
-    fd_ = -1;
+    fd_.reset();  // releases the lock
     path_.clear();
     table_ = paradox::Table{paradox::Schema{}, paradox::RowStore(1)};
     appending_ = false;

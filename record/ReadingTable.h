@@ -3,6 +3,7 @@
 // every change (appended, deleted, emptied records) held as a pending change
 // in memory and never written back to the file. Everything that reads through
 // the handle sees the table together with its pending changes.
+#include "platform/UniqueFd.h"
 #include "record/paradox/ParadoxTable.h"
 
 #include <QLocale>
@@ -108,7 +109,7 @@ public:
     void switchTo(const std::string& name, const std::function<void()>& beforeGivingUp = {});
     // Closes the table; pending changes are discarded.
     void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_.get() >= 0; }
 
     // Fields, in file order. fieldIndex compares names without regard to
     // case and gives -1 when the table has no such field.
@@ -177,7 +178,9 @@ public:
 
 private:
     void requireOpen() const;
-    void adopt(int fd, const std::string& path, paradox::Table t);
+    // Holds `fd` and its table in place of the open one; an empty `fd` keeps
+    // the descriptor held (the same file, read anew).
+    void adopt(UniqueFd fd, const std::string& path, paradox::Table t);
     const paradox::Field& field(std::string_view name) const;
     void postIfAppending();
     std::string textOf(const uint8_t* row, const paradox::Field& f) const;
@@ -185,7 +188,7 @@ private:
 
     std::string name_;
     std::string path_;
-    int fd_ = -1;
+    UniqueFd fd_;  // holds the table's exclusive lock
     paradox::Table table_;
     std::vector<uint8_t> edit_;
     bool appending_ = false;

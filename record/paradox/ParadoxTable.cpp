@@ -1,5 +1,6 @@
 #include "record/paradox/ParadoxTable.h"
 
+#include "platform/UniqueFd.h"
 #include "record/paradox/ReplacingFile.h"
 
 #include <algorithm>
@@ -401,17 +402,10 @@ Table readTableFd(int fd, const std::string& name)
 
 Table readTableFile(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
         throw ParadoxError("Cannot open table '" + path + "': " + std::strerror(errno));
-    try {
-        Table t = readTableFd(fd, path);
-        ::close(fd);
-        return t;
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
+    return readTableFd(fd.get(), path);
 }
 
 // ---- Writing ------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "record/paradox/ReplacingFile.h"
 
+#include "platform/UniqueFd.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -60,16 +62,15 @@ ReplacingFile::ReplacingFile(const std::string& path) : target_(path)
             fail("Cannot write", EISDIR);
         if (!S_ISREG(st.st_mode)) {
             // A device or a pipe: there is nothing to keep, and nothing to rename over.
-            fd_ = ::open(target_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd_ < 0)
+            fd_.reset(::open(target_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+            if (fd_.get() < 0)
                 fail("Cannot write", errno);
-            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+            ::fcntl(fd_.get(), F_SETFL, ::fcntl(fd_.get(), F_GETFL) & ~O_NONBLOCK);
             return;
         }
-        lockFd_ = ::open(target_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (lockFd_ >= 0 && lockedElsewhere(lockFd_)) {
-            ::close(lockFd_);
-            lockFd_ = -1;
+        lockFd_.reset(::open(target_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (lockFd_.get() >= 0 && lockedElsewhere(lockFd_.get())) {
+            lockFd_.reset();
             throw FileWriteError("'" + target_ + "' is in use: another program, or this one's log, holds it open");
         }
         mode = st.st_mode & 07777;
@@ -77,69 +78,57 @@ ReplacingFile::ReplacingFile(const std::string& path) : target_(path)
         fail("Cannot write", errno);
     }
 
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    for (int attempt = 0; attempt < 100 && fd_.get() < 0; ++attempt) {
         temp_ = target_ + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ < 0 && errno != EEXIST)
+        fd_.reset(::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd_.get() < 0 && errno != EEXIST)
             break;
     }
-    if (fd_ < 0) {
+    if (fd_.get() < 0) {
         const int err = errno;
         temp_.clear();
-        if (lockFd_ >= 0)
-            ::close(lockFd_);
-        lockFd_ = -1;
+        lockFd_.reset();
         fail("Cannot create", err);
     }
     if (mode)
-        ::fchmod(fd_, mode);
+        ::fchmod(fd_.get(), mode);
 }
 
 ReplacingFile::~ReplacingFile()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
+    fd_.reset();
     if (!temp_.empty())
         ::unlink(temp_.c_str());
-    if (lockFd_ >= 0)
-        ::close(lockFd_);
+    lockFd_.reset();
 }
 
 void ReplacingFile::write(const void* data, size_t n)
 {
-    if (const int err = WriteAll(fd_, data, n))
+    if (const int err = WriteAll(fd_.get(), data, n))
         fail("Cannot write", err);
 }
 
 void ReplacingFile::commit()
 {
-    if (fd_ < 0)
+    if (fd_.get() < 0)
         return;
     if (temp_.empty()) {
-        const int r = ::close(fd_);
-        fd_ = -1;
-        if (r != 0)
-            fail("Cannot write", errno);
+        if (const int err = fd_.close())
+            fail("Cannot write", err);
         return;
     }
     // On disk before it takes the place of an older file.
-    if (::fdatasync(fd_) != 0)
+    if (::fdatasync(fd_.get()) != 0)
         fail("Cannot write", errno);
-    const int r = ::close(fd_);
-    fd_ = -1;
-    if (r != 0)
-        fail("Cannot write", errno);
+    if (const int err = fd_.close())
+        fail("Cannot write", err);
     if (::rename(temp_.c_str(), target_.c_str()) != 0)
         fail("Cannot replace", errno);
     temp_.clear();
     // The rename itself on disk.
     const std::string dir = fs::path(target_).parent_path().string();
-    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    if (lockFd_ >= 0)
-        ::close(lockFd_);
-    lockFd_ = -1;
+    if (const UniqueFd dirFd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        dirFd.get() >= 0)
+        ::fsync(dirFd.get());
+    lockFd_.reset();
 }

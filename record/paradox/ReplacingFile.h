@@ -5,6 +5,8 @@
 // beside it, flushed and renamed over the path, and keeps the old file's
 // permissions. A path that names a device or a pipe is written in place.
 // A file that a program holds locked (the open log included) is refused.
+#include "platform/UniqueFd.h"
+
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -29,7 +31,7 @@ public:
     ReplacingFile& operator=(const ReplacingFile&) = delete;
 
     // Where the bytes go until commit().
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
     void write(const void* data, size_t n);
     // Flushes the new content to disk and puts it in place.
     void commit();
@@ -39,6 +41,6 @@ private:
 
     std::string target_;     // the file replaced, symbolic links followed
     std::string temp_;       // empty when writing in place
-    int fd_ = -1;
-    int lockFd_ = -1;        // holds the old file against other openers until it is replaced
+    UniqueFd fd_;
+    UniqueFd lockFd_;        // holds the old file against other openers until it is replaced
 };

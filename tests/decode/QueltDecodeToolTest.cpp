@@ -2,6 +2,7 @@
 // port (a pseudo-terminal of the test's own, and meter-sim's through its COMn
 // link).
 #include "platform/SerialDevice.h"
+#include "platform/UniqueFd.h"
 #include "support/RunUntil.h"
 
 #include <gtest/gtest.h>
@@ -66,32 +67,27 @@ class PseudoTerminal {
 public:
     PseudoTerminal()
     {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0)
-            name_ = QString::fromLocal8Bit(::ptsname(master_));
+        master_.reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (master_.get() >= 0 && ::grantpt(master_.get()) == 0 && ::unlockpt(master_.get()) == 0)
+            name_ = QString::fromLocal8Bit(::ptsname(master_.get()));
     }
     ~PseudoTerminal() { HangUp(); }
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
     const QString& SlaveName() const { return name_; }
-    bool Send(const QByteArray& bytes) const { return ::write(master_, bytes.data(), size_t(bytes.size())) == bytes.size(); }
+    bool Send(const QByteArray& bytes) const { return ::write(master_.get(), bytes.data(), size_t(bytes.size())) == bytes.size(); }
     // The line settings of the slave side, as the tool left them.
     termios2 Settings() const
     {
         termios2 t {};
-        ::ioctl(master_, TCGETS2, &t);
+        ::ioctl(master_.get(), TCGETS2, &t);
         return t;
     }
-    void HangUp()
-    {
-        if (master_ >= 0)
-            ::close(master_);
-        master_ = -1;
-    }
+    void HangUp() { master_.reset(); }
 
 private:
-    int master_ = -1;
+    UniqueFd master_;
     QString name_;
 };
 

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "app/TFCOMM.h"
+#include "platform/UniqueFd.h"
 #include "record/paradox/ParadoxTable.h"
 #include "record/Recorder.h"
 #include "support/FakeDialogs.h"
@@ -211,12 +212,10 @@ private:
 // True once another process holds the table at `path` exclusively.
 inline bool HeldElsewhere(const QString& path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
         return false;
-    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-    ::close(fd);
-    return held;
+    return ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0;
 }
 
 // True once process `pid` catches signal `sig` (its handler is installed).

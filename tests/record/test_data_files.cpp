@@ -7,6 +7,7 @@
 #include "record/Recorder.h"
 #include "PxlibIo.h"
 #include "meter/Reading.h"
+#include "platform/UniqueFd.h"
 #include "support/FakeDialogs.h"
 #include "support/NullSeams.h"
 
@@ -66,10 +67,12 @@ public:
         int ready[2], release[2];
         if (::pipe(ready) != 0 || ::pipe(release) != 0)
             throw std::runtime_error("pipe");
+        UniqueFd readyIn(ready[0]), readyOut(ready[1]), releaseIn(release[0]);
+        releaseFd_.reset(release[1]);
         pid_ = ::fork();
         if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(release[1]);
+            readyIn.reset();
+            releaseFd_.reset();
             for (const std::string& p : paths) {
                 const int fd = ::open(p.c_str(), O_RDWR);
                 struct flock fl {};
@@ -79,27 +82,25 @@ public:
                     ::_exit(1);
             }
             char c = 'x';
-            (void)!::write(ready[1], &c, 1);
-            (void)!::read(release[0], &c, 1);  // until the parent lets go
+            (void)!::write(readyOut.get(), &c, 1);
+            (void)!::read(releaseIn.get(), &c, 1);  // until the parent lets go
             ::_exit(0);
         }
-        ::close(ready[1]);
-        ::close(release[0]);
-        releaseFd_ = release[1];
+        readyOut.reset();
+        releaseIn.reset();
         char c;
-        held_ = ::read(ready[0], &c, 1) == 1;
-        ::close(ready[0]);
+        held_ = ::read(readyIn.get(), &c, 1) == 1;
     }
     ~LockHolder()
     {
-        ::close(releaseFd_);
+        releaseFd_.reset();
         ::waitpid(pid_, nullptr, 0);
     }
     bool held() const { return held_; }
 
 private:
     pid_t pid_ = -1;
-    int releaseFd_ = -1;
+    UniqueFd releaseFd_;
     bool held_ = false;
 };
 

@@ -2,6 +2,7 @@
 // options. The runs are checked with checks of their own here, not with the
 // simulator's encoder.
 #include "platform/SerialDevice.h"
+#include "platform/UniqueFd.h"
 #include "tools/meter-sim/CableSchedule.h"
 
 #include <QCoreApplication>
@@ -264,24 +265,23 @@ TEST_F(MeterSim, AnExclusiveHoldEndsWithItsLastHolder)
     const std::string link = Link().toStdString();
     auto exclusive = [&] {
         // Root may open an exclusive terminal; the mode is read from it.
-        const int fd = ::open(link.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
+        const UniqueFd fd(::open(link.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        if (fd.get() < 0)
             return errno == EBUSY ? 1 : -1;
         int on = -1;
-        if (::ioctl(fd, TIOCGEXCL, &on) != 0)
+        if (::ioctl(fd.get(), TIOCGEXCL, &on) != 0)
             on = -1;
-        ::close(fd);
         return on;
     };
-    const int holder = ::open(link.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+    UniqueFd holder(::open(link.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_GE(holder.get(), 0);
+    ASSERT_EQ(::ioctl(holder.get(), TIOCEXCL), 0);
     // Another open and close of the terminal, while the holder has it.
     ::usleep(200000);
     EXPECT_EQ(exclusive(), 1);
     ::usleep(200000);
     EXPECT_EQ(exclusive(), 1);
-    ::close(holder);  // without TIOCNXCL, as a killed program
+    holder.reset();  // without TIOCNXCL, as a killed program
     QDeadlineTimer deadline(5000);
     int now = 1;
     while ((now = exclusive()) == 1 && !deadline.hasExpired())

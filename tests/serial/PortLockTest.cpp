@@ -2,6 +2,7 @@
 // device's own UUCP lock file is taken while it is open.
 #include "platform/PortLock.h"
 #include "platform/SerialDevice.h"
+#include "platform/UniqueFd.h"
 
 // termios2, as the device layer uses it (not <termios.h>, which clashes).
 #include <asm/termbits.h>
@@ -32,23 +33,19 @@ namespace {
 // A pseudo-terminal: the test holds the master side, as a meter would be the
 // far end of a serial line.
 struct Pty {
-    int master = -1;
+    UniqueFd master;
     std::string slave;
     Pty()
     {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
-            slave = ptsname(master);
-    }
-    ~Pty()
-    {
-        if (master >= 0) ::close(master);
+        master.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (master.get() >= 0 && grantpt(master.get()) == 0 && unlockpt(master.get()) == 0)
+            slave = ptsname(master.get());
     }
     // The slave side's settings, read through the master.
     termios2 Settings() const
     {
         termios2 t{};
-        EXPECT_EQ(::ioctl(master, TCGETS2, &t), 0);
+        EXPECT_EQ(::ioctl(master.get(), TCGETS2, &t), 0);
         return t;
     }
 };

@@ -1,6 +1,7 @@
 // The real tty device, and the driver on it, on a pseudo-terminal.
 #include "link/serial/SerialPortDriver.h"
 #include "platform/SerialDevice.h"
+#include "platform/UniqueFd.h"
 #include "support/RunUntil.h"
 
 // termios2, as the device layer uses it (not <termios.h>, which clashes).
@@ -26,26 +27,21 @@ class Pty {
 public:
     Pty()
     {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0)
-            slave_ = ptsname(master_);
+        master_.reset(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+        if (master_.get() >= 0 && grantpt(master_.get()) == 0 && unlockpt(master_.get()) == 0)
+            slave_ = ptsname(master_.get());
     }
     ~Pty() { CloseMaster(); }
     bool Ok() const { return !slave_.empty(); }
     const std::string& Slave() const { return slave_; }
     void Send(const std::vector<uint8_t>& bytes) const
     {
-        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+        ASSERT_EQ(::write(master_.get(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
     }
-    void CloseMaster()
-    {
-        if (master_ >= 0)
-            ::close(master_);
-        master_ = -1;
-    }
+    void CloseMaster() { master_.reset(); }
 
 private:
-    int master_ = -1;
+    UniqueFd master_;
     std::string slave_;
 };
 

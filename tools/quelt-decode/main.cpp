@@ -30,6 +30,7 @@
 #include "meter/FrameAssembler.h"
 #include "link/serial/SerialPortDriver.h"
 #include "meter/Convert.h"
+#include "platform/UniqueFd.h"
 
 namespace {
 
@@ -271,7 +272,8 @@ int Run(const Options& o)
         rc = DecodePort(o.source + " (" + device + ")", device, o.speed, printer, waitMask);
     } else {
         const bool standardInput = o.source == "-";
-        const int fd = standardInput ? STDIN_FILENO : ::open(o.source.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        UniqueFd opened(standardInput ? -1 : ::open(o.source.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+        const int fd = standardInput ? STDIN_FILENO : opened.get();
         struct stat st {};
         if (fd < 0 || ::fstat(fd, &st) != 0) {
             std::fprintf(stderr, "quelt-decode: cannot read '%s': %s\n", o.source.c_str(), std::strerror(errno));
@@ -290,13 +292,10 @@ int Run(const Options& o)
                 return kFailed;
             }
             const std::string device = standardInput ? std::string("/proc/self/fd/0") : o.source;
-            if (!standardInput)
-                ::close(fd);
+            opened.reset();  // the port is opened anew, exclusively
             rc = DecodePort(standardInput ? "standard input" : o.source, device, o.speed, printer, waitMask);
         } else {
             rc = DecodeStream(fd, standardInput ? "standard input" : o.source, printer, waitMask);
-            if (!standardInput)
-                ::close(fd);
         }
     }
     std::fflush(stdout);
