@@ -1,7 +1,7 @@
 // The Paradox codec against pxlib as an independent reader and writer, and
 // its handling of damaged files.
 #include "record/paradox/ParadoxTable.h"
-#include "PxlibIo.h"
+#include "support/PxlibIo.h"
 
 #include <gtest/gtest.h>
 

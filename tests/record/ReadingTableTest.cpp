@@ -2,7 +2,7 @@
 // and the grid model over it.
 #include "record/ReadingTable.h"
 #include "record/grid/ReadingTableModel.h"
-#include "PxlibIo.h"
+#include "support/PxlibIo.h"
 
 #include <gtest/gtest.h>
 

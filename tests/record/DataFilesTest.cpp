@@ -5,7 +5,7 @@
 #include "record/ReadingLog.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
-#include "PxlibIo.h"
+#include "support/PxlibIo.h"
 #include "meter/Reading.h"
 #include "support/FakeDialogs.h"
 #include "support/NullSeams.h"
