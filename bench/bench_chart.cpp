@@ -29,7 +29,8 @@
 #include "record/Recorder.h"
 #include "chart/TrendChartView.h"
 #include "ui_TFCOMM.h"
-#include "tests/support/NullSeams.h"
+#include "support/FakeClock.h"
+#include "support/NullSeams.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ struct World {
     QTemporaryDir dir;
     SilentDialogs dialogs;
     SilentBeeper beeper;
-    FixedClock clock;
+    FakeClock clock;
     std::unique_ptr<TFCOMM> window;
     int64_t readings = 0;
     long residentBeforeKiB = 0, residentAfterKiB = 0;

@@ -15,7 +15,7 @@
 
 #include "meter/FrameDecoder.h"
 #include "meter/FrameAssembler.h"
-#include "tests/support/NullSeams.h"
+#include "support/NullSeams.h"
 #include "bench/support/BenchRuns.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "platform/Dialogs.h"
 #include "platform/TerminationSignals.h"
 #include "ui_TFCOMM.h"
-#include "tests/support/NullSeams.h"
+#include "support/NullSeams.h"
 
 namespace {
 

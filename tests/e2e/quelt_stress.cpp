@@ -37,7 +37,7 @@
 #include "report/ReportPreview.h"
 #include "report/ReportPrintJob.h"
 #include "ui_TFCOMM.h"
-#include "tests/support/NullSeams.h"
+#include "support/NullSeams.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "support/PxlibIo.h"
 #include "meter/Reading.h"
 #include "support/FakeDialogs.h"
+#include "support/FakeClock.h"
 #include "support/NullSeams.h"
 
 #include <gtest/gtest.h>
@@ -242,7 +243,7 @@ TEST_F(DataFilesTest, TableCopyReadsBackEverywhereAndOpensAsTheLog)
     RecorderState state;
     state.NextRecordNo = 21;
     state.RecordedCount = 20;
-    FixedClock clock{QTime(8, 0, 0)};
+    FakeClock clock{QTime(8, 0, 0)};
     Recorder recorder(state, table, clock);
     Reading r;
     r.ValueText = "0.500";

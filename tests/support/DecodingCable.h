@@ -7,7 +7,7 @@
 #include "meter/FrameDecoder.h"
 #include "link/hid/UsbCableLink.h"
 #include "meter/Convert.h"
-#include "tests/support/NullSeams.h"
+#include "support/NullSeams.h"
 
 #include <cstdint>
 #include <string>
