@@ -28,9 +28,10 @@
 #include "platform/Dialogs.h"
 #include "record/Recorder.h"
 #include "chart/TrendChartView.h"
-#include "tests/support/NullSeams.h"
-#include "tests/support/WindowParts.h"
 #include "ui_TFCOMM.h"
+#include "support/FakeClock.h"
+#include "support/NullSeams.h"
+#include "support/WindowParts.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ struct World {
     QTemporaryDir dir;
     SilentDialogs dialogs;
     SilentBeeper beeper;
-    FixedClock clock;
+    FakeClock clock;
     NoHidBackend hid;
     std::unique_ptr<TFCOMM> window;
     int64_t readings = 0;

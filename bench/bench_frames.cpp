@@ -15,8 +15,8 @@
 
 #include "meter/FrameDecoder.h"
 #include "meter/FrameAssembler.h"
-#include "tests/support/NullSeams.h"
-#include "tests/support/WindowParts.h"
+#include "support/NullSeams.h"
+#include "support/WindowParts.h"
 #include "bench/support/BenchRuns.h"
 
 namespace {

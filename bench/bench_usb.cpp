@@ -12,7 +12,7 @@
 
 #include "EmulatedHidBus.h"
 #include "platform/LinuxHidBackend.h"
-#include "tests/support/DecodingCable.h"
+#include "support/DecodingCable.h"
 #include "bench/support/BenchRuns.h"
 
 namespace {

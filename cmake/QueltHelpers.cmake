@@ -35,11 +35,17 @@ function(quelt_layering_check)
             -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayering.cmake)
 endfunction()
 
-# quelt_add_subdirectories(): add every child folder that has a CMakeLists.txt.
+# quelt_add_subdirectories([EXCEPT name ...]): add every child folder that has
+# a CMakeLists.txt, but the ones named (added from elsewhere).
 function(quelt_add_subdirectories)
+  cmake_parse_arguments(A "" "" "EXCEPT" ${ARGN})
   file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
   list(SORT children)
   foreach(child IN LISTS children)
+    get_filename_component(child_name ${child} NAME)
+    if(child_name IN_LIST A_EXCEPT)
+      continue()
+    endif()
     if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
       add_subdirectory(${child})
     endif()

@@ -30,14 +30,6 @@ const char* const kNotEditing = "Dataset not in edit or insert mode";
 
 constexpr int kMsPerDay = 86400000;
 
-bool equalNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto up = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
-               return up(x) == up(y);
-           });
-}
-
 // The path a table name stands for: ".DB" added to a name without extension,
 // relative names taken from the working directory.
 fs::path tablePath(const std::string& name)
@@ -61,7 +53,7 @@ fs::path withNameIgnoringCase(const fs::path& p)
     const fs::path dir = p.has_parent_path() ? p.parent_path() : fs::path(".");
     std::vector<fs::path> matches;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        if (equalNoCase(it->path().filename().string(), p.filename().string()))
+        if (paradox::asciiEqualNoCase(it->path().filename().string(), p.filename().string()))
             matches.push_back(it->path());
     if (matches.empty())
         return p;
@@ -367,9 +359,9 @@ void ReadingTable::setFieldString(std::string_view name, std::string_view text)
         return;
     }
     case paradox::ftLogical:
-        if (equalNoCase(text, "true"))
+        if (paradox::asciiEqualNoCase(text, "true"))
             paradox::setLogical(row, f, true);
-        else if (equalNoCase(text, "false"))
+        else if (paradox::asciiEqualNoCase(text, "false"))
             paradox::setLogical(row, f, false);
         else if (text.empty())
             paradox::clearField(row, f);

@@ -1,6 +1,6 @@
 // The reading log's table layer against pxlib on the same work.
 #include "record/ReadingTable.h"
-#include "PxlibIo.h"
+#include "support/PxlibIo.h"
 
 #include <benchmark/benchmark.h>
 

@@ -11,14 +11,15 @@
 #include "record/paradox/ParadoxTable.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
-#include "tests/support/NullSeams.h"
+#include "support/FakeClock.h"
+#include "support/NullSeams.h"
 
 struct RecordingRig {
     QTemporaryDir dir;
     const std::string path = QDir(dir.path()).filePath("Queltdb.DB").toStdString();
     ReadingTable table;
     RecorderState state;
-    FixedClock clock;
+    FakeClock clock;
     Recorder recorder{state, table, clock};
     Reading reading;
     const RecorderControls controls{};

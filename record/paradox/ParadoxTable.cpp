@@ -26,19 +26,6 @@ uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) 
 void put16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
 void put32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
 
-bool asciiEqualNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = uint8_t(x - 32);
-        if (y >= 'a' && y <= 'z') y = uint8_t(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 // The record length of a field type, or 0 for a bad type/size pair.
 uint16_t fieldLength(uint8_t type, uint8_t size)
@@ -159,6 +146,20 @@ Schema Schema::make(const std::vector<FieldSpec>& specs)
         throw ParadoxError("The record of the table is too long");
     s.recordSize = off;
     return s;
+}
+
+bool asciiEqualNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = uint8_t(x - 32);
+        if (y >= 'a' && y <= 'z') y = uint8_t(y - 32);
+        if (x != y)
+            return false;
+    }
+    return true;
 }
 
 int Schema::find(std::string_view name) const

@@ -87,6 +87,10 @@ struct Schema {
     int find(std::string_view name) const;
 };
 
+// Whether a and b are the same text when ASCII letters are compared without
+// regard to case (other bytes must be equal): field names, file names.
+bool asciiEqualNoCase(std::string_view a, std::string_view b);
+
 // Fixed-width rows in chunks of about 1 MiB: appending and reaching a row
 // cost the same at any size, and a row costs its record size plus the
 // chunk's slack (no per-row heap objects).

@@ -9,21 +9,16 @@
 #include <memory>
 #include <vector>
 
-#include "platform/Clock.h"
 #include "record/Recorder.h"
 
 #include "app/TFCOMM.h"
+#include "support/FakeClock.h"
 #include "support/FakeDialogs.h"
 #include "support/FakeHidBackend.h"
 #include "support/FakeSerialDevice.h"
+#include "support/MeterRun.h"
 #include "support/WindowParts.h"
 #include "ui_TFCOMM.h"
-
-class FakeClock final : public IClock {
-public:
-    QTime now{12, 34, 56};
-    QTime timeOfDay() override { return now; }
-};
 
 // Creates a reading log table at path with `records` records: No 1, 2, ...
 // and the Value "0001", "0002", ...
@@ -83,14 +78,6 @@ struct WindowFixture {
     // Feeds bytes as the serial component delivers them.
     void Feed(const std::vector<uint8_t>& bytes) { w->ReceiveData(bytes.data(), int32_t(bytes.size())); }
 };
-
-// A 14-byte run: lead byte, sign, four digits, spare, point code, four status bytes, bar, 0x0D.
-inline std::vector<uint8_t> MeterRun(char sign, const char* digits, char point = '0', uint8_t s1 = 0,
-                                     uint8_t s2 = 0, uint8_t s3 = 0, uint8_t s4 = 0)
-{
-    return {0x0A, uint8_t(sign), uint8_t(digits[0]), uint8_t(digits[1]), uint8_t(digits[2]),
-            uint8_t(digits[3]), 0x20, uint8_t(point), s1, s2, s3, s4, 0x00, 0x0D};
-}
 
 // A left click on a widget, as the user gives it.
 inline void Click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }

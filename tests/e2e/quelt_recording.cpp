@@ -19,10 +19,10 @@
 #include "platform/Beeper.h"
 #include "platform/desktop/QtDialogs.h"
 #include "platform/TerminationSignals.h"
-#include "tests/support/NullSeams.h"
-#include "tests/support/SystemSeams.h"
-#include "tests/support/WindowParts.h"
 #include "ui_TFCOMM.h"
+#include "support/NullSeams.h"
+#include "support/SystemSeams.h"
+#include "support/WindowParts.h"
 
 namespace {
 

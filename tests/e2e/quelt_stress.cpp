@@ -36,10 +36,10 @@
 #include "report/ReportPageView.h"
 #include "report/ReportPreview.h"
 #include "report/ReportPrintJob.h"
-#include "tests/support/NullSeams.h"
-#include "tests/support/SystemSeams.h"
-#include "tests/support/WindowParts.h"
 #include "ui_TFCOMM.h"
+#include "support/NullSeams.h"
+#include "support/SystemSeams.h"
+#include "support/WindowParts.h"
 
 namespace {
 

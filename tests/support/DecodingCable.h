@@ -6,7 +6,7 @@
 // no test framework.
 #include "meter/FrameDecoder.h"
 #include "link/hid/UsbCableLink.h"
-#include "tests/support/NullSeams.h"
+#include "support/NullSeams.h"
 
 #include <cstdint>
 #include <string>

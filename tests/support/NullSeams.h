@@ -1,13 +1,11 @@
 #pragma once
 // Seams that do nothing, for benchmarks, fuzz targets and helper programs that
 // drive the program's parts without a system behind them: no HID devices at
-// all, dialogs that answer OK and show nothing, no beep, and a clock that
-// always tells the same time. Header-only, so it needs no test framework.
-#include <QTime>
+// all, dialogs that answer OK and show nothing, and no beep (FakeClock.h has
+// the clock). Header-only, so it needs no test framework.
 #include <cerrno>
 
 #include "platform/Beeper.h"
-#include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/HidBackend.h"
 
@@ -36,13 +34,4 @@ public:
 class SilentBeeper final : public IBeeper {
 public:
     void beep() override {}
-};
-
-class FixedClock final : public IClock {
-public:
-    explicit FixedClock(QTime time = QTime(12, 34, 56)) : time_(time) {}
-    QTime timeOfDay() override { return time_; }
-
-private:
-    QTime time_;
 };

@@ -5,10 +5,11 @@
 #include "record/ReadingLog.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
-#include "PxlibIo.h"
+#include "support/PxlibIo.h"
 #include "meter/Reading.h"
 #include "platform/UniqueFd.h"
 #include "support/FakeDialogs.h"
+#include "support/FakeClock.h"
 #include "support/NullSeams.h"
 
 #include <gtest/gtest.h>
@@ -243,7 +244,7 @@ TEST_F(DataFilesTest, TableCopyReadsBackEverywhereAndOpensAsTheLog)
     RecorderState state;
     state.NextRecordNo = 21;
     state.RecordedCount = 20;
-    FixedClock clock{QTime(8, 0, 0)};
+    FakeClock clock{QTime(8, 0, 0)};
     Recorder recorder(state, table, clock);
     Reading r;
     r.ValueText = "0.500";

@@ -2,14 +2,13 @@
 // and the grid model over it.
 #include "record/ReadingTable.h"
 #include "record/grid/ReadingTableModel.h"
-#include "PxlibIo.h"
+#include "support/PxlibIo.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
 #include <QCoreApplication>
 #include <QLocale>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <filesystem>
@@ -25,13 +24,6 @@ using namespace paradox;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A directory from the test environment, else the one known at build time.
-const char* envOr(const char* name, const char* fallback)
-{
-    const char* v = std::getenv(name);
-    return v && *v ? v : fallback;
-}
 
 const char* const kClosed = "Cannot perform this operation on a closed dataset";
 
@@ -479,37 +471,4 @@ TEST_F(ReadingTableTest, AnObserverLeavingWhileToldSkipsNoOther)
     EXPECT_EQ(leaving.appended, 1);
     EXPECT_EQ(staying.appended, 2);
     t.removeObserver(&staying);
-}
-
-// ---- quelt-mktable ----------------------------------------------------------------
-
-TEST_F(ReadingTableTest, MkTableMakesAnEmptyLogThatPxlibAndTheHandleRead)
-{
-    const char* bin = envOr("QUELT_BIN_DIR", QUELT_BIN_DIR_DEFAULT);
-    ASSERT_NE(bin, nullptr);
-    const QString tool = QString::fromLocal8Bit(bin) + "/quelt-mktable";
-    EXPECT_EQ(QProcess::execute(tool, {QString::fromStdString(path("Queltdb.DB"))}), 0);
-    EXPECT_EQ(QProcess::execute(tool, {QString::fromStdString(path("no/such/dir/x.db"))}), 2);
-    EXPECT_EQ(QProcess::execute(tool, {}), 2);
-    // A file already there (it may be a log full of readings) is left alone.
-    {
-        std::ofstream(path("Kept.DB"), std::ios::binary) << "a day of readings";
-    }
-    EXPECT_EQ(QProcess::execute(tool, {QString::fromStdString(path("Kept.DB"))}), 1);
-    const std::string kept = "a day of readings";
-    EXPECT_EQ(slurp(path("Kept.DB")), std::vector<uint8_t>(kept.begin(), kept.end()));
-
-    pxio::ReadResult px = pxio::readTable(path("Queltdb.DB"));
-    std::vector<std::pair<std::string, char>> fields;
-    for (const auto& f : px.fields)
-        fields.emplace_back(f.name, f.type);
-    EXPECT_EQ(fields, (std::vector<std::pair<std::string, char>>{{"No", pxfLong}, {"Time", pxfTime}, {"DC/AC", pxfAlpha},
-        {"Value", pxfAlpha}, {"Unit", pxfAlpha}, {"AUTO", pxfAlpha}, {"Nval", pxfNumber}}));
-    EXPECT_TRUE(px.rows.empty());
-
-    ReadingTable t;
-    t.setTableName(path("Queltdb.DB"));
-    t.open();
-    appendReading(t, 1, "6.000");
-    EXPECT_EQ(t.fieldText("value"), "6.000");
 }

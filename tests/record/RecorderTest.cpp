@@ -4,17 +4,11 @@
 #include <QTemporaryDir>
 
 #include "meter/Reading.h"
-#include "platform/Clock.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
+#include "support/FakeClock.h"
 
 namespace {
-
-class FakeClock final : public IClock {
-public:
-    QTime now{13, 5, 9};
-    QTime timeOfDay() override { return now; }
-};
 
 Reading Value(const std::string& text, const std::string& unit = "V")
 {
@@ -31,7 +25,7 @@ struct RecorderFixture : ::testing::Test {
     QTemporaryDir dir;
     ReadingTable table;
     RecorderState state;
-    FakeClock clock;
+    FakeClock clock{QTime(13, 5, 9)};
     Recorder recorder{state, table, clock};
     RecorderControls controls;
 
@@ -183,7 +177,7 @@ TEST(Recorder, AReadingTheLogCannotTakeLeavesLogAndStateAsTheyWere)
         RecorderState s;
         s.NextRecordNo = 5;
         s.RecordedCount = 4;
-        FakeClock clock;
+        FakeClock clock{QTime(13, 5, 9)};
         Recorder rec{s, c.table, clock};
         RecorderControls ctl;
         ctl.RepeatSet = false;

@@ -6,7 +6,7 @@
 // Input: reports one after another, each as a length byte (its low six bits;
 // 0 is a report without data) followed by that many bytes; the report ID is
 // the top two bits of the length byte.
-#include "tests/support/DecodingCable.h"
+#include "support/DecodingCable.h"
 
 #include <cstdlib>
 

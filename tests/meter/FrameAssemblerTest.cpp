@@ -6,17 +6,11 @@
 #include <vector>
 
 #include "meter/FrameAssembler.h"
+#include "support/MeterRun.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// One 14-byte run: a lead byte and the 13-byte frame.
-Bytes MeterRun(char sign = '+', const char* digits = "0123", uint8_t s1 = 0, uint8_t bar = 0, uint8_t lead = 0x0A)
-{
-    return {lead, uint8_t(sign), uint8_t(digits[0]), uint8_t(digits[1]), uint8_t(digits[2]),
-            uint8_t(digits[3]), 0x20, '2', s1, 0, 0, 0, bar, 0x0D};
-}
 
 Bytes Cat(std::initializer_list<Bytes> parts)
 {
@@ -38,7 +32,7 @@ struct Collector {
 TEST(FrameAssembler, AcceptsA14ByteRun)
 {
     Collector c;
-    c.Feed(MeterRun());
+    c.Feed(MeterRun('+', "0123", '2'));
     ASSERT_EQ(c.frames.size(), 1u);
     EXPECT_EQ(c.frames[0], "2B30313233203200000000000D");
     EXPECT_EQ(c.a.FrameText, c.frames[0]);
@@ -47,7 +41,7 @@ TEST(FrameAssembler, AcceptsA14ByteRun)
 
 TEST(FrameAssembler, AnySplitGivesTheSameFrames)
 {
-    const Bytes stream = Cat({MeterRun('+', "0123"), MeterRun('-', "4567"), MeterRun('+', "8901", 0x0D), MeterRun('+', "2345", 0, 0x0D)});
+    const Bytes stream = Cat({MeterRun('+', "0123"), MeterRun('-', "4567"), MeterRun('+', "8901", '2', 0x0D), MeterRun('+', "2345", '2', 0, 0, 0, 0, 0x0D)});
     Collector whole;
     whole.Feed(stream);
     ASSERT_EQ(whole.frames.size(), 4u);
@@ -89,12 +83,12 @@ TEST(FrameAssembler, EndByteInsideAFrameIsData)
 {
     // The bar-graph byte 13 (0x0D) and the status byte 0x0D (AC and REL in a manual range).
     Collector c;
-    c.Feed(MeterRun('+', "0130", 0, 0x0D));
+    c.Feed(MeterRun('+', "0130", '2', 0, 0, 0, 0, 0x0D));
     ASSERT_EQ(c.frames.size(), 1u);
     EXPECT_EQ(c.frames[0], "2B30313330203200000000" "0D" "0D");
 
     Collector d;
-    const Bytes run = MeterRun('+', "0130", 0x0D, 0x0D);
+    const Bytes run = MeterRun('+', "0130", '2', 0x0D, 0, 0, 0, 0x0D);
     d.Feed(run);
     ASSERT_EQ(d.frames.size(), 1u);
     EXPECT_EQ(d.frames[0].substr(14, 2), "0D");

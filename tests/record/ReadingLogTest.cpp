@@ -10,7 +10,8 @@
 #include "record/ReadingLog.h"
 #include "record/ReadingTable.h"
 #include "record/Recorder.h"
-#include "tests/support/NullSeams.h"
+#include "support/FakeClock.h"
+#include "support/NullSeams.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ struct LogFixture : ::testing::Test {
     ReadingTable table;
     ReadingLog log{table};
     RecorderState state;
-    FixedClock clock{QTime(9, 0, 0)};
+    FakeClock clock{QTime(9, 0, 0)};
     Recorder recorder{state, table, clock};
 
     std::string File(const char* name) const { return QDir(dir.path()).filePath(name).toStdString(); }

@@ -7,7 +7,8 @@
 #include "record/Recorder.h"
 
 #include "meter/Reading.h"
-#include "tests/support/NullSeams.h"
+#include "support/FakeClock.h"
+#include "support/NullSeams.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +66,7 @@ struct Session {
     ReadingJournal journal{table, [this] { return ms += 1000; }};
     std::vector<std::string> notices;
     RecorderState state;
-    FixedClock clock{QTime(9, 30, 0)};
+    FakeClock clock{QTime(9, 30, 0)};
     Recorder recorder{state, table, clock};
 
     explicit Session(const std::string& path, const std::function<void(ReadingJournal&)>& beforeOpen = {})

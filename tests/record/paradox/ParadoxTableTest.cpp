@@ -1,7 +1,7 @@
 // The Paradox codec against pxlib as an independent reader and writer, and
 // its handling of damaged files.
 #include "record/paradox/ParadoxTable.h"
-#include "PxlibIo.h"
+#include "support/PxlibIo.h"
 
 #include <gtest/gtest.h>
 
@@ -303,7 +303,7 @@ std::vector<std::filesystem::path> filesIn(const char* sub)
     std::vector<std::filesystem::path> out;
     if (!src)
         return out;
-    std::filesystem::path dir = std::filesystem::path(src) / "tests/fuzz" / sub;
+    std::filesystem::path dir = std::filesystem::path(src) / "fuzz" / sub;
     if (std::filesystem::is_directory(dir))
         for (const auto& e : std::filesystem::directory_iterator(dir))
             if (e.is_regular_file())

@@ -19,8 +19,8 @@
 #include "app/TFCOMM.h"
 #include "record/Recorder.h"
 #include "record/paradox/ParadoxTable.h"
-#include "tests/support/NullSeams.h"
-#include "tests/support/WindowParts.h"
+#include "support/NullSeams.h"
+#include "support/WindowParts.h"
 #include "ui_TFCOMM.h"
 
 namespace {
@@ -31,7 +31,7 @@ struct Rig {
     QTemporaryDir dir;
     SilentDialogs dialogs;
     SilentBeeper beeper;
-    FixedClock clock;
+    FakeClock clock;
     NoHidBackend hid;
     std::unique_ptr<TFCOMM> w;
     int inputs = 0;
