@@ -4,7 +4,8 @@
 # folder and the folders of the libraries it links itself (not those it only
 # reaches through another library). Anything else fails the check with the
 # file, the line and the folder it should not include, so the layering cannot
-# decay unnoticed. Includes without a folder (Qt's, generated ui_ headers) are
+# decay unnoticed. A header-only library declared with quelt_header_library
+# owns its headers wherever they stand. Includes without a folder (Qt's, generated ui_ headers) are
 # not checked.
 cmake_minimum_required(VERSION 3.25)
 include(${LAYERING})
@@ -46,7 +47,19 @@ foreach(lib IN LISTS LIBRARIES)
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" inc "${line}")
       owner_of("${inc}" owner)
       file(RELATIVE_PATH rel "${SOURCE_DIR}" "${src}")
-      if(owner STREQUAL "")
+      # A header of a header-only library: allowed to those that link it.
+      set(headerLib "")
+      foreach(entry IN LISTS HEADER_LIBRARIES)
+        if(entry MATCHES "^${inc}=(.*)$")
+          set(headerLib "${CMAKE_MATCH_1}")
+        endif()
+      endforeach()
+      if(NOT headerLib STREQUAL "" AND (headerLib IN_LIST LINKS_${lib} OR owner IN_LIST allowed))
+        continue()
+      elseif(NOT headerLib STREQUAL "")
+        message("${rel}: includes \"${inc}\", which ${lib} reaches without linking ${headerLib}")
+        math(EXPR failures "${failures} + 1")
+      elseif(owner STREQUAL "")
         message("${rel}: includes \"${inc}\", which is in no library's folder (${lib} may include: ${allowed})")
         math(EXPR failures "${failures} + 1")
       elseif(NOT owner IN_LIST allowed)

@@ -18,6 +18,18 @@ function(quelt_folder_library name)
   set_property(GLOBAL PROPERTY QUELT_LINKS_${name} "${A_LIBS}")
 endfunction()
 
+# quelt_header_library(NAME header ...): a header-only library of single files
+# inside another library's folder, for users that must not link that library.
+# The layering check counts those headers as NAME's.
+function(quelt_header_library name)
+  add_library(${name} INTERFACE ${ARGN})
+  target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(h IN LISTS ARGN)
+    set_property(GLOBAL APPEND PROPERTY QUELT_HEADER_LIBRARIES "${folder}/${h}=${name}")
+  endforeach()
+endfunction()
+
 # quelt_layering_check(): a test that every folder library includes only its
 # own folder and the folders of the libraries it declares (cmake/CheckLayering.cmake).
 function(quelt_layering_check)
@@ -29,6 +41,8 @@ function(quelt_layering_check)
     string(APPEND text "set(FOLDER_${lib} \"${folder}\")\nset(LINKS_${lib} \"${links}\")\n")
   endforeach()
   string(APPEND text "set(LIBRARIES \"${libs}\")\n")
+  get_property(headers GLOBAL PROPERTY QUELT_HEADER_LIBRARIES)
+  string(APPEND text "set(HEADER_LIBRARIES \"${headers}\")\n")
   file(WRITE ${CMAKE_BINARY_DIR}/layering.cmake "${text}")
   add_test(NAME Layering.IncludesOnlyDeclaredFolders
     COMMAND ${CMAKE_COMMAND} -DLAYERING=${CMAKE_BINARY_DIR}/layering.cmake -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
