@@ -375,7 +375,7 @@ void TFCOMM::FormCreate()
     // 2. The reading log "Queltdb" of the working directory. Without it the
     // failure is reported and start-up goes on: the meter is still shown and
     // the recorder tells the user that its readings are not being logged.
-    errors.Guard([this] { readingLog.Open(ReadingLog::kDefaultName); });
+    errors.Guard([this] { readingLog.open(ReadingLog::kDefaultName); });
     // 3.
     recorderState.NextRecordNo = 1;
     chart.FollowLastPage = true;
@@ -702,7 +702,7 @@ void TFCOMM::TellUnlogged()
 {
     // Shown once the serial delivery is done, so readings keep arriving
     // while the box is open.
-    if (const std::optional<std::string> text = readingLog.UnloggedNotice(recorder_.UnloggedReason()))
+    if (const std::optional<std::string> text = readingLog.unloggedNotice(recorder_.UnloggedReason()))
         ShowMessageLater(QString::fromLocal8Bit(*text));
 }
 
@@ -784,7 +784,7 @@ void TFCOMM::TbFdClick()
 void TFCOMM::ExitApplication(ReadingLog::Pending pending)
 {
     COMM2.Disconnect();
-    readingLog.Close(pending);
+    readingLog.close(pending);
     QApplication::quit();
 }
 
@@ -802,6 +802,6 @@ void TFCOMM::BtExit1Click() { ExitApplication(); }
 
 void TFCOMM::closeEvent(QCloseEvent* event)
 {
-    readingLog.Close(ReadingLog::Pending::Discard);  // nothing left to remove after EndBySignal
+    readingLog.close(ReadingLog::Pending::Discard);  // nothing left to remove after EndBySignal
     event->accept();
 }

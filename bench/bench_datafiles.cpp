@@ -42,7 +42,7 @@ struct BigLog {
     std::string path = MakeBigLog(dir);
     ReadingTable table;
     ReadingLog log{table};
-    BigLog() { log.Open(path); }
+    BigLog() { log.open(path); }
     std::string Out(const char* name) const { return QDir(dir.path()).filePath(name).toStdString(); }
 };
 
@@ -72,9 +72,9 @@ void BM_OpenAsTheLog(benchmark::State& state)
     paradox::writeTableFile(small, ReadingLogSchema(), paradox::RowStore(ReadingLogSchema().recordSize));
     for (auto _ : state) {
         state.PauseTiming();
-        big.log.Open(small);
+        big.log.open(small);
         state.ResumeTiming();
-        big.log.Open(big.path);
+        big.log.open(big.path);
     }
     state.counters["records"] = double(big.table.recordCount());
 }

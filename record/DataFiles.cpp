@@ -86,5 +86,5 @@ void DataFiles::OpenOld()
     const std::optional<QString> chosen = dialogs_.openFileName(kOpenFilter);
     if (!chosen || chosen->isEmpty())
         return;
-    log_.Open(QFile::encodeName(*chosen).toStdString());
+    log_.open(QFile::encodeName(*chosen).toStdString());
 }

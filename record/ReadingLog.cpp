@@ -4,7 +4,7 @@
 
 #include <exception>
 
-void ReadingLog::Open(const std::string& name)
+void ReadingLog::open(const std::string& name)
 {
     try {
         table_.switchTo(name, [this] {
@@ -30,19 +30,19 @@ void ReadingLog::Open(const std::string& name)
     told_ = false;
 }
 
-void ReadingLog::Close(Pending pending)
+void ReadingLog::close(Pending pending)
 {
     if (pending == Pending::Discard && table_.isOpen() && onDiscardPending)
         onDiscardPending();
     table_.close();
 }
 
-bool ReadingLog::IsOpen() const
+bool ReadingLog::isOpen() const
 {
     return table_.isOpen();
 }
 
-std::optional<std::string> ReadingLog::UnloggedNotice(const std::string& reason)
+std::optional<std::string> ReadingLog::unloggedNotice(const std::string& reason)
 {
     if (told_)
         return std::nullopt;

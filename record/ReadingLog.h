@@ -23,20 +23,20 @@ public:
     // open, whose pending records are discarded. A failure is thrown on with
     // the table's own text and leaves the log as it was, its pending records
     // included (or closed, when it was).
-    void Open(const std::string& name);
+    void open(const std::string& name);
 
     enum class Pending {
         Discard,  // the user ends the program: the records go for good
         Keep,     // the program is ended from outside: whatever keeps them may
     };
     // Closes the log; its pending records leave the table.
-    void Close(Pending pending);
-    bool IsOpen() const;
+    void close(Pending pending);
+    bool isOpen() const;
 
     // The message for a reading the recorder could not write (`reason` as it
     // got it): given for the first such reading after the log was opened or
     // lost, nothing for the ones after it.
-    std::optional<std::string> UnloggedNotice(const std::string& reason);
+    std::optional<std::string> unloggedNotice(const std::string& reason);
 
 private:
     ReadingTable& table_;

@@ -161,7 +161,7 @@ protected:
         setInteger(r, f("No"), 2);
         setText(r, f("Unit"), "M*");
         writeTableFile(Path("Queltdb.DB"), s, rows);
-        log.Open(Path("Queltdb.DB"));
+        log.open(Path("Queltdb.DB"));
         table.append();
         table.setFieldInteger("No", 3);
         table.setFieldTime("Time", QTime(23, 59, 59));

@@ -36,7 +36,7 @@ struct LogFixture : ::testing::Test {
         r.ValueText = "1.000";
         if (recorder.INDataToTable(r, {}) != RecordOutcome::Unlogged)
             return std::nullopt;
-        return log.UnloggedNotice(recorder.UnloggedReason());
+        return log.unloggedNotice(recorder.UnloggedReason());
     }
     // Notices given over `n` due readings.
     std::vector<std::string> Readings(int n)
@@ -52,7 +52,7 @@ struct LogFixture : ::testing::Test {
 TEST_F(LogFixture, ToldOnceUntilATableIsOpenedAndLostAgain)
 {
     // No log at all: one notice naming the table and why.
-    EXPECT_THROW(log.Open(File("Queltdb.DB")), std::exception);
+    EXPECT_THROW(log.open(File("Queltdb.DB")), std::exception);
     std::vector<std::string> told = Readings(20);
     ASSERT_EQ(told.size(), 1u);
     EXPECT_NE(told[0].find("not being logged"), std::string::npos) << told[0];
@@ -64,18 +64,18 @@ TEST_F(LogFixture, ToldOnceUntilATableIsOpenedAndLostAgain)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write(QByteArray(5000, '\x7f'));
     junk.close();
-    EXPECT_THROW(log.Open(File("junk.db")), std::exception);
+    EXPECT_THROW(log.open(File("junk.db")), std::exception);
     EXPECT_TRUE(Readings(5).empty());
 
     // A good table: recording resumes with the numbering of the run.
-    log.Open(MakeLog("good.db"));
+    log.open(MakeLog("good.db"));
     EXPECT_TRUE(Readings(3).empty());
     EXPECT_EQ(table.recordCount(), 3u);
     EXPECT_EQ(table.cellText(2, table.fieldIndex("No")), "3");
 
     // A failed open keeps the log and what it holds; recording goes on.
-    EXPECT_THROW(log.Open(File("junk.db")), std::exception);
-    ASSERT_TRUE(log.IsOpen());
+    EXPECT_THROW(log.open(File("junk.db")), std::exception);
+    ASSERT_TRUE(log.isOpen());
     EXPECT_TRUE(Readings(1).empty());
     EXPECT_EQ(table.recordCount(), 4u);
     EXPECT_EQ(table.filePath(), File("good.db"));
@@ -83,7 +83,7 @@ TEST_F(LogFixture, ToldOnceUntilATableIsOpenedAndLostAgain)
     // Lost again, to a table that cannot take readings: told once more.
     const paradox::Schema noNval = paradox::Schema::make({{"No", paradox::ftLong, 0}, {"Value", paradox::ftAlpha, 6}});
     paradox::writeTableFile(File("other.db"), noNval, paradox::RowStore(noNval.recordSize));
-    log.Open(File("other.db"));
+    log.open(File("other.db"));
     told = Readings(10);
     ASSERT_EQ(told.size(), 1u);
     EXPECT_NE(told[0].find(File("other.db") + " cannot take them"), std::string::npos) << told[0];
