@@ -27,6 +27,7 @@
 #include "report/ReportPageView.h"
 #include "report/ReportPreview.h"
 #include "report/ReportPrintJob.h"
+#include "support/SampleLog.h"
 
 #include <unistd.h>
 
@@ -63,24 +64,8 @@ struct MillionRecordLog {
     ReadingTable table;
     MillionRecordLog()
     {
-        using namespace paradox;
-        const Schema schema = ReadingLogSchema();
-        RowStore rows(schema.recordSize);
-        auto field = [&](const char* name) { return schema.fields[size_t(schema.find(name))]; };
-        const Field no = field("No"), time = field("Time"), coupling = field("DC/AC"), value = field("Value"),
-                    unit = field("Unit"), range = field("AUTO"), nval = field("Nval");
-        for (int i = 1; i <= kRecords; ++i) {
-            uint8_t* r = rows.append();
-            setInteger(r, no, i);
-            setInteger(r, time, (12 * 3600 + i % 43200) * 1000);
-            setText(r, coupling, "DC");
-            setText(r, value, i % 2 ? "1.234" : "-0.567");
-            setText(r, unit, "k*");
-            setText(r, range, "AUTO");
-            setFloat(r, nval, 1234);
-        }
         const std::string path = QDir(dir.path()).filePath("Queltdb.DB").toStdString();
-        writeTableFile(path, schema, rows);
+        WriteSampleLog(path, kRecords);
         table.setTableName(path);
         table.open();
     }

@@ -21,33 +21,11 @@
 #include "platform/TerminationSignals.h"
 #include "ui_TFCOMM.h"
 #include "support/NullSeams.h"
+#include "support/PrintingDialogs.h"
 #include "support/SystemSeams.h"
 #include "support/WindowParts.h"
 
 namespace {
-
-class PrintedDialogs final : public IDialogs {
-public:
-    void showMessage(const QString& text) override { print("message", text); }
-    DialogButton ask(const QString& text, DialogButtons buttons) override
-    {
-        print("question", text);
-        for (DialogButton b : {DialogButton::Ok, DialogButton::Yes, DialogButton::No, DialogButton::Cancel})
-            if (buttons.has(b))
-                return b;
-        return DialogButton::Ok;
-    }
-    void showError(const QString& text) override { print("error", text); }
-    std::optional<QString> openFileName(const QString&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const QString&, const QString&) override { return std::nullopt; }
-    bool setUpPrinter(QPrinter&, int) override { return false; }
-
-private:
-    static void print(const char* kind, const QString& text)
-    {
-        std::fprintf(stderr, "%s: %s\n", kind, text.toLocal8Bit().constData());
-    }
-};
 
 // Writes a line for every posted record, after the journal has taken it.
 class RecordPrinter final : public ReadingTableObserver {
@@ -84,7 +62,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("Dessa");
     const bool openDialog = app.arguments().contains("--open-dialog");
     TerminationSignals endSignals;
-    PrintedDialogs printed;
+    PrintingDialogs printed;
     QtDialogs real;
     SilentBeeper beeper;
     SystemSeams system;

@@ -38,34 +38,12 @@
 #include "report/ReportPrintJob.h"
 #include "ui_TFCOMM.h"
 #include "support/NullSeams.h"
+#include "support/PrintingDialogs.h"
+#include "support/SampleLog.h"
 #include "support/SystemSeams.h"
 #include "support/WindowParts.h"
 
 namespace {
-
-class AnsweringDialogs final : public IDialogs {
-public:
-    QString saveAs;
-    void showMessage(const QString& text) override { print("message", text); }
-    DialogButton ask(const QString& text, DialogButtons buttons) override
-    {
-        print("question", text);
-        for (DialogButton b : {DialogButton::Ok, DialogButton::Yes, DialogButton::No, DialogButton::Cancel})
-            if (buttons.has(b))
-                return b;
-        return DialogButton::Ok;
-    }
-    void showError(const QString& text) override { print("error", text); }
-    std::optional<QString> openFileName(const QString&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const QString&, const QString&) override { return saveAs; }
-    bool setUpPrinter(QPrinter&, int) override { return false; }
-
-private:
-    static void print(const char* kind, const QString& text)
-    {
-        std::fprintf(stderr, "%s: %s\n", kind, text.toLocal8Bit().constData());
-    }
-};
 
 void Serve(int ms)
 {
@@ -81,27 +59,6 @@ bool ServeUntil(const std::function<bool()>& done, int limitMs)
     while (!done() && t.elapsed() < limitMs)
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     return done();
-}
-
-void MakeLog(const QString& path, int records)
-{
-    using namespace paradox;
-    const Schema schema = ReadingLogSchema();
-    RowStore rows(schema.recordSize);
-    auto field = [&](const char* name) { return schema.fields[size_t(schema.find(name))]; };
-    const Field no = field("No"), time = field("Time"), coupling = field("DC/AC"), value = field("Value"),
-                unit = field("Unit"), range = field("AUTO"), nval = field("Nval");
-    for (int i = 1; i <= records; ++i) {
-        uint8_t* r = rows.append();
-        setInteger(r, no, i);
-        setInteger(r, time, (12 * 3600 + i % 43200) * 1000);
-        setText(r, coupling, "DC");
-        setText(r, value, i % 2 ? "1.234" : "-0.567");
-        setText(r, unit, "k*");
-        setText(r, range, "AUTO");
-        setFloat(r, nval, 1234);
-    }
-    writeTableFile(path.toStdString(), schema, rows);
 }
 
 // Readings posted as the recorder posts them, held only in memory.
@@ -120,7 +77,7 @@ void Post(ReadingTable& t, int count)
     }
 }
 
-int Preview(TFCOMM& w, AnsweringDialogs& dialogs, const QDir& dir)
+int Preview(TFCOMM& w, PrintingDialogs& dialogs, const QDir& dir)
 {
     Parts(w).ui->BtPrint->click();
     ReportPreview* preview = w.reportPreview();
@@ -146,7 +103,7 @@ uint64_t FreeBytes(const QDir& dir)
     return ::statvfs(QFile::encodeName(dir.path()).constData(), &fs) == 0 ? uint64_t(fs.f_bavail) * fs.f_frsize : 0;
 }
 
-int FullSave(TFCOMM& w, AnsweringDialogs& dialogs, const QDir& dir, int readings, uint64_t leave)
+int FullSave(TFCOMM& w, PrintingDialogs& dialogs, const QDir& dir, int readings, uint64_t leave)
 {
     Post(Parts(w).readingTable, readings);
     Serve(300);  // the journal takes what fits
@@ -185,12 +142,12 @@ int main(int argc, char** argv)
     const int count = argc > 3 ? std::atoi(argv[3]) : mode == "preview" ? 1000000 : 4574;
     const QString log = dir.filePath("Queltdb.DB");
     if (mode == "preview" && !QFile::exists(log))
-        MakeLog(log, count);
+        WriteSampleLog(log.toStdString(), count);
     else if (mode == "full-save")
-        MakeLog(log, 0);
+        WriteSampleLog(log.toStdString(), 0);
     QDir::setCurrent(dir.path());
 
-    AnsweringDialogs dialogs;
+    PrintingDialogs dialogs;
     SilentBeeper beeper;
     SystemSeams system;
     int result = 1;

@@ -3,6 +3,7 @@
 #include "record/ReadingTable.h"
 #include "record/grid/ReadingTableModel.h"
 #include "support/PxlibIo.h"
+#include "support/SampleLog.h"
 
 #include <gtest/gtest.h>
 
@@ -53,19 +54,6 @@ std::string makeTable(const std::string& path, const std::vector<FieldSpec>& spe
     }
     writeTableFile(path, s, rows);
     return path;
-}
-
-void appendReading(ReadingTable& t, int no, const char* value, const QTime& time = QTime(13, 5, 9))
-{
-    t.append();
-    t.setFieldString("value", value);
-    t.setFieldFloat("Nval", 1234);
-    t.setFieldTime("time", time);
-    t.setFieldInteger("no", no);
-    t.setFieldString("DC/AC", "DC");
-    t.setFieldString("unit", "k*");
-    t.setFieldString("Auto", "AUTO");
-    t.post();
 }
 
 class ReadingTableTest : public ::testing::Test {
@@ -134,8 +122,8 @@ TEST_F(ReadingTableTest, PendingRecordsAreSeenButNeverWritten)
         t.setTableName(file);
         t.open();
         EXPECT_EQ(t.currentRecord(), 0);
-        appendReading(t, 3, "-1.234");
-        appendReading(t, 4, "0L");
+        AppendSampleReading(t, 3, "-1.234");
+        AppendSampleReading(t, 4, "0L");
         EXPECT_EQ(t.recordCount(), 4u);
         EXPECT_EQ(t.currentRecord(), 3);  // the posted record is current
         EXPECT_EQ(t.fieldText("VALUE"), "0L");
@@ -169,7 +157,7 @@ TEST_F(ReadingTableTest, EmptyAndCloseDiscardWhatIsPending)
     EXPECT_TRUE(t.eof());
     EXPECT_EQ(t.currentRecord(), -1);
     EXPECT_EQ(t.fieldText("No"), "");
-    appendReading(t, 1, "1.000");
+    AppendSampleReading(t, 1, "1.000");
     EXPECT_EQ(t.recordCount(), 1u);
     t.append();
     t.close();
@@ -185,7 +173,7 @@ TEST_F(ReadingTableTest, ExtraFieldsAndLowerCaseNamesWorkAndSurviveACopy)
     ReadingTable t;
     t.setTableName(makeTable(path("odd.db"), odd, 1));
     t.open();
-    appendReading(t, 2, "5.500");
+    AppendSampleReading(t, 2, "5.500");
     EXPECT_EQ(t.fieldText("Value"), "5.500");
     EXPECT_EQ(t.fieldText("Note"), "");
     t.copyTo(path("copy.db"));
@@ -210,7 +198,7 @@ TEST_F(ReadingTableTest, CopyReplacesATableButNotOneThatIsOpen)
     ReadingTable t;
     t.setTableName(log);
     t.open();
-    appendReading(t, 3, "1.111");
+    AppendSampleReading(t, 3, "1.111");
     t.copyTo(other);
     EXPECT_EQ(pxio::readTable(other).rows.size(), 3u);
 
@@ -368,7 +356,7 @@ TEST_F(ReadingTableTest, TimeTextFollowsTheLocale)
     t.setTableName(makeTable(path("log.db"), logFields(), 0));
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     t.open();
-    appendReading(t, 1, "1", QTime(13, 5, 9));
+    AppendSampleReading(t, 1, "1", QTime(13, 5, 9));
     EXPECT_EQ(t.fieldText("Time"), "1:05:09" + QLocale().pmText().prepend(' ').toStdString());
 }
 
@@ -466,8 +454,8 @@ TEST_F(ReadingTableTest, AnObserverLeavingWhileToldSkipsNoOther)
     leaving.leaveFrom = &t;
     t.addObserver(&leaving);
     t.addObserver(&staying);
-    appendReading(t, 1, "1.000");
-    appendReading(t, 2, "2.000");
+    AppendSampleReading(t, 1, "1.000");
+    AppendSampleReading(t, 2, "2.000");
     EXPECT_EQ(leaving.appended, 1);
     EXPECT_EQ(staying.appended, 2);
     t.removeObserver(&staying);

@@ -2,6 +2,7 @@
 // by the program's own table handle, and the files it refuses to touch.
 #include "record/ReadingTable.h"
 #include "support/PxlibIo.h"
+#include "support/SampleLog.h"
 
 #include <gtest/gtest.h>
 
@@ -21,19 +22,6 @@ std::vector<uint8_t> slurp(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void appendReading(ReadingTable& t, int no, const char* value, const QTime& time = QTime(13, 5, 9))
-{
-    t.append();
-    t.setFieldString("value", value);
-    t.setFieldFloat("Nval", 1234);
-    t.setFieldTime("time", time);
-    t.setFieldInteger("no", no);
-    t.setFieldString("DC/AC", "DC");
-    t.setFieldString("unit", "k*");
-    t.setFieldString("Auto", "AUTO");
-    t.post();
 }
 
 class QueltMkTable : public ::testing::Test {
@@ -71,6 +59,6 @@ TEST_F(QueltMkTable, MakesAnEmptyLogThatPxlibAndTheHandleRead)
     ReadingTable t;
     t.setTableName(path("Queltdb.DB"));
     t.open();
-    appendReading(t, 1, "6.000");
+    AppendSampleReading(t, 1, "6.000");
     EXPECT_EQ(t.fieldText("value"), "6.000");
 }
