@@ -3,8 +3,10 @@
 // drive the program's parts without a system behind them: no HID devices at
 // all, dialogs that answer OK and show nothing, no beep, and a clock that
 // always tells the same time. Header-only, so it needs no test framework.
+#include <QDateTime>
 #include <QTime>
 #include <cerrno>
+#include <utility>
 
 #include "platform/Beeper.h"
 #include "platform/Clock.h"
@@ -38,11 +40,17 @@ public:
     void beep() override {}
 };
 
+// A clock that stands still until told otherwise; a bare time of day lies on
+// 10 December 2026.
 class FixedClock final : public IClock {
 public:
-    explicit FixedClock(QTime time = QTime(12, 34, 56)) : time_(time) {}
-    QTime timeOfDay() override { return time_; }
+    explicit FixedClock(QTime time = QTime(12, 34, 56)) : now_(QDate(2026, 12, 10), time) {}
+    explicit FixedClock(QDateTime now) : now_(std::move(now)) {}
+    void set(QDateTime now) { now_ = std::move(now); }
+    void advance(int ms) { now_ = now_.addMSecs(ms); }
+    QTime timeOfDay() override { return now_.time(); }
+    QDateTime now() override { return now_; }
 
 private:
-    QTime time_;
+    QDateTime now_;
 };
