@@ -32,6 +32,7 @@ public:
     void showError(const QString&) override {}
     std::optional<QString> openFileName(const QString&) override { return {}; }
     std::optional<QString> saveFileName(const QString&, const QString&) override { return {}; }
+    std::optional<QString> folderName(const QString&) override { return std::nullopt; }
     bool setUpPrinter(QPrinter&, int) override { return false; }
 };
 
