@@ -21,6 +21,8 @@
 #include "meter/FrameAssembler.h"
 #include "link/serial/SerialPortDriver.h"
 #include "platform/Clock.h"
+#include "record/CsvExport.h"
+#include "record/CsvLog.h"
 #include "record/DataFiles.h"
 #include "record/ReadingJournal.h"
 #include "record/ReadingLog.h"
@@ -121,6 +123,8 @@ public:
     void RecordNewClick();
     void SpeedButton2Click();
     void saveasClick();
+    void ExportCsvClick();
+    void LogCsvClick();
     void BtPrintClick();
     void N10001Click();
     void N50001Click();
@@ -228,6 +232,8 @@ private:
     SystemClock systemClock_;
     Recorder recorder_;
     DataFiles dataFiles_;
+    CsvExport csvExport_;
+    CsvLog csvLog_{readingTable};  // the file log of the Record menu; off at start-up
     ReadingTableModel* gridModel_ = nullptr;
     QPointer<ReportPreview> reportPreview_;  // the printed report's preview while it is open
     bool laidOut_ = false;
