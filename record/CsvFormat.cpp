@@ -2,8 +2,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <array>
-#include <cstdio>
 
 namespace {
 
@@ -75,8 +75,15 @@ std::string lcdLetters(std::string_view text)
 void appendDigits(std::string& out, unsigned value, int width)
 {
     char buf[12];
-    const int n = std::snprintf(buf, sizeof buf, "%0*u", width, value);
-    out.append(buf, size_t(n));
+    int n = 0;
+    do {
+        buf[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value != 0 && n < int(sizeof buf));
+    for (int i = n; i < width; ++i)
+        out += '0';
+    while (n > 0)
+        out += buf[--n];
 }
 
 // Days since 1970-01-01 to the civil date (proleptic Gregorian).
@@ -110,46 +117,64 @@ bool isOverloadText(std::string_view display)
     return display.find('L') != std::string_view::npos;
 }
 
-std::optional<std::string> siValue(std::string_view display, std::string_view unit)
+namespace {
+
+// The SI value of the display appended to out; false (nothing appended) for
+// a display that is no number. No allocation but the output's own.
+bool appendSiValue(std::string& out, std::string_view display, int exponent)
 {
     bool negative = false;
     if (!display.empty() && display.front() == '-') {
         negative = true;
         display.remove_prefix(1);
     }
-    std::string digits;
-    std::optional<size_t> point;
+    char digits[32];
+    size_t count = 0;
+    long long point = -1;
     for (const char c : display) {
-        if (c >= '0' && c <= '9')
-            digits += c;
-        else if (c == '.' && !point)
-            point = digits.size();
+        if (c >= '0' && c <= '9' && count < sizeof digits)
+            digits[count++] = c;
+        else if (c == '.' && point < 0)
+            point = (long long)count;
         else
-            return std::nullopt;
+            return false;
     }
-    if (digits.empty())
-        return std::nullopt;
-    const SplitUnit u = splitUnit(unit);
-    const long long at = (long long)(point ? *point : digits.size()) + (u.prefix ? u.prefix->exponent : 0);
-    std::string whole, fraction;
-    if (at <= 0) {
-        fraction = std::string(size_t(-at), '0') + digits;
-    } else if (at >= (long long)digits.size()) {
-        whole = digits + std::string(size_t(at - (long long)digits.size()), '0');
-    } else {
-        whole = digits.substr(0, size_t(at));
-        fraction = digits.substr(size_t(at));
-    }
-    const size_t firstNonZero = whole.find_first_not_of('0');
-    whole = firstNonZero == std::string::npos ? "0" : whole.substr(firstNonZero);
-    while (!fraction.empty() && fraction.back() == '0')
-        fraction.pop_back();
-    std::string out;
-    if (negative && (whole != "0" || !fraction.empty()))
+    if (count == 0)
+        return false;
+    // The digit at index i has the place at - 1 - i (0: units).
+    const long long at = (point < 0 ? (long long)count : point) + exponent;
+    auto digit = [&](long long i) { return i >= 0 && i < (long long)count ? digits[i] : '0'; };
+    long long first = 0;  // the first significant digit of the whole part
+    while (first < at && digit(first) == '0')
+        ++first;
+    long long last = (long long)count - 1;  // the last significant digit of the fraction
+    while (last >= at && digit(last) == '0')
+        --last;
+    const bool zero = first >= at && last < at;
+    if (negative && !zero)
         out += '-';
-    out += whole;
-    if (!fraction.empty())
-        out += '.' + fraction;
+    if (first >= at)
+        out += '0';
+    for (long long i = first; i < at; ++i)
+        out += digit(i);
+    if (last >= at) {
+        out += '.';
+        for (long long i = std::min(at, 0LL); i < 0; ++i)
+            out += '0';
+        for (long long i = std::max(at, 0LL); i <= last; ++i)
+            out += digit(i);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> siValue(std::string_view display, std::string_view unit)
+{
+    const SplitUnit u = splitUnit(unit);
+    std::string out;
+    if (!appendSiValue(out, display, u.prefix ? u.prefix->exponent : 0))
+        return std::nullopt;
     return out;
 }
 
@@ -248,9 +273,20 @@ std::string CsvTimestamps::date(int64_t ms)
 
 void appendCsvLine(std::string& out, const CsvReading& r, CsvTimestamps& stamps)
 {
-    // The table's texts are 8-bit; the file is UTF-8.
+    // The table's texts are 8-bit; the file is UTF-8. Most need neither
+    // conversion nor quotes.
     std::string text;
     auto latin1Field = [&](std::string_view latin1) {
+        bool plain = true;
+        for (const char c : latin1)
+            if (static_cast<unsigned char>(c) >= 0x80 || c == ',' || c == '"' || c == '\r' || c == '\n') {
+                plain = false;
+                break;
+            }
+        if (plain) {
+            out += latin1;
+            return;
+        }
         text.clear();
         appendLatin1AsUtf8(text, latin1);
         appendCsvField(out, text);
@@ -263,15 +299,24 @@ void appendCsvLine(std::string& out, const CsvReading& r, CsvTimestamps& stamps)
     latin1Field(r.time);
     out += ',';
     const bool overload = isOverloadText(r.display);
+    const SplitUnit u = splitUnit(r.unit);
     if (!overload)
-        if (const std::optional<std::string> v = siValue(r.display, r.unit))
-            out += *v;
+        appendSiValue(out, r.display, u.prefix ? u.prefix->exponent : 0);
     out += ',';
-    appendCsvField(out, siUnit(r.unit));
+    if (u.base)
+        out += u.base->si;
+    else
+        appendCsvField(out, lcdLetters(r.unit));
     out += ',';
     latin1Field(overload ? std::string_view("OL") : r.display);
     out += ',';
-    appendCsvField(out, prefixUnit(r.unit));
+    if (u.base) {
+        if (u.prefix)
+            out += u.prefix->shown;
+        out += u.base->si;
+    } else {
+        appendCsvField(out, lcdLetters(r.unit));
+    }
     out += ',';
     latin1Field(r.coupling);
     out += ',';
