@@ -35,7 +35,8 @@ void exportTableCsv(const ReadingTable& table, const std::string& path);
 
 class CsvExport {
 public:
-    CsvExport(ReadingTable& table, IDialogs& dialogs) : table_(table), dialogs_(dialogs) {}
+    CsvExport(ReadingTable& table, IDialogs& dialogs) : table_(table),
+                                                        dialogs_(dialogs) {}
 
     static const QString kFilter;
     static const QString kDefaultExt;

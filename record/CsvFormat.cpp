@@ -13,7 +13,14 @@ struct BaseUnit {
 };
 
 constexpr std::array<BaseUnit, 8> kBaseUnits = {{
-    {"V", "V"}, {"A", "A"}, {"*", "\u03A9"}, {"F", "F"}, {"#", "\u00B0C"}, {"?", "\u00B0F"}, {"Hz", "Hz"}, {"%", "%"},
+    {"V", "V"},
+    {"A", "A"},
+    {"*", "\u03A9"},
+    {"F", "F"},
+    {"#", "\u00B0C"},
+    {"?", "\u00B0F"},
+    {"Hz", "Hz"},
+    {"%", "%"},
 }};
 
 struct Prefix {
@@ -23,7 +30,11 @@ struct Prefix {
 };
 
 constexpr std::array<Prefix, 5> kPrefixes = {{
-    {'n', "n", -9}, {'u', "\u00B5", -6}, {'m', "m", -3}, {'k', "k", 3}, {'M', "M", 6},
+    {'n', "n", -9},
+    {'u', "\u00B5", -6},
+    {'m', "m", -3},
+    {'k', "k", 3},
+    {'M', "M", 6},
 }};
 
 const BaseUnit* baseUnit(std::string_view lcd)

@@ -14,13 +14,13 @@
 // font's letters ("k*", "#", "uA").
 struct CsvReading {
     static constexpr int64_t kUndated = INT64_MIN;
-    int64_t stamp = kUndated;  // ms since the epoch, kUndated: no date
-    std::string_view no;       // the record's No, or the frame's count
-    std::string_view time;     // the time of day as the grid shows it (Latin-1), or empty
-    std::string_view display;  // ValueText: "000.6", "-1.234", "0.L"
-    std::string_view unit;     // UnitText
-    std::string_view coupling; // "DC", "AC" or empty
-    std::string_view range;    // "AUTO" or "MANU"
+    int64_t stamp = kUndated;   // ms since the epoch, kUndated: no date
+    std::string_view no;        // the record's No, or the frame's count
+    std::string_view time;      // the time of day as the grid shows it (Latin-1), or empty
+    std::string_view display;   // ValueText: "000.6", "-1.234", "0.L"
+    std::string_view unit;      // UnitText
+    std::string_view coupling;  // "DC", "AC" or empty
+    std::string_view range;     // "AUTO" or "MANU"
 };
 
 // The header line, with its CRLF.

@@ -83,7 +83,9 @@ public:
     {
         if (due_.exchange(true, std::memory_order_acq_rel))
             return;
-        { std::lock_guard<std::mutex> lock(mutex_); }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+        }
         wake_.notify_one();
     }
 
@@ -259,7 +261,8 @@ void CsvLog::flush()
 int CsvLog::write(const std::string& path, const Batch& b)
 {
     if (fd_.get() >= 0) {
-        struct stat named {}, open {};
+        struct stat named {
+        }, open{};
         if (fdDate_ != b.date || ::stat(path.c_str(), &named) != 0 || ::fstat(fd_.get(), &open) != 0 ||
             named.st_dev != open.st_dev || named.st_ino != open.st_ino)
             closeFile();

@@ -92,7 +92,7 @@ private:
     UniqueFd fd_;                           // the file of fdDate_
     std::string fdDate_;
     std::unique_ptr<Syncer> syncer_;
-    bool failing_ = false;                  // the last write failed, and the user was told
+    bool failing_ = false;  // the last write failed, and the user was told
     static constexpr int kFlushMs = 500;
     static constexpr size_t kFlushBytes = 64 * 1024;
     QTimer flushTimer_;

@@ -36,8 +36,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<std::string> kColumns = {"timestamp", "no",          "time",     "value", "unit",
-                                           "display",   "prefix_unit", "coupling", "range", "overload"};
+const std::vector<std::string> kColumns = {"timestamp", "no", "time", "value", "unit",
+                                           "display", "prefix_unit", "coupling", "range", "overload"};
 
 std::string Slurp(const std::string& path)
 {
@@ -131,7 +131,7 @@ TEST(CsvFormat, TheValueIsTheDisplaysDecimalInTheBaseUnitWithNoFloatNoise)
         {"-123.4", "", "-123.4"},
         {"60.00", "Hz", "60"},
         {"0123", "#", "123"},
-        {"-0.000", "V", "0"},     // no negative zero
+        {"-0.000", "V", "0"},  // no negative zero
         {"0.000", "uA", "0"},
         {"5999", "mA", "5.999"},  // no point on the display
         {"0.L", "V", std::nullopt},
@@ -154,11 +154,7 @@ TEST(CsvFormat, UnitsAreTheirSISymbolsAndTheDisplaysOwnInRealCharacters)
         const char* si;
         const char* shown;
     } cases[] = {
-        {"V", "V", "V"},        {"mV", "V", "mV"},       {"k*", "\u03A9", "k\u03A9"}, {"M*", "\u03A9", "M\u03A9"},
-        {"*", "\u03A9", "\u03A9"}, {"uA", "A", "\u00B5A"}, {"nF", "F", "nF"},        {"mF", "F", "mF"},
-        {"#", "\u00B0C", "\u00B0C"}, {"?", "\u00B0F", "\u00B0F"}, {"Hz", "Hz", "Hz"}, {"%", "%", "%"},
-        {"", "", ""},
-        {"x*", "x\u03A9", "x\u03A9"},  // never sent by the meter: as it is, in real characters
+        {"V", "V", "V"}, {"mV", "V", "mV"}, {"k*", "\u03A9", "k\u03A9"}, {"M*", "\u03A9", "M\u03A9"}, {"*", "\u03A9", "\u03A9"}, {"uA", "A", "\u00B5A"}, {"nF", "F", "nF"}, {"mF", "F", "mF"}, {"#", "\u00B0C", "\u00B0C"}, {"?", "\u00B0F", "\u00B0F"}, {"Hz", "Hz", "Hz"}, {"%", "%", "%"}, {"", "", ""}, {"x*", "x\u03A9", "x\u03A9"},  // never sent by the meter: as it is, in real characters
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lcd);
@@ -390,12 +386,12 @@ TEST_F(CsvTest, TheLogSplitsAtMidnightIntoDailyFilesThatNewAndDeletionsLeaveAlon
     log.Record(MakeReading("1.001", "V"));
     log.Record(MakeReading("1.002", "V"), 1000);  // 00:00:00.500 of the 11th
     log.csv.flush();
-    log.recorder.New();                           // empties the log, not the files
+    log.recorder.New();  // empties the log, not the files
     log.Record(MakeReading("1.003", "V"));
     log.table.deleteRecord(0);
     log.Record(MakeReading("1.004", "V"));
     log.csv.stop();
-    log.csv.start(log.folder);                    // an existing day's file is appended to
+    log.csv.start(log.folder);  // an existing day's file is appended to
     log.Record(MakeReading("1.005", "V"));
     log.csv.flush();
     EXPECT_TRUE(log.notices.isEmpty()) << log.notices.join("\n").toStdString();
