@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -120,7 +121,8 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
       usbLink(HidCtl, services.dialogs, UsbHooks()),
       services_(services),
       recorder_(recorderState, readingTable, services.clock),
-      dataFiles_(readingTable, readingLog, services.dialogs)
+      dataFiles_(readingTable, readingLog, services.dialogs),
+      csvExport_(readingTable, services.dialogs)
 {
     ui->setupUi(this);
     if (profileFlags)
@@ -157,6 +159,7 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
     // log) go with their journal.
     readingLog.onDiscardPending = [this] { journal.detach(ReadingJournal::End::Remove); };
     journal.onNotice = [this](const QString& text) { ShowMessageLater(text); };
+    csvLog_.onNotice = [this](const QString& text) { ShowMessageLater(text); };
     // A signal ends the program from whatever box is open, the ones of the
     // start-up below included: the process ends by it as soon as the log is
     // closed, without waiting for the boxes to close.
@@ -284,6 +287,8 @@ void TFCOMM::BindHandlers()
     Bind(ui->OpenDataFiles, &QToolButton::clicked, &TFCOMM::SpeedButton2Click);
     Bind(ui->saveas, &QToolButton::clicked, &TFCOMM::saveasClick);
     Bind(ui->RecordSave1, &QAction::triggered, &TFCOMM::saveasClick);
+    Bind(ui->RecordExportCsv1, &QAction::triggered, &TFCOMM::ExportCsvClick);
+    Bind(ui->RecordLogCsv1, &QAction::triggered, &TFCOMM::LogCsvClick);
     Bind(ui->BtPrint, &QToolButton::clicked, &TFCOMM::BtPrintClick);
     Bind(ui->N10001, &QAction::triggered, &TFCOMM::N10001Click);
     Bind(ui->N50001, &QAction::triggered, &TFCOMM::N50001Click);
@@ -746,6 +751,26 @@ void TFCOMM::DeleteRecordKey()
 
 void TFCOMM::SpeedButton2Click() { dataFiles_.OpenOld(); }
 void TFCOMM::saveasClick() { dataFiles_.Save(); }
+void TFCOMM::ExportCsvClick() { csvExport_.ExportCsv(); }
+
+void TFCOMM::LogCsvClick()
+{
+    if (!ui->RecordLogCsv1->isChecked()) {
+        csvLog_.stop();
+        return;
+    }
+    ui->RecordLogCsv1->setChecked(false);  // until a folder is being written
+    // The folder offered: the one logged into last in this run, at first the
+    // default one, made so that the dialog can open there.
+    const QString start =
+        csvLog_.folder().empty() ? CsvLog::defaultFolder() : QFile::decodeName(QByteArray::fromStdString(csvLog_.folder()));
+    QDir().mkpath(start);
+    const std::optional<QString> chosen = services_.dialogs.folderName(start);
+    if (!chosen || chosen->isEmpty())
+        return;
+    csvLog_.start(QFile::encodeName(*chosen).toStdString());
+    ui->RecordLogCsv1->setChecked(true);
+}
 ReportPreview* TFCOMM::reportPreview() const { return reportPreview_; }
 
 void TFCOMM::BtPrintClick()
@@ -784,6 +809,7 @@ void TFCOMM::TbFdClick()
 void TFCOMM::ExitApplication(ReadingLog::Pending pending)
 {
     COMM2.Disconnect();
+    csvLog_.stop();  // the lines gathered go to their file, however the program ends
     readingLog.close(pending);
     QApplication::quit();
 }

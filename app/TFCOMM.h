@@ -22,6 +22,8 @@
 #include "meter/FrameAssembler.h"
 #include "link/serial/SerialPortDriver.h"
 #include "platform/Clock.h"
+#include "record/CsvExport.h"
+#include "record/CsvLog.h"
 #include "record/DataFiles.h"
 #include "record/ReadingJournal.h"
 #include "record/ReadingLog.h"
@@ -127,6 +129,8 @@ public:
     void RecordNewClick();
     void SpeedButton2Click();
     void saveasClick();
+    void ExportCsvClick();
+    void LogCsvClick();
     void BtPrintClick();
     void N10001Click();
     void N50001Click();
@@ -230,6 +234,8 @@ private:
     AppServices services_;
     Recorder recorder_;
     DataFiles dataFiles_;
+    CsvExport csvExport_;
+    CsvLog csvLog_{readingTable};  // the file log of the Record menu; off at start-up
     ReadingTableModel* gridModel_ = nullptr;
     QPointer<ReportPreview> reportPreview_;  // the printed report's preview while it is open
     bool laidOut_ = false;

@@ -35,6 +35,9 @@ public:
     // An empty result means the user cancelled.
     virtual std::optional<QString> openFileName(const QString& filter) = 0;
     virtual std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix) = 0;
+    // A folder dialog opening at `start` (made if missing is the caller's
+    // business); an empty result means the user cancelled.
+    virtual std::optional<QString> folderName(const QString& start) = 0;
 
     // The print dialog: printer choice, number of copies and a page range
     // from 1 to pageCount, all set on `printer`. False when the user cancelled.

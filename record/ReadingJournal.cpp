@@ -502,10 +502,12 @@ ReadingJournal::Replayed ReadingJournal::replay(const uint8_t* data, size_t size
     const int noField = schema.find("No");
     const paradox::Field* no = noField >= 0 ? &schema.fields[size_t(noField)] : nullptr;
     std::vector<const uint8_t*> posts;  // posted since the last deletion or New, not yet in the table
+    std::vector<int64_t> postTimes;     // when each of them was recorded
     std::vector<int64_t> times;         // when each recovered record now in the log was recorded
     auto postPending = [&] {
-        table_->appendRows(posts);
+        table_->appendRows(posts, postTimes);
         posts.clear();
+        postTimes.clear();
     };
     // The size of the whole, sound entry at p; 0 when there is none.
     auto wholeEntry = [&](size_t p) -> size_t {
@@ -544,6 +546,7 @@ ReadingJournal::Replayed ReadingJournal::replay(const uint8_t* data, size_t size
         const int64_t when = Get<int64_t>(e + 1);
         if (e[0] == kPosted) {
             posts.push_back(e + 9);
+            postTimes.push_back(when);
             times.push_back(when);
             if (no)
                 recovery_.lastNo = paradox::getInteger(e + 9, *no).value_or(0);
@@ -692,11 +695,11 @@ void ReadingJournal::adopt(UniqueFd fd, UniqueFd dirFd)
 
 // ---- Entries -------------------------------------------------------------------
 
-void ReadingJournal::entry(uint8_t tag, const uint8_t* record, const uint32_t* row)
+void ReadingJournal::entry(uint8_t tag, const uint8_t* record, const uint32_t* row, int64_t when)
 {
     const size_t start = buf_.size();
     buf_.push_back(tag);
-    Put<int64_t>(buf_, now_());
+    Put<int64_t>(buf_, when == ReadingTable::kUndated ? now_() : when);
     if (row)
         Put<uint32_t>(buf_, *row);
     if (record)
@@ -736,13 +739,13 @@ void ReadingJournal::fail(int err)
 void ReadingJournal::rowAppended(size_t row)
 {
     if (fd_.get() >= 0 && !replaying_)
-        entry(kPosted, table_->rowData(row), nullptr);
+        entry(kPosted, table_->rowData(row), nullptr, table_->recordStamp(row));
 }
 
 void ReadingJournal::rowsAppended(size_t first, size_t count)
 {
     for (size_t i = 0; i < count && fd_.get() >= 0 && !replaying_; ++i)
-        entry(kPosted, table_->rowData(first + i), nullptr);
+        entry(kPosted, table_->rowData(first + i), nullptr, table_->recordStamp(first + i));
 }
 
 void ReadingJournal::rowAboutToBeRemoved(size_t row)

@@ -21,7 +21,10 @@
 //           'N' log emptied:    i64 time
 //           each followed by a u32 CRC-32 of the entry's bytes before it.
 // The record bytes are those the table stores, so a replay rebuilds every
-// field exactly.
+// field exactly. The time of a posted record is the date and time the record
+// carries (when it was recorded; when it was posted for an undated one), and
+// the replay dates the record from it again: a journal of an earlier version,
+// which wrote the time of posting there, replays with its records dated.
 //
 // Recovery reads every entry whose checksum holds, in order. A cut-off tail
 // (the program died while writing) or zeros where the disk had no time to
@@ -147,7 +150,8 @@ private:
     void create(const std::vector<uint8_t>& firstBytes);
     void step(RecoveryStep s);
     void adopt(UniqueFd fd, UniqueFd dirFd);
-    void entry(uint8_t tag, const uint8_t* record, const uint32_t* row);
+    // `when` is the record's own date and time; kUndated: now.
+    void entry(uint8_t tag, const uint8_t* record, const uint32_t* row, int64_t when = ReadingTable::kUndated);
     void flush();
     void fail(int err);
     void notice(const QString& text);

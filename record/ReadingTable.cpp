@@ -90,6 +90,18 @@ std::string latin1(QString s)
     return s.toLatin1().toStdString();
 }
 
+void putStamp(uint8_t* to, int64_t ms)
+{
+    std::memcpy(to, &ms, sizeof ms);
+}
+
+int64_t getStamp(const uint8_t* from)
+{
+    int64_t ms;
+    std::memcpy(&ms, from, sizeof ms);
+    return ms;
+}
+
 QDate dateOfDay(int64_t day)
 {
     return QDate::fromJulianDay(day + paradox::kJulianDayOfDayZero);
@@ -256,6 +268,9 @@ void ReadingTable::adopt(UniqueFd fd, const std::string& path, paradox::Table t)
         fd_ = std::move(fd);  // releases the old table's lock
     path_ = path;
     table_ = std::move(t);
+    stamps_.clear();
+    for (size_t i = 0; i < table_.rows.size(); ++i)
+        putStamp(stamps_.append(), kUndated);
     appending_ = false;
     edit_.clear();
     times_ = TimeTexts();
@@ -275,6 +290,7 @@ void ReadingTable::close()
     fd_.reset();  // releases the lock
     path_.clear();
     table_ = paradox::Table{paradox::Schema{}, paradox::RowStore(1)};
+    stamps_.clear();
     appending_ = false;
     edit_.clear();
     cur_ = -1;
@@ -324,7 +340,21 @@ void ReadingTable::append()
     requireOpen();
     postIfAppending();
     edit_.assign(table_.schema.recordSize, 0);
+    editStamp_ = kUndated;
     appending_ = true;
+}
+
+void ReadingTable::setRecordStamp(int64_t msSinceEpoch)
+{
+    requireOpen();
+    if (!appending_)
+        throw ParadoxError(kNotEditing);
+    editStamp_ = msSinceEpoch;
+}
+
+int64_t ReadingTable::recordStamp(size_t row) const
+{
+    return row < stamps_.size() ? getStamp(stamps_.row(row)) : kUndated;
 }
 
 void ReadingTable::setFieldString(std::string_view name, std::string_view text)
@@ -480,6 +510,7 @@ void ReadingTable::post()
     const size_t row = table_.rows.size();
     notify([row](ReadingTableObserver* o) { o->rowAboutToBeAppended(row); });
     std::memcpy(table_.rows.append(), edit_.data(), edit_.size());
+    putStamp(stamps_.append(), editStamp_);
     appending_ = false;
     cur_ = (long long)row;
     eof_ = false;
@@ -498,7 +529,7 @@ void ReadingTable::postIfAppending()
         post();
 }
 
-void ReadingTable::appendRows(std::span<const uint8_t* const> rows)
+void ReadingTable::appendRows(std::span<const uint8_t* const> rows, std::span<const int64_t> stamps)
 {
     requireOpen();
     postIfAppending();
@@ -506,8 +537,10 @@ void ReadingTable::appendRows(std::span<const uint8_t* const> rows)
         return;
     notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
     const size_t first = table_.rows.size();
-    for (const uint8_t* r : rows)
-        std::memcpy(table_.rows.append(), r, table_.schema.recordSize);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        std::memcpy(table_.rows.append(), rows[i], table_.schema.recordSize);
+        putStamp(stamps_.append(), i < stamps.size() ? stamps[i] : kUndated);
+    }
     cur_ = (long long)table_.rows.size() - 1;
     eof_ = false;
     notify([](ReadingTableObserver* o) { o->tableReset(); });
@@ -528,6 +561,7 @@ void ReadingTable::deleteRecord(size_t row)
         throw ParadoxError("Record " + std::to_string(row + 1) + " does not exist");
     notify([row](ReadingTableObserver* o) { o->rowAboutToBeRemoved(row); });
     table_.rows.erase(row);
+    stamps_.erase(row);
     if (cur_ > (long long)row)
         --cur_;
     if (cur_ >= (long long)table_.rows.size())
@@ -543,6 +577,7 @@ void ReadingTable::empty()
     appending_ = false;
     notify([](ReadingTableObserver* o) { o->tableAboutToReset(); });
     table_.rows.clear();
+    stamps_.clear();
     cur_ = -1;
     eof_ = true;
     notify([](ReadingTableObserver* o) { o->tableReset(); });

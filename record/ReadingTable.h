@@ -135,8 +135,17 @@ public:
 
     // Posts whole records as they are stored (each the table's record size),
     // as one change: observers see one reset, not one append per record. The
-    // last becomes the current record.
-    void appendRows(std::span<const uint8_t* const> rows);
+    // last becomes the current record. `stamps`, when given, holds the date
+    // and time of each (kUndated for none); without it they are undated.
+    void appendRows(std::span<const uint8_t* const> rows, std::span<const int64_t> stamps = {});
+
+    // Every record carries, beside its fields, the date and time it was
+    // recorded: ms since the epoch, or kUndated. The table file has no field
+    // for it, so records read from a file are undated; the journal keeps it.
+    static constexpr int64_t kUndated = INT64_MIN;
+    // Dates the record being appended (undated until set).
+    void setRecordStamp(int64_t msSinceEpoch);
+    int64_t recordStamp(size_t row) const;  // kUndated outside the table
 
     void deleteRecord(size_t row);
     // Removes every record; the table stays open.
@@ -173,8 +182,8 @@ public:
     void addObserver(ReadingTableObserver* o);
     void removeObserver(ReadingTableObserver* o);
 
-    // Bytes held for the records (for measurements).
-    size_t memoryBytes() const { return table_.rows.memoryBytes(); }
+    // Bytes held for the records and their stamps (for measurements).
+    size_t memoryBytes() const { return table_.rows.memoryBytes() + stamps_.memoryBytes(); }
 
 private:
     void requireOpen() const;
@@ -191,6 +200,8 @@ private:
     UniqueFd fd_;  // holds the table's exclusive lock
     paradox::Table table_;
     std::vector<uint8_t> edit_;
+    int64_t editStamp_ = kUndated;
+    paradox::RowStore stamps_{sizeof(int64_t)};  // one per record of table_.rows
     bool appending_ = false;
     long long cur_ = -1;
     bool eof_ = true;

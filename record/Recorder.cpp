@@ -5,6 +5,8 @@
 #include "meter/Convert.h"
 #include "record/ReadingTable.h"
 
+#include <QDateTime>
+
 #include <cstdint>
 
 paradox::Schema ReadingLogSchema()
@@ -45,10 +47,12 @@ RecordOutcome Recorder::INDataToTable(const Reading& r, const RecorderControls& 
     const int32_t countdown = IntervalSeconds(c.RecordSITime);
 
     try {
+        const QDateTime now = clock_.now();
         table_.append();
         table_.setFieldString("Value", r.ValueText);
         table_.setFieldFloat("Nval", r.CountValue);
-        table_.setFieldTime("Time", clock_.timeOfDay());
+        table_.setFieldTime("Time", now.time());
+        table_.setRecordStamp(now.toMSecsSinceEpoch());
         table_.setFieldInteger("No", state_.NextRecordNo);
         table_.setFieldString("DC/AC", r.CouplingText);
         table_.setFieldString("Unit", r.UnitText);

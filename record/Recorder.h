@@ -45,7 +45,7 @@ public:
     Recorder(RecorderState& state, ReadingTable& table, IClock& clock)
         : state_(state), table_(table), clock_(clock) {}
 
-    // One reading. A reading that the log cannot take (the table is closed,
+    // One reading, dated and timed from the clock as it is posted. A reading that the log cannot take (the table is closed,
     // lacks a field or refuses a value) leaves the log and the recorder state
     // as they were.
     RecordOutcome INDataToTable(const Reading& r, const RecorderControls& c);

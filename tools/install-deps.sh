@@ -17,5 +17,5 @@ $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-reco
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
   fonts-liberation2 fonts-dejavu-core \
-  poppler-utils \
+  poppler-utils python3 \
   dpkg-dev file desktop-file-utils appstream

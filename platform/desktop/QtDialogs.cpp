@@ -82,6 +82,14 @@ std::optional<QString> QtDialogs::saveFileName(const QString& filter, const QStr
     return dialog.selectedFiles().first();
 }
 
+std::optional<QString> QtDialogs::folderName(const QString& start)
+{
+    const QString chosen = QFileDialog::getExistingDirectory(dialogParent(), QString(), start);
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return chosen;
+}
+
 bool QtDialogs::setUpPrinter(QPrinter& printer, int pageCount)
 {
     QPrintDialog dialog(&printer, dialogParent());

@@ -9,6 +9,7 @@ public:
     void showError(const QString& text) override;
     std::optional<QString> openFileName(const QString& filter) override;
     std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix) override;
+    std::optional<QString> folderName(const QString& start) override;
     bool setUpPrinter(QPrinter& printer, int pageCount) override;
 
     // "Caption|*.xls|Other|*.*" -> "Caption (*.xls);;Other (*.*)"

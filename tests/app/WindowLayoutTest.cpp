@@ -433,6 +433,8 @@ TEST_F(WindowLayoutTest, MainMenuInOrder)
           {"Fill1", "Fill", true, true, true}}},
         {"Record1", "Record",
          {{"RecordNew1", "New", false, false, true}, {"RecordSave1", "Save", false, false, true},
+          {"RecordExportCsv1", "Export CSV…", false, false, true},
+          {"RecordLogCsv1", "Log to CSV file…", true, false, true},
           {nullptr, "", false, false, true},
           {"N10001", "1000", true, false, true}, {"N50001", "5000", true, false, true},
           {"N100001", "10000", true, true, true}, {"N500001", "50000", true, false, true},

@@ -516,3 +516,34 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenIsToldAndTheLogWorks)
 }
 
 }  // namespace
+
+TEST_F(JournalTest, AReplayKeepsTheRecordsDatesAndDatesThoseOfAnEarlierVersionFromTheirEntries)
+{
+    MakeLog(log, 2);
+    const QDateTime beforeMidnight(QDate(2026, 12, 10), QTime(23, 59, 59, 850));
+    int64_t undatedPostedAt = 0;
+    {
+        Session first(log);
+        first.clock.set(beforeMidnight);
+        first.Record("a");
+        first.clock.advance(300);  // the next day
+        first.Record("b");
+        // Posted without a date, as an earlier version posted every record:
+        // its entry holds the time it was posted.
+        first.table.append();
+        first.table.setFieldString("Value", "old");
+        first.table.post();
+        undatedPostedAt = first.ms;
+        EXPECT_EQ(first.table.recordStamp(4), ReadingTable::kUndated);
+        first.table.deleteRecord(0);  // one of the file's: the dates move with their records
+    }
+    Session second(log);
+    ASSERT_EQ(second.table.recordCount(), 4u);
+    EXPECT_EQ(second.Text(0, "Value"), "file1");
+    EXPECT_EQ(second.table.recordStamp(0), ReadingTable::kUndated);  // the table file holds no dates
+    EXPECT_EQ(second.table.recordStamp(1), beforeMidnight.toMSecsSinceEpoch());
+    EXPECT_EQ(second.table.recordStamp(2), beforeMidnight.toMSecsSinceEpoch() + 300);
+    EXPECT_EQ(second.Text(3, "Value"), "old");
+    EXPECT_EQ(second.table.recordStamp(3), undatedPostedAt);
+    EXPECT_EQ(second.journal.recovery().firstMs, beforeMidnight.toMSecsSinceEpoch());
+}

@@ -56,6 +56,13 @@ public:
         defaultSuffixes << defaultSuffix;
         return nextFile(filter);
     }
+    // Folder dialogs answer from `files` too; `folderStarts` is where each opened.
+    QStringList folderStarts;
+    std::optional<QString> folderName(const QString& start) override
+    {
+        folderStarts << start;
+        return nextFile(QString());
+    }
     bool setUpPrinter(QPrinter& printer, int pageCount) override
     {
         printPageCounts << pageCount;

@@ -4,6 +4,7 @@
 // all, dialogs that answer OK and show nothing, and no beep (FakeClock.h has
 // the clock). Header-only, so it needs no test framework.
 #include <cerrno>
+#include <utility>
 
 #include "platform/Beeper.h"
 #include "platform/Dialogs.h"
@@ -28,6 +29,7 @@ public:
     void showError(const QString&) override {}
     std::optional<QString> openFileName(const QString&) override { return {}; }
     std::optional<QString> saveFileName(const QString&, const QString&) override { return {}; }
+    std::optional<QString> folderName(const QString&) override { return std::nullopt; }
     bool setUpPrinter(QPrinter&, int) override { return false; }
 };
 

@@ -2,7 +2,8 @@
 // Dialogs for the helper programs that run the window on their own: every box
 // is written to stderr ("message: …", "question: …", "error: …") and answered
 // with its first button of OK, Yes, No and Cancel; the open dialog is
-// cancelled, the save dialog gives `saveAs`, the print dialog is cancelled.
+// cancelled, the save dialog gives `saveAs`, the folder and print dialogs are
+// cancelled.
 // Header-only, so it needs no test framework.
 #include <cstdio>
 #include <optional>
@@ -25,6 +26,7 @@ public:
     void showError(const QString& text) override { print("error", text); }
     std::optional<QString> openFileName(const QString&) override { return std::nullopt; }
     std::optional<QString> saveFileName(const QString&, const QString&) override { return saveAs; }
+    std::optional<QString> folderName(const QString&) override { return std::nullopt; }
     bool setUpPrinter(QPrinter&, int) override { return false; }
 
 private:

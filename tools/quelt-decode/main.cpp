@@ -1,8 +1,11 @@
-// quelt-decode [--speed BPS] [SOURCE]: shows what a meter sends. Runs the
-// program's own plain framing and decoder over the bytes of SOURCE, carrying
-// the scale set from frame to frame from the stored profile's set, and prints
-// one tab-separated line per decoded frame:
+// quelt-decode [--csv] [--speed BPS] [SOURCE]: shows what a meter sends. Runs
+// the program's own plain framing and decoder over the bytes of SOURCE,
+// carrying the scale set from frame to frame from the stored profile's set,
+// and prints one tab-separated line per decoded frame:
 //   ValueText, CountValue, UnitText, CouplingText, RangeModeText, set flags
+// or, with --csv, the lines of the program's CSV files (a header first): the
+// arrival date and time for a port, none for a file or a pipe, and the
+// frames counted from 1.
 //
 // SOURCE is a capture file, standard input ("-" or nothing), a serial device
 // such as /dev/ttyUSB0, or a port name COM1 ... COM4, found as the program
@@ -26,19 +29,29 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QDateTime>
+#include <QTime>
+
 #include "meter/FrameDecoder.h"
 #include "meter/FrameAssembler.h"
 #include "link/serial/SerialPortDriver.h"
 #include "meter/Convert.h"
 #include "platform/UniqueFd.h"
+#include "record/CsvFormat.h"
+#include "record/ReadingTable.h"
 
 namespace {
 
 const char kUsage[] =
-    "Usage: quelt-decode [--speed BPS] [SOURCE]\n"
+    "Usage: quelt-decode [--csv] [--speed BPS] [SOURCE]\n"
     "Decodes a meter's frames and prints one tab-separated line per frame:\n"
     "value, count, unit, coupling, range mode, flags.\n"
     "\n"
+    "  --csv         print the program's CSV lines instead, with a header:\n"
+    "                timestamp, no, time, value (in the SI base unit), unit,\n"
+    "                display, prefix_unit, coupling, range, overload; the\n"
+    "                timestamp and time are the arrival of each frame from a\n"
+    "                port, and empty for a file or a pipe\n"
     "  SOURCE        a capture file, a serial device (/dev/ttyUSB0), a port\n"
     "                COM1 ... COM4 (found as the program finds it), or '-' for\n"
     "                standard input (the default)\n"
@@ -62,6 +75,7 @@ void OnStopSignal(int sig)
 struct Options {
     std::string source = "-";
     TComPortBaudRate speed = br2400;
+    bool csv = false;
     bool help = false;
 };
 
@@ -88,6 +102,8 @@ Options ParseOptions(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             o.help = true;
+        } else if (arg == "--csv") {
+            o.csv = true;
         } else if (arg == "--speed") {
             if (i + 1 >= argc)
                 throw UsageError{"--speed needs a value"};
@@ -114,10 +130,15 @@ int PortNumber(const std::string& name)
 // reported and decoding goes on with the next.
 class LinePrinter {
 public:
-    LinePrinter()
+    explicit LinePrinter(bool csv) : csv_(csv)
     {
         assembler_.onFrame = [this](const std::string& frameText) { Print(frameText); };
+        if (csv_)
+            std::fwrite(csvHeader().data(), 1, csvHeader().size(), stdout);
     }
+
+    // The frames come from a port: each is dated with its arrival.
+    void DateArrivals() { dated_ = true; }
 
     void Feed(const uint8_t* data, size_t size)
     {
@@ -140,6 +161,10 @@ private:
         d.ThrowIfFailed();  // told on the error stream by Feed
         scale_ = d.scale;
         const Reading& r = d.reading;
+        if (csv_) {
+            PrintCsv(r);
+            return;
+        }
         std::string flags;
         for (int f = 0; f < kFlagCount; ++f)
             if (r.Flags[Flag(f)]) {
@@ -151,6 +176,32 @@ private:
                     r.CouplingText.c_str(), r.RangeModeText.c_str(), flags.c_str());
     }
 
+    void PrintCsv(const Reading& r)
+    {
+        const std::string no = std::to_string(++frames_);
+        std::string time;
+        CsvReading line;
+        if (dated_) {
+            const QDateTime now = QDateTime::currentDateTime();
+            line.stamp = now.toMSecsSinceEpoch();
+            time = times_.timeOfDay(now.time().msecsSinceStartOfDay());
+        }
+        line.no = no;
+        line.time = time;
+        line.display = r.ValueText;
+        line.unit = r.UnitText;
+        line.coupling = r.CouplingText;
+        line.range = r.RangeModeText;
+        std::string out;
+        appendCsvLine(out, line, stamps_);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+    }
+
+    const bool csv_;
+    bool dated_ = false;
+    long long frames_ = 0;
+    TimeTexts times_;
+    CsvTimestamps stamps_;
     ScaleSet scale_ = ScaleSet::Set6();
     FrameAssembler assembler_;
 };
@@ -222,6 +273,7 @@ int DecodePort(const std::string& label, const std::string& device, TComPortBaud
     }
     std::fprintf(stderr, "quelt-decode: reading %s at %u bit/s, 8N1 (Ctrl-C ends)\n", label.c_str(),
                  unsigned(BaudRateValue(speed)));
+    printer.DateArrivals();
 
     int rc = 0;
     uint8_t buffer[4096];
@@ -264,7 +316,7 @@ int Run(const Options& o)
     sigdelset(&waitMask, SIGHUP);
     sigdelset(&waitMask, SIGPIPE);
 
-    LinePrinter printer;
+    LinePrinter printer(o.csv);
     int rc = 0;
     if (const int n = PortNumber(o.source)) {
         const std::string device = ResolvePortDevice(n, QString()).toStdString();

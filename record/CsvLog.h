@@ -1,0 +1,99 @@
+#pragma once
+// Log to CSV file: while on, every record posted to the log table (each
+// reading the recorder writes) is also appended, as a line of CsvFormat, to
+// "quelt-YYYY-MM-DD.csv" in the chosen folder, the local date of the reading:
+// a new file starts at midnight, and a file of that day already there is
+// appended to (its header is written only when the file is new). Records that
+// leave the log (New, a deletion) stay in the file, and records brought back
+// by the journal's replay are not written again: the file is the record of
+// the readings as they were taken.
+//
+// Lines gather in memory and go to the file together, at most half a second
+// after the first of them, so a frame costs no system call; a helper thread
+// calls fdatasync soon after a write and then at most once a second. A write
+// that fails (the folder gone, the disk full, no rights) keeps its lines for
+// the next batch, which tries again; the user is told once, and again only
+// after a write had worked in between.
+#include "record/CsvExport.h"
+#include "record/ReadingTable.h"
+
+#include "platform/UniqueFd.h"
+
+#include <QString>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+class CsvLog final : private ReadingTableObserver {
+public:
+    explicit CsvLog(ReadingTable& table);
+    ~CsvLog() override;
+    CsvLog(const CsvLog&) = delete;
+    CsvLog& operator=(const CsvLog&) = delete;
+
+    // The folder offered the first time: $XDG_DATA_HOME/quelt/logs.
+    static QString defaultFolder();
+    // The name of the day's file for a local date "YYYY-MM-DD".
+    static std::string fileName(const std::string& date) { return "quelt-" + date + ".csv"; }
+
+    // Starts logging into `folder` (in place of the folder logged into, if
+    // any), made with its parents if missing. Throws, with the text the user
+    // sees, when it cannot be made or written; logging then stays as it was.
+    void start(const std::string& folder);
+    // Writes what has gathered and stops.
+    void stop();
+    bool isOn() const { return on_; }
+    // The folder logged into, or last logged into.
+    const std::string& folder() const { return folder_; }
+
+    // What the program keeps of the file log from run to run: the one place
+    // for settings to read and restore (today nothing is kept).
+    struct Settings {
+        bool on = false;
+        std::string folder;
+    };
+    Settings settings() const { return {on_, folder_}; }
+
+    // Writes the lines gathered so far (the timer does it on its own).
+    void flush();
+    // Lines not yet in a file.
+    size_t pendingBytes() const;
+
+    // Told what the user must know: a write that failed, a log table that
+    // cannot be written as CSV. Called from the timer, or from inside a table
+    // operation (the receiver should show it later, not at once).
+    std::function<void(const QString&)> onNotice;
+
+private:
+    class Syncer;
+    struct Batch {
+        std::string date;
+        std::string lines;
+    };
+
+    void rowAppended(size_t row) override;
+    void tableAboutToReset() override { lines_.reset(); }
+    void tableDestroyed() override;
+
+    int write(const std::string& path, const Batch& b);
+    void closeFile();
+    void notice(const QString& text);
+
+    ReadingTable* table_;
+    bool on_ = false;
+    std::string folder_;
+    std::unique_ptr<TableCsvLines> lines_;  // of the table's fields as they stand
+    bool toldTable_ = false;                // the table's fields were found wanting
+    std::deque<Batch> pending_;             // oldest first; one per day
+    std::string line_;                      // the line being made
+    UniqueFd fd_;                           // the file of fdDate_
+    std::string fdDate_;
+    std::unique_ptr<Syncer> syncer_;
+    bool failing_ = false;  // the last write failed, and the user was told
+    static constexpr int kFlushMs = 500;
+    static constexpr size_t kFlushBytes = 64 * 1024;
+    QTimer flushTimer_;
+};
