@@ -5,20 +5,32 @@
 #include <QString>
 #include <array>
 
-enum class ProfileFlag { IFEvrin, IFQuelt, IFOstra, IFHarvo, IFLintra, IFTormo,
-                         IFBramo, IFDessa, IFElvik, IFAvrel, IFNusko, Count };
+enum class ProfileFlag { IFEvrin,
+                         IFQuelt,
+                         IFOstra,
+                         IFHarvo,
+                         IFLintra,
+                         IFTormo,
+                         IFBramo,
+                         IFDessa,
+                         IFElvik,
+                         IFAvrel,
+                         IFNusko,
+                         Count };
 constexpr int kProfileFlagCount = int(ProfileFlag::Count);
 
 const char* ProfileFlagName(ProfileFlag f);
 
-enum class ReceiveRoutine { None, Plain, Nibble };
+enum class ReceiveRoutine { None,
+                            Plain,
+                            Nibble };
 
 struct MeterProfile {
     QString caption;
     ReceiveRoutine routine = ReceiveRoutine::None;
-    bool speed19200 = false;        // otherwise the stored speed (2400) stays
-    QString fullScaleCode;          // empty when no flag sets one
-    bool firstDigitThree = false;   // the LCD's first digit starts as "3"
+    bool speed19200 = false;       // otherwise the stored speed (2400) stays
+    QString fullScaleCode;         // empty when no flag sets one
+    bool firstDigitThree = false;  // the LCD's first digit starts as "3"
 };
 
 // Applies the checked flags in their fixed order; a later flag overrides an

@@ -13,7 +13,7 @@ QPixmap Picture(const QString& name)
 {
     static const bool registered = (InitPictureResources(), true);
     Q_UNUSED(registered);
-    if (name.isEmpty() || name.contains(u'/')) { // only names of our own pictures
+    if (name.isEmpty() || name.contains(u'/')) {  // only names of our own pictures
         qWarning("No picture named %s", qPrintable(name));
         return QPixmap();
     }

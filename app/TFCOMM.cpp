@@ -75,7 +75,8 @@ bool TypesACharacter(const QKeyEvent& key)
 // brings it: a paste, a drop or an input method.
 class KeyFilterValidator final : public QValidator {
 public:
-    KeyFilterValidator(bool (*accepts)(QChar), QObject* parent) : QValidator(parent), accepts_(accepts) {}
+    KeyFilterValidator(bool (*accepts)(QChar), QObject* parent) : QValidator(parent),
+                                                                  accepts_(accepts) {}
     State validate(QString& input, int&) const override
     {
         for (const QChar c : input)

@@ -184,20 +184,20 @@ private:
     Ui::TFCOMM* ui;
     ErrorReport errors;
     TSerialPortDriver COMM2;
-    FrameAssembler assembler;           // FrameText, HexAccumulator
-    ConnectionIndicator indicator;      // LinkTicks, CONok / CONokN
+    FrameAssembler assembler;       // FrameText, HexAccumulator
+    ConnectionIndicator indicator;  // LinkTicks, CONok / CONokN
     // The HID devices' controller and the USB cable (which holds the USB state).
     THidDeviceController HidCtl;
     UsbCableLink usbLink;
-    Reading reading;                    // the shared reading
-    ScaleSet scale;                     // the scale set in force
-    LimitState limits;                  // limits and MAX/MIN
-    TrendChart chart;                   // the chart's points and paging, FollowLastPage
+    Reading reading;                      // the shared reading
+    ScaleSet scale;                       // the scale set in force
+    LimitState limits;                    // limits and MAX/MIN
+    TrendChart chart;                     // the chart's points and paging, FollowLastPage
     TrendChartView* chartView = nullptr;  // draws the chart and shows its toolbar's state
     MeterProfile profile;
     ReceiveRoutine attachedRoutine = ReceiveRoutine::None;
-    ReadingTable readingTable;          // the reading log's table handle
-    ReadingLog readingLog{readingTable};  // which table is the log; opens and closes it
+    ReadingTable readingTable;             // the reading log's table handle
+    ReadingLog readingLog{readingTable};   // which table is the log; opens and closes it
     ReadingJournal journal{readingTable};  // follows every open of the log
     RecorderState recorderState;
     std::unique_ptr<LcdPanel> lcd;

@@ -84,4 +84,4 @@ void BM_DialLimitChanged(benchmark::State& state)
 }
 BENCHMARK(BM_DialLimitChanged)->Unit(benchmark::kMicrosecond)->Repetitions(5)->DisplayAggregatesOnly(true);
 
-} // namespace
+}  // namespace

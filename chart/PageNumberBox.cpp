@@ -7,7 +7,9 @@
 #include <QToolButton>
 
 PageNumberBox::PageNumberBox(QToolButton* box)
-    : box_(box), styleSheet_(box->styleSheet()), toolTip_(box->toolTip())
+    : box_(box),
+      styleSheet_(box->styleSheet()),
+      toolTip_(box->toolTip())
 {
 }
 

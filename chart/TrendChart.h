@@ -77,7 +77,8 @@ struct ChartRange {
 
 class TrendChart {
 public:
-    enum SeriesIndex { kAreaSeries = 0, kLineSeries = 1 };
+    enum SeriesIndex { kAreaSeries = 0,
+                       kLineSeries = 1 };
 
     TrendChart();
 

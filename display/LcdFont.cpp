@@ -27,7 +27,7 @@ QString LoadFamily()
     return families.first();
 }
 
-} // namespace
+}  // namespace
 
 QString LcdFontFamily()
 {

@@ -10,10 +10,29 @@ namespace {
 
 // The panel element of each annunciator flag, in the order of Flag.
 constexpr const char* kFlagElementNames[kFlagCount] = {
-    "LcdAuto", "LcdDc1", "LcdAC", "LCDREL", "LCDHold",
-    "Labmax", "Labmin", "LCDBATT", "LCDn",
-    "LCDu", "Lcdm", "LCDk", "LCDM1", "LCDFm", "LCDDI", "LCDBF",
-    "LcdV", "LCDA", "LCDohm", "LCDHz", "LCDF", "LCDCS", "LCDFS",
+    "LcdAuto",
+    "LcdDc1",
+    "LcdAC",
+    "LCDREL",
+    "LCDHold",
+    "Labmax",
+    "Labmin",
+    "LCDBATT",
+    "LCDn",
+    "LCDu",
+    "Lcdm",
+    "LCDk",
+    "LCDM1",
+    "LCDFm",
+    "LCDDI",
+    "LCDBF",
+    "LcdV",
+    "LCDA",
+    "LCDohm",
+    "LCDHz",
+    "LCDF",
+    "LCDCS",
+    "LCDFS",
 };
 
 template <typename T>

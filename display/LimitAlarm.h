@@ -10,13 +10,13 @@
 struct Reading;
 
 struct LimitState {
-    float MaxLimit = 0;               // upper limit in display counts (from Setmax)
-    float MinLimit = 0;               // lower limit in display counts (from SetMin)
-    float MaxReading = 0;             // highest CountValue since the last reset
-    float MinReading = 0;             // lowest CountValue since the last reset
-    std::string MaxReadingText;       // ValueText of the reading that set MaxReading
-    std::string MinReadingText;       // ValueText of the reading that set MinReading
-    std::string LastUnitText = "113"; // no unit reads like this: the first reading resets
+    float MaxLimit = 0;                // upper limit in display counts (from Setmax)
+    float MinLimit = 0;                // lower limit in display counts (from SetMin)
+    float MaxReading = 0;              // highest CountValue since the last reset
+    float MinReading = 0;              // lowest CountValue since the last reset
+    std::string MaxReadingText;        // ValueText of the reading that set MaxReading
+    std::string MinReadingText;        // ValueText of the reading that set MinReading
+    std::string LastUnitText = "113";  // no unit reads like this: the first reading resets
     int LastPointPos = 0;
     // Set at a reset: the extreme has not been taken from a reading of the new range yet.
     // The first ordinary reading after a reset fills an empty extreme whatever the full

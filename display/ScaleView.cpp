@@ -57,7 +57,7 @@ const QFont& LabelFont()
 
 constexpr size_t kCachedCorners = 4;
 
-} // namespace
+}  // namespace
 
 bool ScaleView::DialKey::operator==(const DialKey& o) const
 {
@@ -68,7 +68,9 @@ bool ScaleView::DialKey::operator==(const DialKey& o) const
 }
 
 ScaleView::ScaleView(const ScaleSet& set, const LimitState& limits, QWidget* parent)
-    : QWidget(parent), set_(set), limits_(limits)
+    : QWidget(parent),
+      set_(set),
+      limits_(limits)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     dial_ = QImage(size(), QImage::Format_RGB32);

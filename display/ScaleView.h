@@ -63,11 +63,11 @@ private:
     const LimitState& limits_;
     std::function<bool()> maxChecked_, minChecked_;
 
-    QImage dial_;      // the dial without needle, for dialKey_
-    QImage surface_;   // KD1: the dial plus at most the needle in dirty_
+    QImage dial_;     // the dial without needle, for dialKey_
+    QImage surface_;  // KD1: the dial plus at most the needle in dirty_
     DialKey dialKey_;
     bool haveDial_ = false;
-    QRect dirty_;      // where surface_ differs from dial_
+    QRect dirty_;  // where surface_ differs from dial_
     // The dots' positions of the last few dials (a unit change switches between sets).
     struct Corners {
         QSize panel;

@@ -33,12 +33,29 @@ struct FlagPosition {
 };
 
 constexpr FlagPosition kFlagPositions[] = {
-    {Flag::Auto, 59},    {Flag::Dc, 60},         {Flag::Ac, 61},       {Flag::Rel, 62},
-    {Flag::Hold, 63},    {Flag::MaxMode, 67},    {Flag::MinMode, 68},  {Flag::Battery, 70},
-    {Flag::Nano, 71},    {Flag::Micro, 73},      {Flag::Milli, 74},    {Flag::Kilo, 75},
-    {Flag::Mega, 76},    {Flag::Beep, 77},       {Flag::Diode, 78},    {Flag::Percent, 79},
-    {Flag::Volt, 81},    {Flag::Ampere, 82},     {Flag::Ohm, 83},      {Flag::Hertz, 85},
-    {Flag::Farad, 86},   {Flag::Celsius, 87},    {Flag::Fahrenheit, 88},
+    {Flag::Auto, 59},
+    {Flag::Dc, 60},
+    {Flag::Ac, 61},
+    {Flag::Rel, 62},
+    {Flag::Hold, 63},
+    {Flag::MaxMode, 67},
+    {Flag::MinMode, 68},
+    {Flag::Battery, 70},
+    {Flag::Nano, 71},
+    {Flag::Micro, 73},
+    {Flag::Milli, 74},
+    {Flag::Kilo, 75},
+    {Flag::Mega, 76},
+    {Flag::Beep, 77},
+    {Flag::Diode, 78},
+    {Flag::Percent, 79},
+    {Flag::Volt, 81},
+    {Flag::Ampere, 82},
+    {Flag::Ohm, 83},
+    {Flag::Hertz, 85},
+    {Flag::Farad, 86},
+    {Flag::Celsius, 87},
+    {Flag::Fahrenheit, 88},
 };
 
 // The unit rules, applied in order; each one that holds overwrites the text.
@@ -49,15 +66,24 @@ struct UnitRule {
 };
 
 constexpr UnitRule kUnitRules[] = {
-    {Flag::Volt, Flag::Count, "V"},     {Flag::Ampere, Flag::Count, "A"},
-    {Flag::Ohm, Flag::Count, "*"},      {Flag::Farad, Flag::Count, "F"},
-    {Flag::Celsius, Flag::Count, "#"},  {Flag::Fahrenheit, Flag::Count, "?"},
-    {Flag::Hertz, Flag::Count, "Hz"},   {Flag::Percent, Flag::Count, "%"},
-    {Flag::Volt, Flag::Nano, "nV"},     {Flag::Volt, Flag::Milli, "mV"},
-    {Flag::Volt, Flag::Micro, "uV"},    {Flag::Ampere, Flag::Nano, "nA"},
-    {Flag::Ampere, Flag::Milli, "mA"},  {Flag::Ampere, Flag::Micro, "uA"},
-    {Flag::Farad, Flag::Nano, "nF"},    {Flag::Farad, Flag::Milli, "mF"},
-    {Flag::Farad, Flag::Micro, "uF"},   {Flag::Ohm, Flag::Kilo, "k*"},
+    {Flag::Volt, Flag::Count, "V"},
+    {Flag::Ampere, Flag::Count, "A"},
+    {Flag::Ohm, Flag::Count, "*"},
+    {Flag::Farad, Flag::Count, "F"},
+    {Flag::Celsius, Flag::Count, "#"},
+    {Flag::Fahrenheit, Flag::Count, "?"},
+    {Flag::Hertz, Flag::Count, "Hz"},
+    {Flag::Percent, Flag::Count, "%"},
+    {Flag::Volt, Flag::Nano, "nV"},
+    {Flag::Volt, Flag::Milli, "mV"},
+    {Flag::Volt, Flag::Micro, "uV"},
+    {Flag::Ampere, Flag::Nano, "nA"},
+    {Flag::Ampere, Flag::Milli, "mA"},
+    {Flag::Ampere, Flag::Micro, "uA"},
+    {Flag::Farad, Flag::Nano, "nF"},
+    {Flag::Farad, Flag::Milli, "mF"},
+    {Flag::Farad, Flag::Micro, "uF"},
+    {Flag::Ohm, Flag::Kilo, "k*"},
     {Flag::Ohm, Flag::Mega, "M*"},
 };
 
@@ -71,9 +97,29 @@ char At(std::string_view text, size_t position1)
 const char* FlagName(Flag f)
 {
     static constexpr const char* kNames[] = {
-        "Auto",  "Dc",    "Ac",   "Rel",  "Hold",    "MaxMode", "MinMode", "Battery",
-        "Nano",  "Micro", "Milli", "Kilo", "Mega",   "Beep",    "Diode",   "Percent",
-        "Volt",  "Ampere", "Ohm", "Hertz", "Farad",  "Celsius", "Fahrenheit",
+        "Auto",
+        "Dc",
+        "Ac",
+        "Rel",
+        "Hold",
+        "MaxMode",
+        "MinMode",
+        "Battery",
+        "Nano",
+        "Micro",
+        "Milli",
+        "Kilo",
+        "Mega",
+        "Beep",
+        "Diode",
+        "Percent",
+        "Volt",
+        "Ampere",
+        "Ohm",
+        "Hertz",
+        "Farad",
+        "Celsius",
+        "Fahrenheit",
     };
     return int(f) < kFlagCount ? kNames[int(f)] : "";
 }
@@ -95,7 +141,9 @@ void DecodeSymbols(std::string_view text, Reading& r)
     // Decimal point code: 1, 2 and 4 light the point after digit 1, 2 and 3.
     const char point = At(text, 14);
     const int32_t code = StrToInt(std::string_view(&point, 1));
-    r.PointPos = code == 1 ? 1 : code == 2 ? 2 : code == 4 ? 3 : 0;
+    r.PointPos = code == 1 ? 1 : code == 2 ? 2
+                             : code == 4   ? 3
+                                           : 0;
 
     for (const FlagPosition& fp : kFlagPositions)
         r.Flags.set(fp.flag, FrameBit(text, fp.position));

@@ -22,9 +22,9 @@ enum class FrameFailure {
 // much of it as the steps before the failure reach, then raise `error`.
 struct DecodedFrame {
     Reading reading;
-    ScaleSet scale;            // the set installed for this frame's unit
-    int barMaximum = 0;        // the bar graph's range maximum for the unit
-    int barPosition = 0;       // the bar graph's position (already within 0..barMaximum)
+    ScaleSet scale;       // the set installed for this frame's unit
+    int barMaximum = 0;   // the bar graph's range maximum for the unit
+    int barPosition = 0;  // the bar graph's position (already within 0..barMaximum)
     int32_t needlePosition = 0;
     int32_t chartValue = 0;
     FrameFailure failure = FrameFailure::None;

@@ -6,10 +6,29 @@
 
 // The meter's annunciators, in the order of the status bits of a frame.
 enum class Flag : uint8_t {
-    Auto, Dc, Ac, Rel, Hold,
-    MaxMode, MinMode, Battery, Nano,
-    Micro, Milli, Kilo, Mega, Beep, Diode, Percent,
-    Volt, Ampere, Ohm, Hertz, Farad, Celsius, Fahrenheit,
+    Auto,
+    Dc,
+    Ac,
+    Rel,
+    Hold,
+    MaxMode,
+    MinMode,
+    Battery,
+    Nano,
+    Micro,
+    Milli,
+    Kilo,
+    Mega,
+    Beep,
+    Diode,
+    Percent,
+    Volt,
+    Ampere,
+    Ohm,
+    Hertz,
+    Farad,
+    Celsius,
+    Fahrenheit,
     Count
 };
 constexpr int kFlagCount = int(Flag::Count);
@@ -33,11 +52,11 @@ struct Reading {
     std::string SignText;                        // "-" or empty
     int PointPos = 0;                            // 0: none; 1..3: point after digit 1..3
     AnnunciatorFlags Flags;
-    std::string ValueText;                       // as the LCD shows it: "-1.234", "0.L"
-    float CountValue = 0;                        // signed display count, point ignored
-    std::string UnitText;                        // in the LCD font's letters: "k*", "#", "uA"
-    std::string CouplingText;                    // "AC", "DC" or empty
-    std::string RangeModeText;                   // "AUTO" or "MANU"
+    std::string ValueText;      // as the LCD shows it: "-1.234", "0.L"
+    float CountValue = 0;       // signed display count, point ignored
+    std::string UnitText;       // in the LCD font's letters: "k*", "#", "uA"
+    std::string CouplingText;   // "AC", "DC" or empty
+    std::string RangeModeText;  // "AUTO" or "MANU"
 
     bool IsOverload() const { return Digit3 == "@"; }
 };

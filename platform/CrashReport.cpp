@@ -122,13 +122,16 @@ const char* CodeText(int signo, int code)
 {
     switch (signo) {
     case SIGSEGV:
-        return code == SEGV_MAPERR ? "address not mapped" : code == SEGV_ACCERR ? "no access to the address" : "";
+        return code == SEGV_MAPERR ? "address not mapped" : code == SEGV_ACCERR ? "no access to the address"
+                                                                                : "";
     case SIGBUS:
         return code == BUS_ADRALN ? "misaligned address" : code == BUS_ADRERR ? "no such physical address"
-             : code == BUS_OBJERR ? "object error" : "";
+                                                       : code == BUS_OBJERR   ? "object error"
+                                                                              : "";
     case SIGFPE:
         return code == FPE_INTDIV ? "integer division by zero" : code == FPE_INTOVF ? "integer overflow"
-             : code == FPE_FLTDIV ? "floating-point division by zero" : "";
+                                                             : code == FPE_FLTDIV   ? "floating-point division by zero"
+                                                                                    : "";
     default:
         return "";
     }
@@ -182,7 +185,8 @@ extern "C" void OnFatalSignal(int signo, siginfo_t* info, void* context)
     const int saved = errno;
     if (ClaimReport()) {
         Out out;
-        out << "\n" << g_program << ": fatal signal " << SignalName(signo);
+        out << "\n"
+            << g_program << ": fatal signal " << SignalName(signo);
         if (info) {
             if (info->si_code <= 0) {  // kill, raise, abort, sigqueue
                 out << ", sent by process ";
@@ -232,7 +236,8 @@ extern "C" void OnFatalSignal(int signo, siginfo_t* info, void* context)
             }
         }
         Out out;
-        out << "\n" << g_program << ": " << what.c_str() << ".\n";
+        out << "\n"
+            << g_program << ": " << what.c_str() << ".\n";
         Trailer(out);
     }
     // The report is written: the abort below goes straight to the default.

@@ -7,7 +7,10 @@
 
 class QPrinter;
 
-enum class DialogButton { Ok = 1, Cancel = 2, Yes = 4, No = 8 };
+enum class DialogButton { Ok = 1,
+                          Cancel = 2,
+                          Yes = 4,
+                          No = 8 };
 
 struct DialogButtons {
     int mask = 0;

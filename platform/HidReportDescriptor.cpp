@@ -12,7 +12,9 @@ struct Globals {
     uint8_t reportId = 0;
 };
 
-enum Kind { Input, Feature, KindCount };
+enum Kind { Input,
+            Feature,
+            KindCount };
 
 constexpr uint64_t kBitCap = uint64_t(kHidMaxReportBytes) * 8;
 

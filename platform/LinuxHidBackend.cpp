@@ -99,7 +99,10 @@ bool ToHidString(const std::optional<std::string>& utf8, std::u16string& text)
 class LinuxHidHandle final : public IHidHandle {
 public:
     LinuxHidHandle(SysIdentity identity, UniqueFd fd, UniqueFd wakeFd, bool usesReportIds)
-        : identity_(std::move(identity)), fd_(std::move(fd)), wakeFd_(std::move(wakeFd)), usesReportIds_(usesReportIds)
+        : identity_(std::move(identity)),
+          fd_(std::move(fd)),
+          wakeFd_(std::move(wakeFd)),
+          usesReportIds_(usesReportIds)
     {
     }
 
@@ -289,7 +292,8 @@ std::vector<HidInterface> LinuxHidBackend::Enumerate()
     udev_enumerate_add_match_subsystem(e, "hidraw");
     if (udev_enumerate_scan_devices(e) >= 0) {
         udev_list_entry* entry;
-        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e)) {
+        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(e))
+        {
             const char* sysPath = udev_list_entry_get_name(entry);
             udev_device* d = udev_device_new_from_syspath(udev_, sysPath);
             if (!d)

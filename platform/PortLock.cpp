@@ -35,7 +35,10 @@ std::string ProcessName(pid_t pid, const std::string& procDir = "/proc")
     return name;
 }
 
-enum class LockState { None, Stale, Ours, Other };
+enum class LockState { None,
+                       Stale,
+                       Ours,
+                       Other };
 
 // The state of a lock file, and the process id it holds (0 when none can be read).
 LockState ReadLock(const std::string& path, pid_t& pid)
@@ -88,7 +91,7 @@ long PtyIndexOfMaster(const std::string& pidDir, const char* fd)
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 std::string PortHolder::Describe() const
 {

@@ -13,8 +13,8 @@
 
 struct PortHolder {
     pid_t Pid = 0;
-    std::string Name;     // the process's command name, or empty when unknown
-    std::string LockFile; // the lock file that names it; empty when found among open files
+    std::string Name;      // the process's command name, or empty when unknown
+    std::string LockFile;  // the lock file that names it; empty when found among open files
 
     // "cat (pid 1234)", with the lock file when there is one.
     std::string Describe() const;

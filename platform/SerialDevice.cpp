@@ -46,7 +46,7 @@ bool IsVanished(int err)
     return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
 }
 
-} // namespace
+}  // namespace
 
 TermiosFlags TermiosFlagsFor(const LineSettings& s)
 {
@@ -188,7 +188,8 @@ bool PosixSerialDevice::Purge(bool input, bool output)
         return Fail(EBADF);
     if (!input && !output)
         return true;
-    const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+    const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH
+                                                          : TCOFLUSH;
     if (::ioctl(fd_.get(), TCFLSH, which) != 0)
         return Fail(errno);
     return true;

@@ -10,23 +10,29 @@
 #include "platform/PortLock.h"
 #include "platform/UniqueFd.h"
 
-enum class SerialParity { None, Odd, Even, Mark, Space };
-enum class SerialStopBits { One, OneAndHalf, Two };
+enum class SerialParity { None,
+                          Odd,
+                          Even,
+                          Mark,
+                          Space };
+enum class SerialStopBits { One,
+                            OneAndHalf,
+                            Two };
 
 // Everything a settings write puts on the line. Parity is generated but never
 // checked on input, and line errors never abort reading.
 struct LineSettings {
     uint32_t BaudRate = 9600;
-    uint8_t ByteSize = 8; // 5 ... 8
+    uint8_t ByteSize = 8;  // 5 ... 8
     SerialParity Parity = SerialParity::None;
     SerialStopBits StopBits = SerialStopBits::One;
     bool Binary = true;
-    bool DtrEnable = false;    // raise DTR; otherwise DTR is dropped
-    bool RtsCtsHandshake = false; // RTS/CTS flow control; otherwise RTS is held off
+    bool DtrEnable = false;        // raise DTR; otherwise DTR is dropped
+    bool RtsCtsHandshake = false;  // RTS/CTS flow control; otherwise RTS is held off
     bool XonXoffOutput = false;
     bool XonXoffInput = false;
-    uint16_t XonLim = 0;  // free space in the input queue before XON is sent
-    uint16_t XoffLim = 0; // minimum free space before XOFF is sent
+    uint16_t XonLim = 0;   // free space in the input queue before XON is sent
+    uint16_t XoffLim = 0;  // minimum free space before XOFF is sent
     uint8_t XonChar = 0x11;
     uint8_t XoffChar = 0x13;
 
@@ -34,9 +40,9 @@ struct LineSettings {
 };
 
 enum class SerialReadStatus {
-    Ok,    // the count says how many bytes were read; 0 when nothing waited
-    Error, // a failed read that may pass; nothing was read
-    Gone,  // the device hung up or vanished; no further read can succeed
+    Ok,     // the count says how many bytes were read; 0 when nothing waited
+    Error,  // a failed read that may pass; nothing was read
+    Gone,   // the device hung up or vanished; no further read can succeed
 };
 
 struct SerialReadResult {

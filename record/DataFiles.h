@@ -22,7 +22,9 @@ void CopyTableToFile(ReadingTable& source, const std::string& path);
 
 class DataFiles {
 public:
-    DataFiles(ReadingTable& table, ReadingLog& log, IDialogs& dialogs) : table_(table), log_(log), dialogs_(dialogs) {}
+    DataFiles(ReadingTable& table, ReadingLog& log, IDialogs& dialogs) : table_(table),
+                                                                         log_(log),
+                                                                         dialogs_(dialogs) {}
 
     // The save and open dialogs' filters and the save dialog's default extension.
     static const QString kSaveFilter;

@@ -44,13 +44,15 @@ uint32_t Crc(const uint8_t* p, size_t n)
     return uint32_t(crc32(crc32(0L, Z_NULL, 0), p, uInt(n)));
 }
 
-template <class T> void Put(std::vector<uint8_t>& out, T v)
+template <class T>
+void Put(std::vector<uint8_t>& out, T v)
 {
     for (size_t i = 0; i < sizeof(T); ++i)
         out.push_back(uint8_t(uint64_t(v) >> (8 * i)));
 }
 
-template <class T> T Get(const uint8_t* p)
+template <class T>
+T Get(const uint8_t* p)
 {
     uint64_t v = 0;
     for (size_t i = 0; i < sizeof(T); ++i)
@@ -213,7 +215,9 @@ QString Quoted(const std::string& path)
 // a second. The first round also makes the journal's name durable.
 class ReadingJournal::Syncer {
 public:
-    Syncer(int fd, UniqueFd dirFd) : fd_(fd), dirFd_(std::move(dirFd)), thread_([this] { run(); }) {}
+    Syncer(int fd, UniqueFd dirFd) : fd_(fd),
+                                     dirFd_(std::move(dirFd)),
+                                     thread_([this] { run(); }) {}
     ~Syncer()
     {
         {
@@ -231,7 +235,9 @@ public:
     {
         if (due_.exchange(true, std::memory_order_acq_rel))
             return;
-        { std::lock_guard<std::mutex> lock(mutex_); }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+        }
         wake_.notify_one();
     }
 
@@ -266,7 +272,8 @@ private:
 };
 
 ReadingJournal::ReadingJournal(ReadingTable& table, WallClock now)
-    : table_(&table), now_(now ? std::move(now) : WallClock([] { return QDateTime::currentMSecsSinceEpoch(); }))
+    : table_(&table),
+      now_(now ? std::move(now) : WallClock([] { return QDateTime::currentMSecsSinceEpoch(); }))
 {
     flushTimer_.setSingleShot(true);
     flushTimer_.setInterval(kFlushMs);
@@ -359,8 +366,8 @@ void ReadingJournal::tableDestroyed()
 
 struct ReadingJournal::Replayed {
     std::vector<std::pair<size_t, size_t>> runs;  // [from, to) of the header and the entries read
-    size_t end = 0;        // where the last entry read ends
-    bool damaged = false;  // more than a cut-off tail could not be read
+    size_t end = 0;                               // where the last entry read ends
+    bool damaged = false;                         // more than a cut-off tail could not be read
 };
 
 QString ReadingJournal::openOrRecover()

@@ -65,10 +65,10 @@ struct JournalRecovery {
     // No of the last record written since the last New (0 when New came
     // last); empty when the journal held neither a record nor New.
     std::optional<int32_t> lastNo;
-    std::string keptAs;           // where an unreadable journal was kept, if any
-    size_t damagedPlaces = 0;     // stretches of damage skipped over
-    size_t bytesSkipped = 0;      // their bytes in all
-    bool finishedInterrupted = false;  // a recovery cut short last time was completed
+    std::string keptAs;                         // where an unreadable journal was kept, if any
+    size_t damagedPlaces = 0;                   // stretches of damage skipped over
+    size_t bytesSkipped = 0;                    // their bytes in all
+    bool finishedInterrupted = false;           // a recovery cut short last time was completed
     std::vector<std::string> keptWithReadings;  // earlier kept-aside journals not in the log
 };
 
@@ -159,12 +159,12 @@ private:
     ReadingTable* table_;
     WallClock now_;
     bool attached_ = false;
-    bool owned_ = false;      // the file at path_ is this journal's
+    bool owned_ = false;  // the file at path_ is this journal's
     bool replaying_ = false;
     UniqueFd fd_;
     std::string path_;
     std::unique_ptr<Syncer> syncer_;
-    static constexpr int kFlushMs = 200;           // entries wait at most this long
+    static constexpr int kFlushMs = 200;              // entries wait at most this long
     static constexpr size_t kFlushBytes = 64 * 1024;  // or until this many have gathered
     QTimer flushTimer_;
     std::vector<uint8_t> buf_;  // entries not yet written

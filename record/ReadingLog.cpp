@@ -49,8 +49,7 @@ std::optional<std::string> ReadingLog::unloggedNotice(const std::string& reason)
     told_ = true;
     std::string text = "Readings are not being logged: ";
     if (!table_.isOpen()) {
-        text += "the log table " + (file_.empty() ? std::string(kDefaultName) : file_) + " is not open.\n\n"
-                + (openFailure_.empty() ? reason : openFailure_);
+        text += "the log table " + (file_.empty() ? std::string(kDefaultName) : file_) + " is not open.\n\n" + (openFailure_.empty() ? reason : openFailure_);
     } else {
         text += "the table " + table_.filePath() + " cannot take them.\n\n" + reason;
     }

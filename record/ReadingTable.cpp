@@ -182,7 +182,8 @@ void ReadingTable::requireOpen() const
         throw ParadoxError(kClosed);
 }
 
-template <class F> void ReadingTable::notify(F f)
+template <class F>
+void ReadingTable::notify(F f)
 {
     // By index, as an observer may register another while being told. One
     // that leaves the list meanwhile is only blanked out (see removeObserver),
@@ -240,9 +241,9 @@ void ReadingTable::switchTo(const std::string& name, const std::function<void()>
         return;
     }
     const std::string path = pathFor(name);
-    struct stat chosen {}, current {};
-    if (::stat(path.c_str(), &chosen) == 0 && ::fstat(fd_.get(), &current) == 0 && chosen.st_dev == current.st_dev
-        && chosen.st_ino == current.st_ino) {
+    struct stat chosen {
+    }, current{};
+    if (::stat(path.c_str(), &chosen) == 0 && ::fstat(fd_.get(), &current) == 0 && chosen.st_dev == current.st_dev && chosen.st_ino == current.st_ino) {
         // The file this handle holds, under this or another name: read anew.
         paradox::Table t = paradox::readTableFd(fd_.get(), path);
         if (beforeGivingUp)

@@ -59,7 +59,7 @@ public:
 private:
     QLocale locale_;
     QString timeFormat_;
-    bool keepsLast_ = true;            // false when the format shows milliseconds
+    bool keepsLast_ = true;  // false when the format shows milliseconds
     mutable int32_t lastSecond_ = -1;
     mutable std::string lastText_;
 };
@@ -74,7 +74,9 @@ public:
 private:
     friend class ReadingTable;
     RecordsCopy(paradox::Schema schema, paradox::RowStore rows, TimeTexts times)
-        : schema_(std::move(schema)), rows_(std::move(rows)), times_(std::move(times)) {}
+        : schema_(std::move(schema)),
+          rows_(std::move(rows)),
+          times_(std::move(times)) {}
     paradox::Schema schema_;
     paradox::RowStore rows_;
     TimeTexts times_;
@@ -162,8 +164,8 @@ public:
     // Text forms: decimal digits for integers, the stored text for alpha,
     // the time of day in the locale's long time format without zone for time
     // fields; 8-bit text.
-    std::string fieldText(std::string_view name) const;       // current record
-    std::string cellText(size_t row, int column) const;      // "" outside the table
+    std::string fieldText(std::string_view name) const;  // current record
+    std::string cellText(size_t row, int column) const;  // "" outside the table
     // A copy of the first `count` records (all of them when there are fewer).
     RecordsCopy copyRecords(size_t count) const;
 
@@ -193,7 +195,8 @@ private:
     const paradox::Field& field(std::string_view name) const;
     void postIfAppending();
     std::string textOf(const uint8_t* row, const paradox::Field& f) const;
-    template <class F> void notify(F f);
+    template <class F>
+    void notify(F f);
 
     std::string name_;
     std::string path_;

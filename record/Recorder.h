@@ -13,17 +13,17 @@ class ReadingTable;
 class IClock;
 
 struct RecorderState {
-    int32_t RecordLimit = 10000;   // limit of the current run
-    int32_t RecordedCount = 0;     // readings written since start-up or the last New
-    int32_t NextRecordNo = 1;      // No of the next record
-    int32_t SampleCountdown = 0;   // whole seconds to wait before the next write
-    std::string LastRecordedKey;   // key of the last reading written
+    int32_t RecordLimit = 10000;  // limit of the current run
+    int32_t RecordedCount = 0;    // readings written since start-up or the last New
+    int32_t NextRecordNo = 1;     // No of the next record
+    int32_t SampleCountdown = 0;  // whole seconds to wait before the next write
+    std::string LastRecordedKey;  // key of the last reading written
 };
 
 // The settings of the recorder's controls, read at every reading.
 struct RecorderControls {
-    bool RepeatSet = true;         // "Repeat"
-    bool RecordSI = false;         // "Sampling Interval"
+    bool RepeatSet = true;  // "Repeat"
+    bool RecordSI = false;  // "Sampling Interval"
     std::string RecordSITime = "10";
 };
 
@@ -43,7 +43,9 @@ enum class RecordOutcome {
 class Recorder {
 public:
     Recorder(RecorderState& state, ReadingTable& table, IClock& clock)
-        : state_(state), table_(table), clock_(clock) {}
+        : state_(state),
+          table_(table),
+          clock_(clock) {}
 
     // One reading, dated and timed from the clock as it is posted. A reading that the log cannot take (the table is closed,
     // lacks a field or refuses a value) leaves the log and the recorder state

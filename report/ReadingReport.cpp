@@ -16,7 +16,8 @@ constexpr std::array<const char*, ReportRecords::kColumns> kFieldNames = {"No", 
 // Millimetres to the units of a painter's device.
 struct Scale {
     double x, y;
-    explicit Scale(const QPaintDevice& device) : x(device.logicalDpiX() / 25.4), y(device.logicalDpiY() / 25.4) {}
+    explicit Scale(const QPaintDevice& device) : x(device.logicalDpiX() / 25.4),
+                                                 y(device.logicalDpiY() / 25.4) {}
     QRectF rect(double left, double top, double width, double height) const
     {
         return QRectF(left * x, top * y, width * x, height * y);

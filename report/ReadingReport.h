@@ -59,12 +59,12 @@ public:
     static constexpr double kPaperHeight = 297.0;
     static constexpr double kAreaHeight = kPaperHeight - 2 * kMargin;
     static constexpr double kBandWidth = 189.97;
-    static constexpr double kHeaderHeight = 10.58;   // page header, column header, page footer
+    static constexpr double kHeaderHeight = 10.58;  // page header, column header, page footer
     static constexpr double kDetailHeight = 6.61;
     static constexpr double kTitleTop = 2.12;
     static constexpr double kTitleWidth = 35.45;
     static constexpr double kTitleHeight = 5.03;
-    static constexpr double kCaptionTop = 4.23;      // column captions and the footer text
+    static constexpr double kCaptionTop = 4.23;  // column captions and the footer text
     static constexpr double kDetailTop = 2.12;
     static constexpr double kTextHeight = 4.23;
     static constexpr double kFooterLeft = 8.47;

@@ -17,7 +17,8 @@ constexpr int kGap = 12;  // pixels around and between pages
 }  // namespace
 
 ReportPageView::ReportPageView(std::shared_ptr<const ReadingReport> report, QWidget* parent)
-    : QAbstractScrollArea(parent), report_(std::move(report))
+    : QAbstractScrollArea(parent),
+      report_(std::move(report))
 {
     viewport()->setBackgroundRole(QPalette::Dark);
     viewport()->setAutoFillBackground(true);

@@ -12,7 +12,9 @@ class ReadingReport;
 class ReportPageView : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    enum class Fit { None, Width, WholePage };
+    enum class Fit { None,
+                     Width,
+                     WholePage };
 
     explicit ReportPageView(std::shared_ptr<const ReadingReport> report, QWidget* parent = nullptr);
 
@@ -53,8 +55,8 @@ private:
 
     std::shared_ptr<const ReadingReport> report_;
     Fit fit_ = Fit::Width;
-    double zoom_ = 1.0;      // used while fit_ is None
+    double zoom_ = 1.0;  // used while fit_ is None
     int current_ = -1;
-    bool showing_ = false;   // a scroll made by showPage
+    bool showing_ = false;  // a scroll made by showPage
     std::vector<int> painted_;
 };

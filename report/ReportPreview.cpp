@@ -17,10 +17,12 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-
 ReportPreview::ReportPreview(std::shared_ptr<const ReadingReport> report, IDialogs& dialogs, ErrorReport& errors,
                              QWidget* parent)
-    : QWidget(parent, Qt::Window), report_(std::move(report)), dialogs_(dialogs), errors_(errors)
+    : QWidget(parent, Qt::Window),
+      report_(std::move(report)),
+      dialogs_(dialogs),
+      errors_(errors)
 {
     setWindowTitle(tr("Print Preview"));
     view_ = new ReportPageView(report_, this);

@@ -23,7 +23,9 @@ constexpr qint64 kTurnMs = 30;
 }  // namespace
 
 ReportPrintJob::ReportPrintJob(std::shared_ptr<const ReadingReport> report, std::vector<int> pages, QObject* parent)
-    : QObject(parent), report_(std::move(report)), pages_(std::move(pages))
+    : QObject(parent),
+      report_(std::move(report)),
+      pages_(std::move(pages))
 {
 }
 

@@ -22,7 +22,9 @@ class ReadingReport;
 class ReportPrintJob : public QObject {
     Q_OBJECT
 public:
-    enum class Outcome { Done, Cancelled, Failed };
+    enum class Outcome { Done,
+                         Cancelled,
+                         Failed };
 
     // Pages are numbered from 0 and printed in the order given.
     static ReportPrintJob* toPrinter(std::shared_ptr<const ReadingReport> report, std::unique_ptr<QPrinter> printer,

@@ -28,13 +28,10 @@ std::string tempPath(const char* name)
 
 Schema logSchema()
 {
-    return Schema::make({{"No", ftLong, 0}, {"Time", ftTime, 0}, {"DC/AC", ftAlpha, 2}, {"Value", ftAlpha, 6},
-                         {"Unit", ftAlpha, 2}, {"AUTO", ftAlpha, 4}, {"Nval", ftNumber, 0}});
+    return Schema::make({{"No", ftLong, 0}, {"Time", ftTime, 0}, {"DC/AC", ftAlpha, 2}, {"Value", ftAlpha, 6}, {"Unit", ftAlpha, 2}, {"AUTO", ftAlpha, 4}, {"Nval", ftNumber, 0}});
 }
 
-const std::vector<pxio::FieldDef> kPxLog = {{"No", pxfLong, 4},   {"Time", pxfTime, 4}, {"DC/AC", pxfAlpha, 2},
-                                            {"Value", pxfAlpha, 6}, {"Unit", pxfAlpha, 2}, {"AUTO", pxfAlpha, 4},
-                                            {"Nval", pxfNumber, 8}};
+const std::vector<pxio::FieldDef> kPxLog = {{"No", pxfLong, 4}, {"Time", pxfTime, 4}, {"DC/AC", pxfAlpha, 2}, {"Value", pxfAlpha, 6}, {"Unit", pxfAlpha, 2}, {"AUTO", pxfAlpha, 4}, {"Nval", pxfNumber, 8}};
 
 RowStore logRows(const Schema& s, int n)
 {

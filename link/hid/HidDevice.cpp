@@ -8,7 +8,9 @@
 #include <cerrno>
 
 THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> pnp, THidDeviceController* controller, IHidBackend& backend)
-    : backend_(backend), controller_(controller), pnp_(std::move(pnp))
+    : backend_(backend),
+      controller_(controller),
+      pnp_(std::move(pnp))
 {
     if (controller_) {
         dataHandler_ = controller_->OnDeviceData();

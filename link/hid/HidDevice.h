@@ -32,7 +32,9 @@ public:
 class THidPnPInfo {
 public:
     explicit THidPnPInfo(const HidInterface& found)
-        : DevInstance(found.Instance), InterfacePath(found.Path), SysPath(found.SysPath)
+        : DevInstance(found.Instance),
+          InterfacePath(found.Path),
+          SysPath(found.SysPath)
     {
     }
     virtual ~THidPnPInfo() = default;

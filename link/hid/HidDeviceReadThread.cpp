@@ -8,7 +8,8 @@
 #include <chrono>
 
 THidDeviceReadThread::THidDeviceReadThread(THidDevice& device)
-    : Device(device), Report(device.InputReportLength(), 0)
+    : Device(device),
+      Report(device.InputReportLength(), 0)
 {
 }
 
@@ -89,7 +90,8 @@ void THidDeviceReadThread::HandOver(std::function<void()> call)
     pending_ = std::move(call);
     call_ = Call::Waiting;
     changed_.notify_all();  // a WaitFor in progress runs it
-    QMetaObject::invokeMethod(&context_, [this] { Serve(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &context_, [this] { Serve(); }, Qt::QueuedConnection);
     changed_.wait(lock, [this] { return call_ == Call::Done; });
     call_ = Call::None;
 }

@@ -47,7 +47,10 @@ public:
     std::vector<uint8_t> Report;
 
 private:
-    enum class Call { None, Waiting, Running, Done };
+    enum class Call { None,
+                      Waiting,
+                      Running,
+                      Done };
 
     void Execute();
     // Reader thread: runs `call` on the user-interface thread and waits.

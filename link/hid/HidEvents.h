@@ -37,7 +37,8 @@ public:
     }
 
     // `call` known as the same handler as `sameAs` (to wrap a handler).
-    HidEvent(const HidEvent& sameAs, std::function<R(Args...)> call) : call_(std::move(call)), key_(sameAs.key_) {}
+    HidEvent(const HidEvent& sameAs, std::function<R(Args...)> call) : call_(std::move(call)),
+                                                                       key_(sameAs.key_) {}
 
     explicit operator bool() const { return bool(call_); }
     R operator()(Args... args) const { return call_(args...); }

@@ -34,7 +34,9 @@ QString HexBytes(const uint8_t* data, size_t size)
 }  // namespace
 
 UsbCableLink::UsbCableLink(THidDeviceController& controller, IDialogs& dialogs, Hooks hooks)
-    : controller_(controller), dialogs_(dialogs), hooks_(std::move(hooks))
+    : controller_(controller),
+      dialogs_(dialogs),
+      hooks_(std::move(hooks))
 {
 }
 
@@ -114,7 +116,7 @@ void UsbCableLink::Attach(THidDevice* device,
     // it calls, so attaching the same one again changes nothing.
     device->SetDataHandler(
         THidDataEvent(THidDataEvent(this, handler), [this, handler](THidDevice* d, uint8_t id, const uint8_t* data,
-                                                                     uint16_t size) {
+                                                                    uint16_t size) {
             hooks_.guard([&] { (this->*handler)(d, id, data, size); });
         }));
 }

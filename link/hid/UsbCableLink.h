@@ -115,7 +115,8 @@ public:
     QStringListModel& HistoryListBox() { return historyModel_; }
 
 private:
-    enum class BurstEnd { Decode, Keep };
+    enum class BurstEnd { Decode,
+                          Keep };
     THidDevice* SelectedDevice() const;
     void Attach(THidDevice* device, void (UsbCableLink::*handler)(THidDevice*, uint8_t, const uint8_t*, uint16_t));
     void Report(const uint8_t* data, uint16_t size, uint8_t reportId, BurstEnd end);

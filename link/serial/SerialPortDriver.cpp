@@ -22,7 +22,7 @@ struct DeliveryGuard {
     ~DeliveryGuard() { flag = false; }
 };
 
-} // namespace
+}  // namespace
 
 uint32_t BaudRateValue(TComPortBaudRate rate)
 {
@@ -68,8 +68,8 @@ QString ResolvePortDevice(int n, const QString& workDir, const QString& devDir)
 }
 
 TSerialPortDriver::TSerialPortDriver(QObject* owner, DeviceFactory factory)
-    : QObject(owner)
-    , factory_(std::move(factory))
+    : QObject(owner),
+      factory_(std::move(factory))
 {
     inputBuffer_.assign(settings_.InBufSize, 0);
     connect(&pollTimer_, &QTimer::timeout, this, &TSerialPortDriver::PollTick);

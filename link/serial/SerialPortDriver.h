@@ -12,16 +12,41 @@
 #include <memory>
 #include <vector>
 
-enum TComPortNumber { pnCOM1, pnCOM2, pnCOM3, pnCOM4 };
+enum TComPortNumber { pnCOM1,
+                      pnCOM2,
+                      pnCOM3,
+                      pnCOM4 };
 enum TComPortBaudRate {
-    br110, br300, br600, br1200, br2400, br4800, br9600,
-    br14400, br19200, br38400, br56000, br57600, br115200
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200
 };
-enum TComPortDataBits { db5BITS, db6BITS, db7BITS, db8BITS };
-enum TComPortStopBits { sb1BITS, sb1HALFBITS, sb2BITS };
-enum TComPortParity { ptNONE, ptODD, ptEVEN, ptMARK, ptSPACE };
-enum TComPortHwHandshaking { hhNONE, hhRTSCTS };
-enum TComPortSwHandshaking { shNONE, shXONXOFF };
+enum TComPortDataBits { db5BITS,
+                        db6BITS,
+                        db7BITS,
+                        db8BITS };
+enum TComPortStopBits { sb1BITS,
+                        sb1HALFBITS,
+                        sb2BITS };
+enum TComPortParity { ptNONE,
+                      ptODD,
+                      ptEVEN,
+                      ptMARK,
+                      ptSPACE };
+enum TComPortHwHandshaking { hhNONE,
+                             hhRTSCTS };
+enum TComPortSwHandshaking { shNONE,
+                             shXONXOFF };
 
 // Bit/s of a TComPortBaudRate (2400 for br2400).
 uint32_t BaudRateValue(TComPortBaudRate rate);

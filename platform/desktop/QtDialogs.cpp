@@ -10,7 +10,7 @@
 namespace {
 QWidget* dialogParent() { return QApplication::activeWindow(); }
 QString title() { return QApplication::applicationName(); }
-}
+}  // namespace
 
 void QtDialogs::showMessage(const QString& text)
 {
@@ -32,7 +32,7 @@ DialogButton QtDialogs::ask(const QString& text, DialogButtons buttons)
     case QMessageBox::No: return DialogButton::No;
     default: return buttons.has(DialogButton::Cancel) ? DialogButton::Cancel
                     : buttons.has(DialogButton::No)   ? DialogButton::No
-                                                       : DialogButton::Ok;
+                                                      : DialogButton::Ok;
     }
 }
 

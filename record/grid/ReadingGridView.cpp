@@ -17,7 +17,8 @@
 // cell per row in sight, the current row's with an arrow.
 class ReadingGridView::Indicator final : public QWidget {
 public:
-    explicit Indicator(ReadingGridView* view) : QWidget(view), view_(view) {}
+    explicit Indicator(ReadingGridView* view) : QWidget(view),
+                                                view_(view) {}
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -31,7 +32,9 @@ private:
 };
 
 ReadingGridView::ReadingGridView(QWidget* parent)
-    : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)), indicator_(new Indicator(this))
+    : QAbstractItemView(parent),
+      header_(new QHeaderView(Qt::Horizontal, this)),
+      indicator_(new Indicator(this))
 {
     header_->setSectionResizeMode(QHeaderView::Interactive);
     header_->setHighlightSections(false);

@@ -4,8 +4,12 @@ namespace {
 
 constexpr std::array<const char*, ReadingTableModel::kColumns> kNames = {"No", "Time", "DC/AC", "Value", "Unit", "AUTO"};
 constexpr std::array<Qt::Alignment::Int, ReadingTableModel::kColumns> kAlign = {
-    Qt::AlignLeft | Qt::AlignVCenter,  Qt::AlignHCenter | Qt::AlignVCenter, Qt::AlignHCenter | Qt::AlignVCenter,
-    Qt::AlignRight | Qt::AlignVCenter, Qt::AlignRight | Qt::AlignVCenter,   Qt::AlignLeft | Qt::AlignVCenter,
+    Qt::AlignLeft | Qt::AlignVCenter,
+    Qt::AlignHCenter | Qt::AlignVCenter,
+    Qt::AlignHCenter | Qt::AlignVCenter,
+    Qt::AlignRight | Qt::AlignVCenter,
+    Qt::AlignRight | Qt::AlignVCenter,
+    Qt::AlignLeft | Qt::AlignVCenter,
 };
 
 // Whether a record number's text needs more room than another's: digits are
@@ -19,7 +23,8 @@ bool Wider(const std::string& a, const std::string& b)
 
 }  // namespace
 
-ReadingTableModel::ReadingTableModel(ReadingTable& table, QObject* parent) : QAbstractTableModel(parent), table_(&table)
+ReadingTableModel::ReadingTableModel(ReadingTable& table, QObject* parent) : QAbstractTableModel(parent),
+                                                                             table_(&table)
 {
     resolveColumns();
     findLongestRecordNumber();

@@ -16,16 +16,22 @@ namespace paradox {
 
 namespace {
 
-constexpr size_t kMainHeader = 0x58;   // common header
-constexpr size_t kDataHeader = 0x20;   // extra data-table header of version 4 and later
-constexpr size_t kBlockHeader = 6;     // next, previous, added data size
+constexpr size_t kMainHeader = 0x58;  // common header
+constexpr size_t kDataHeader = 0x20;  // extra data-table header of version 4 and later
+constexpr size_t kBlockHeader = 6;    // next, previous, added data size
 constexpr uint32_t kEncryptionMarker = 0xFF00FF00u;
 
 uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
-void put16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-void put32(uint8_t* p, uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i)); }
-
+void put16(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+void put32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
 
 // The record length of a field type, or 0 for a bad type/size pair.
 uint16_t fieldLength(uint8_t type, uint8_t size)
@@ -56,8 +62,14 @@ uint16_t fieldLength(uint8_t type, uint8_t size)
 uint8_t naturalSizeByte(uint8_t type, uint8_t declared)
 {
     switch (type) {
-    case ftAlpha: case ftBytes: case ftMemo: case ftBlob: case ftFmtMemo:
-    case ftOle: case ftGraphic: case ftBcd: return declared;
+    case ftAlpha:
+    case ftBytes:
+    case ftMemo:
+    case ftBlob:
+    case ftFmtMemo:
+    case ftOle:
+    case ftGraphic:
+    case ftBcd: return declared;
     default: return uint8_t(fieldLength(type, declared));
     }
 }
@@ -73,7 +85,8 @@ private:
 
 class FdSource : public ByteSource {
 public:
-    FdSource(int fd, std::string name) : fd_(fd), name_(std::move(name))
+    FdSource(int fd, std::string name) : fd_(fd),
+                                         name_(std::move(name))
     {
         struct stat st {};
         if (::fstat(fd, &st) != 0)
@@ -455,8 +468,7 @@ void writeTableFd(int fd, const Schema& schema, const RowStore& rows, const std:
     for (const Field& f : schema.fields)
         namesLen += f.name.size() + 1;
     const std::string& so = schema.sortOrderName;
-    const size_t realHeader = kMainHeader + kDataHeader + numFields * 2 + 4 + numFields * 4 + tableNameLen
-                              + namesLen + numFields * 2 + so.size() + 1;
+    const size_t realHeader = kMainHeader + kDataHeader + numFields * 2 + 4 + numFields * 4 + tableNameLen + namesLen + numFields * 2 + so.size() + 1;
     const size_t headerSize = (realHeader + 0x7FF) & ~size_t(0x7FF);
     if (headerSize > 0xF800)
         throw ParadoxError("Cannot write table '" + name + "': the field names are too long");
@@ -527,8 +539,7 @@ void writeTableFd(int fd, const Schema& schema, const RowStore& rows, const std:
     std::memcpy(h + pos, so.data(), so.size());
 
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
-        && (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0))
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0))
         throw ParadoxError("Cannot write table '" + name + "': " + std::strerror(errno));
     writeAll(fd, head.data(), head.size(), name);
 
@@ -582,7 +593,10 @@ std::optional<int32_t> getInteger(const uint8_t* row, const Field& f)
         uint16_t v = uint16_t((p[0] << 8) | p[1]) ^ 0x8000u;
         return int32_t(int16_t(v));
     }
-    case ftLong: case ftAutoInc: case ftDate: case ftTime: {
+    case ftLong:
+    case ftAutoInc:
+    case ftDate:
+    case ftTime: {
         uint32_t v = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
         return int32_t(v ^ 0x80000000u);
     }

@@ -71,8 +71,8 @@ struct Field {
 struct Schema {
     std::vector<Field> fields;
     uint32_t recordSize = 0;
-    uint8_t versionId = 0x0C;   // file version the table was read from
-    bool keyed = false;         // read from a primary-indexed table
+    uint8_t versionId = 0x0C;  // file version the table was read from
+    bool keyed = false;        // read from a primary-indexed table
     uint16_t codePage = 1252;
     uint8_t sortOrder = 0x62;
     std::string sortOrderName = "ANSIINTL";

@@ -39,8 +39,8 @@ public:
 private:
     [[noreturn]] void fail(const std::string& what, int err) const;
 
-    std::string target_;     // the file replaced, symbolic links followed
-    std::string temp_;       // empty when writing in place
+    std::string target_;  // the file replaced, symbolic links followed
+    std::string temp_;    // empty when writing in place
     UniqueFd fd_;
-    UniqueFd lockFd_;        // holds the old file against other openers until it is replaced
+    UniqueFd lockFd_;  // holds the old file against other openers until it is replaced
 };

@@ -397,8 +397,7 @@ TEST(Chart, ThePageBoxShowsThePageNumberWholeOrItsLastDigits)
     const struct {
         int64_t page;
         const char* shown;  // nullptr: the whole number
-    } pages[] = {{99, nullptr}, {1702, nullptr}, {27035, "\u2026035"}, {999999, "\u2026999"},
-                 {10000001, "\u2026001"}, {int64_t(1) << 40, "\u2026776"}};
+    } pages[] = {{99, nullptr}, {1702, nullptr}, {27035, "\u2026035"}, {999999, "\u2026999"}, {10000001, "\u2026001"}, {int64_t(1) << 40, "\u2026776"}};
     for (const auto& c : pages) {
         const QString number = QString::number(c.page);
         SCOPED_TRACE(number.toStdString());

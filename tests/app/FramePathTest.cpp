@@ -78,7 +78,7 @@ TEST(FramePath, BadFramesWhileAReportIsOpenShowOneBox)
         for (int i = 0; i < 20; ++i, ++delivered) f.Feed(bad);
     };
     f.Feed(bad);
-    f.Feed(bad);  // a second failure before the report opens joins the first
+    f.Feed(bad);                              // a second failure before the report opens joins the first
     EXPECT_TRUE(f.dialogs.errors.isEmpty());  // shown from the event loop
     QCoreApplication::processEvents();
     f.dialogs.whileOpen = nullptr;

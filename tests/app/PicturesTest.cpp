@@ -15,9 +15,9 @@ struct PictureCase {
 };
 
 const PictureCase kPictures[] = {
-    {"LCDsend", 36, 29},        // JPEG
-    {"LCDREL", 24, 24},         // JPEG
-    {"KD2", 316, 134},          // JPEG
+    {"LCDsend", 36, 29},  // JPEG
+    {"LCDREL", 24, 24},   // JPEG
+    {"KD2", 316, 134},    // JPEG
     {"CONok", 20, 20},
     {"CONokN", 20, 20},
     {"RecordNew", 16, 16},
@@ -37,7 +37,7 @@ const PictureCase kPictures[] = {
 
 class PictureLoads : public ::testing::TestWithParam<PictureCase> {};
 
-} // namespace
+}  // namespace
 
 TEST_P(PictureLoads, AtItsSizeAndNotBlank)
 {

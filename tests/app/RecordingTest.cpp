@@ -29,18 +29,21 @@ TEST(Recording, WithoutAUsableLogStartUpGoesOnAndReadingsAreShownButToldUnlogged
         {"damaged", [](const QString& log, auto&) {
              MakeLogTable(log);
              QFile(log).resize(100);
-         }, "is damaged"},
+         },
+         "is damaged"},
         {"not a table", [](const QString& log, auto&) {
              QFile f(log);
              ASSERT_TRUE(f.open(QIODevice::WriteOnly));
              f.write(QByteArray(3000, 'x'));
-         }, "is not a Paradox data table"},
+         },
+         "is not a Paradox data table"},
         {"held by another handle", [](const QString& log, auto& holder) {
              MakeLogTable(log);
              holder.emplace();
              holder->setTableName(log.toStdString());
              holder->open();
-         }, "is busy"},
+         },
+         "is busy"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -91,7 +91,7 @@ TEST(UsbCable, HiddenUsbControlsLieOutOfView)
     WindowFixture f;
     Ui::TFCOMM& ui = *Parts(*f.w).ui;
     for (QWidget* c : std::initializer_list<QWidget*>{ui.SetFeature, ui.ReadBtn, ui.ClearBtn, ui.InfoBtn,
-                                                     ui.DevListBox, ui.HistoryListBox, ui.USBtxt}) {
+                                                      ui.DevListBox, ui.HistoryListBox, ui.USBtxt}) {
         const bool outside = c->x() >= 614 || c->y() >= 455 || c->width() == 0 || c->isHidden();
         EXPECT_TRUE(outside) << c->objectName().toStdString();
     }

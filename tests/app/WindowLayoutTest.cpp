@@ -68,8 +68,8 @@ const QColor kGray(128, 128, 128);
 struct Placed {
     const char* parent;
     const char* name;
-    int x, y, w, h;     // w, h < 0: size not fixed by the layout
-    const char* text;   // nullptr: no caption to check
+    int x, y, w, h;    // w, h < 0: size not fixed by the layout
+    const char* text;  // nullptr: no caption to check
     bool shown;
 };
 
@@ -287,8 +287,12 @@ TEST_F(WindowLayoutTest, ColoursOfPanelsAndTexts)
         const char* name;
         QColor colour;
     } texts[] = {
-        {"RepeatSet", Qt::white}, {"RecordSI", Qt::white}, {"oltext", Qt::white},
-        {"Bt10", Qt::blue},       {"MinText", Qt::black},  {"BtCOM1", Qt::black},
+        {"RepeatSet", Qt::white},
+        {"RecordSI", Qt::white},
+        {"oltext", Qt::white},
+        {"Bt10", Qt::blue},
+        {"MinText", Qt::black},
+        {"BtCOM1", Qt::black},
     };
     for (const auto& t : texts) {
         SCOPED_TRACE(t.name);
@@ -312,7 +316,10 @@ TEST_F(WindowLayoutTest, OverlappingControlsLieInTheRightOrder)
         const char* below;
         const char* above;
     } pairs[] = {
-        {"KD2", "KD"}, {"RecordSI", "RecordSITime"}, {"Bevel1", "BtFill"}, {"Panel1", "PBar2"},
+        {"KD2", "KD"},
+        {"RecordSI", "RecordSITime"},
+        {"Bevel1", "BtFill"},
+        {"Panel1", "PBar2"},
     };
     for (const auto& p : pairs) {
         QWidget* below = W(p.below);
@@ -350,11 +357,19 @@ TEST_F(WindowLayoutTest, ControlsOutOfViewAndProfileFlags)
 TEST_F(WindowLayoutTest, ToolTipsOnlyOnTheRecordAndChartToolbars)
 {
     const std::map<std::string, std::string> tips = {
-        {"RecordNew", "Close Data"}, {"OpenDataFiles", "Open old data files"},
-        {"saveas", "Save data files"}, {"BtFill", "Graphic Fill"}, {"BtNew", "New"},
-        {"BtSave", "Save"}, {"BtFirst", "First"}, {"BTPrevious", "Previous"},
-        {"Bt10", "Page No."}, {"BtNext", "Next"}, {"BTlast", "last"},
-        {"TbFd", "Graphic Enlarge"}, {"TbSx", "Graphic Restore"},
+        {"RecordNew", "Close Data"},
+        {"OpenDataFiles", "Open old data files"},
+        {"saveas", "Save data files"},
+        {"BtFill", "Graphic Fill"},
+        {"BtNew", "New"},
+        {"BtSave", "Save"},
+        {"BtFirst", "First"},
+        {"BTPrevious", "Previous"},
+        {"Bt10", "Page No."},
+        {"BtNext", "Next"},
+        {"BTlast", "last"},
+        {"TbFd", "Graphic Enlarge"},
+        {"TbSx", "Graphic Restore"},
     };
     for (QWidget* w : window.findChildren<QWidget*>()) {
         const auto it = tips.find(w->objectName().toStdString());
@@ -418,27 +433,11 @@ TEST_F(WindowLayoutTest, MainMenuInOrder)
         const char* title;
         std::vector<MenuItem> items;
     } menus[] = {
-        {"ComSetup1", "ComSetup",
-         {{"COM11", "COM1", true, true, true}, {"COM21", "COM2", true, false, true},
-          {"COM31", "COM3", true, false, true}, {"COM41", "COM4", true, false, true}}},
-        {"Connect1", "Connect",
-         {{"START1", "START", true, false, true}, {"STOP1", "STOP", true, false, false}}},
+        {"ComSetup1", "ComSetup", {{"COM11", "COM1", true, true, true}, {"COM21", "COM2", true, false, true}, {"COM31", "COM3", true, false, true}, {"COM41", "COM4", true, false, true}}},
+        {"Connect1", "Connect", {{"START1", "START", true, false, true}, {"STOP1", "STOP", true, false, false}}},
         {"Blank1", "", {}},
-        {"Graphic1", "Graphic",
-         {{"First1", "First", false, false, true}, {"Previous1", "Previous", false, false, true},
-          {"Next1", "Next", false, false, true}, {"Last1", "Last", false, false, true},
-          {nullptr, "", false, false, true},
-          {"New1", "New", false, false, true}, {"Save1", "Save", false, false, true},
-          {nullptr, "", false, false, true},
-          {"Fill1", "Fill", true, true, true}}},
-        {"Record1", "Record",
-         {{"RecordNew1", "New", false, false, true}, {"RecordSave1", "Save", false, false, true},
-          {"RecordExportCsv1", "Export CSV…", false, false, true},
-          {"RecordLogCsv1", "Log to CSV file…", true, false, true},
-          {nullptr, "", false, false, true},
-          {"N10001", "1000", true, false, true}, {"N50001", "5000", true, false, true},
-          {"N100001", "10000", true, true, true}, {"N500001", "50000", true, false, true},
-          {"N1000001", "100000", true, false, true}, {"limitess", "limitless", true, false, true}}},
+        {"Graphic1", "Graphic", {{"First1", "First", false, false, true}, {"Previous1", "Previous", false, false, true}, {"Next1", "Next", false, false, true}, {"Last1", "Last", false, false, true}, {nullptr, "", false, false, true}, {"New1", "New", false, false, true}, {"Save1", "Save", false, false, true}, {nullptr, "", false, false, true}, {"Fill1", "Fill", true, true, true}}},
+        {"Record1", "Record", {{"RecordNew1", "New", false, false, true}, {"RecordSave1", "Save", false, false, true}, {"RecordExportCsv1", "Export CSV…", false, false, true}, {"RecordLogCsv1", "Log to CSV file…", true, false, true}, {nullptr, "", false, false, true}, {"N10001", "1000", true, false, true}, {"N50001", "5000", true, false, true}, {"N100001", "10000", true, true, true}, {"N500001", "50000", true, false, true}, {"N1000001", "100000", true, false, true}, {"limitess", "limitless", true, false, true}}},
         {"Blank2", "", {}},
     };
     const QList<QAction*> top = ui.MainMenu1->actions();
@@ -500,13 +499,28 @@ TEST(WindowCaptions, ShowWholeWithTheStandInFonts)
         const char* name;
         const char* text;  // nullptr: the caption it has
     } captions[] = {
-        {"BtCOM1", nullptr}, {"BtCOM2", nullptr}, {"BtCOM3", nullptr}, {"BtCOM4", nullptr},
-        {"COMCon", nullptr}, {"USBCon", nullptr}, {"BitBtn1", nullptr},
-        {"Labmax", nullptr}, {"Labmin", nullptr},
-        {"Label11", nullptr}, {"Label12", nullptr}, {"SetMaxB", nullptr}, {"SetMinB", nullptr},
+        {"BtCOM1", nullptr},
+        {"BtCOM2", nullptr},
+        {"BtCOM3", nullptr},
+        {"BtCOM4", nullptr},
+        {"COMCon", nullptr},
+        {"USBCon", nullptr},
+        {"BitBtn1", nullptr},
+        {"Labmax", nullptr},
+        {"Labmin", nullptr},
+        {"Label11", nullptr},
+        {"Label12", nullptr},
+        {"SetMaxB", nullptr},
+        {"SetMinB", nullptr},
         // The widest texts MAX and MIN show on the 6000-count profile.
-        {"MinText", "-6001"}, {"MaxText", "-6001"}, {"MinText", "-5.999"}, {"MaxText", "-5.999"},
-        {"RepeatSet", nullptr}, {"RecordSI", nullptr}, {"oltext", nullptr}, {"BtFill", nullptr},
+        {"MinText", "-6001"},
+        {"MaxText", "-6001"},
+        {"MinText", "-5.999"},
+        {"MaxText", "-5.999"},
+        {"RepeatSet", nullptr},
+        {"RecordSI", nullptr},
+        {"oltext", nullptr},
+        {"BtFill", nullptr},
     };
     for (const auto& c : captions) {
         auto* w = window.findChild<QWidget*>(c.name);

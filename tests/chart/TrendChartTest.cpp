@@ -201,7 +201,7 @@ TEST(TrendChart, ReducedViewKeepsEachColumnsMinimumAndMaximum)
         int64_t first, last;  // last == 0: up to the last point
         int columns;
     } cases[] = {
-        {1000, 0, 0, 317},          // fewer than four points a column
+        {1000, 0, 0, 317},  // fewer than four points a column
         {300001, 0, 0, 317},
         {300001, 4095, 262145, 600},  // block edges on both sides
         {1000003, 12345, 0, 317},

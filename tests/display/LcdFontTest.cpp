@@ -47,16 +47,16 @@ int DarkPixels(const QImage& image)
     return dark;
 }
 
-} // namespace
+}  // namespace
 
 TEST(LcdFont, LoadsFromResourcesAsSegoA2)
 {
     EXPECT_EQ(LcdFontFamily(), "SEGO-A2");
-    EXPECT_EQ(LcdFontFamily(), "SEGO-A2"); // a second call reuses the loaded font
+    EXPECT_EQ(LcdFontFamily(), "SEGO-A2");  // a second call reuses the loaded font
     const QFont font = LcdFont(24, true);
     EXPECT_EQ(font.pixelSize(), 24);
     EXPECT_TRUE(font.bold());
-    EXPECT_EQ(QFontInfo(font).family(), "SEGO-A2"); // matched, not a fallback
+    EXPECT_EQ(QFontInfo(font).family(), "SEGO-A2");  // matched, not a fallback
 }
 
 TEST(LcdFont, NonPositiveHeightIsClampedNotRejected)
@@ -70,7 +70,7 @@ TEST(LcdFont, HasEveryCharacterThePanelGridAndReportWrite)
     const QRawFont raw = RawLcdFont(40);
     const QString required = QStringLiteral(
         "0123456789"
-        "\"$&)+*#?@"          // hold, battery, beeper, diode, micro, ohm, C, F, overload L
+        "\"$&)+*#?@"  // hold, battery, beeper, diode, micro, ohm, C, F, overload L
         "Auto range DC AC MIN: MAX: nmkMVAFHz% uA -.:L"
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     for (const QChar ch : required) {
@@ -105,7 +105,7 @@ TEST(LcdFont, DigitsFitThePanelPlacesAndDiffer)
         EXPECT_GE(ink.top(), -metrics.ascent());
         EXPECT_LE(ink.bottom(), metrics.descent());
         const QImage image = Render(QString(ch), 100, QSize(40, 112));
-        EXPECT_GT(DarkPixels(image), 60); // even the one-bar minus
+        EXPECT_GT(DarkPixels(image), 60);  // even the one-bar minus
         for (const QImage& other : seen)
             EXPECT_NE(image, other);
         seen.append(image);

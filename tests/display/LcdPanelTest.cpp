@@ -127,7 +127,12 @@ TEST_F(LcdPanelTest, ExactlyThePointOfPointPosIsLit)
         char code;
         std::set<std::string> lit;
     } cases[] = {
-        {'1', {"LcdP1"}}, {'2', {"LcdP2"}}, {'4', {"LcdP3"}}, {'0', {}}, {'3', {}}, {'9', {}},
+        {'1', {"LcdP1"}},
+        {'2', {"LcdP2"}},
+        {'4', {"LcdP3"}},
+        {'0', {}},
+        {'3', {}},
+        {'9', {}},
     };
     for (const auto& c : cases) {
         Show(Frame(false, Digits("1234"), c.code));
@@ -163,9 +168,29 @@ TEST_F(LcdPanelTest, FrameWithoutFlagsHidesEveryAnnunciator)
 TEST_F(LcdPanelTest, EachFlagShowsItsOwnElement)
 {
     const char* expected[kFlagCount] = {
-        "LcdAuto", "LcdDc1", "LcdAC", "LCDREL", "LCDHold", "Labmax", "Labmin", "LCDBATT",
-        "LCDn", "LCDu", "Lcdm", "LCDk", "LCDM1", "LCDFm", "LCDDI", "LCDBF",
-        "LcdV", "LCDA", "LCDohm", "LCDHz", "LCDF", "LCDCS", "LCDFS",
+        "LcdAuto",
+        "LcdDc1",
+        "LcdAC",
+        "LCDREL",
+        "LCDHold",
+        "Labmax",
+        "Labmin",
+        "LCDBATT",
+        "LCDn",
+        "LCDu",
+        "Lcdm",
+        "LCDk",
+        "LCDM1",
+        "LCDFm",
+        "LCDDI",
+        "LCDBF",
+        "LcdV",
+        "LCDA",
+        "LCDohm",
+        "LCDHz",
+        "LCDF",
+        "LCDCS",
+        "LCDFS",
     };
     Reading r;
     r.Digit1 = "1";

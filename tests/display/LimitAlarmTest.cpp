@@ -12,8 +12,15 @@ namespace {
 TEST(ReadLimit, TextsOfTheLimitEdits)
 {
     const std::pair<const char*, float> ok[] = {
-        {"", 0}, {"-", 0}, {"+", 0}, {"6000", 6000}, {"-6000", -6000}, {"+15", 15}, {"007", 7},
-        {"2147483647", 2147483647.0f}, {"-2147483648", -2147483648.0f},
+        {"", 0},
+        {"-", 0},
+        {"+", 0},
+        {"6000", 6000},
+        {"-6000", -6000},
+        {"+15", 15},
+        {"007", 7},
+        {"2147483647", 2147483647.0f},
+        {"-2147483648", -2147483648.0f},
     };
     for (const auto& [text, value] : ok)
         EXPECT_EQ(ReadLimit(text), value) << '"' << text << '"';
@@ -105,12 +112,12 @@ TEST(TrackMaxMin, RangeChangesByPointAndFirstReadingAfterStartUp)
 {
     LimitState s;
     RunScript(s, {
-        {"1.234", 1234, "V", 1, 6000, true, "", ""},  // start-up: "113" is no unit
-        {"1.240", 1240, "V", 1, 6000, false, "1.240", "1.240"},
-        {"1.236", 1236, "V", 1, 6000, false, "1.240", "1.236"},
-        {"12.34", 1234, "V", 2, 6000, true, "1.240", "1.236"},  // point moved: not entered
-        {"12.50", 1250, "V", 2, 6000, false, "12.50", "12.50"},
-    });
+                     {"1.234", 1234, "V", 1, 6000, true, "", ""},  // start-up: "113" is no unit
+                     {"1.240", 1240, "V", 1, 6000, false, "1.240", "1.240"},
+                     {"1.236", 1236, "V", 1, 6000, false, "1.240", "1.236"},
+                     {"12.34", 1234, "V", 2, 6000, true, "1.240", "1.236"},  // point moved: not entered
+                     {"12.50", 1250, "V", 2, 6000, false, "12.50", "12.50"},
+                 });
     EXPECT_EQ(s.LastUnitText, "V");
     EXPECT_EQ(s.LastPointPos, 2);
 }
@@ -119,11 +126,11 @@ TEST(TrackMaxMin, UnitChangeWithTheSamePointIsARangeChange)
 {
     LimitState s;
     RunScript(s, {
-        {"1.000", 1000, "V", 1, 6000, true, "", ""},
-        {"1.100", 1100, "V", 1, 6000, false, "1.100", "1.100"},
-        {"1.200", 1200, "mV", 1, 6000, true, "1.100", "1.100"},
-        {"1.300", 1300, "mV", 1, 6000, false, "1.300", "1.300"},
-    });
+                     {"1.000", 1000, "V", 1, 6000, true, "", ""},
+                     {"1.100", 1100, "V", 1, 6000, false, "1.100", "1.100"},
+                     {"1.200", 1200, "mV", 1, 6000, true, "1.100", "1.100"},
+                     {"1.300", 1300, "mV", 1, 6000, false, "1.300", "1.300"},
+                 });
     EXPECT_EQ(s.MaxReading, 1300.0f);
 }
 
@@ -131,12 +138,12 @@ TEST(TrackMaxMin, TiesReplaceTheText)
 {
     LimitState s;
     RunScript(s, {
-        {"0.000", 0, "V", 1, 6000, true, "", ""},
-        {"0.000", 0, "V", 1, 6000, false, "0.000", "0.000"},
-        {"-0.000", 0, "V", 1, 6000, false, "-0.000", "-0.000"},
-        {"0.001", 1, "V", 1, 6000, false, "0.001", "-0.000"},
-        {"0.001", 1, "V", 1, 6000, false, "0.001", "-0.000"},
-    });
+                     {"0.000", 0, "V", 1, 6000, true, "", ""},
+                     {"0.000", 0, "V", 1, 6000, false, "0.000", "0.000"},
+                     {"-0.000", 0, "V", 1, 6000, false, "-0.000", "-0.000"},
+                     {"0.001", 1, "V", 1, 6000, false, "0.001", "-0.000"},
+                     {"0.001", 1, "V", 1, 6000, false, "0.001", "-0.000"},
+                 });
 }
 
 TEST(TrackMaxMin, OverloadJustAfterAResetMarksOnlyItsOwnEnd)
@@ -144,19 +151,19 @@ TEST(TrackMaxMin, OverloadJustAfterAResetMarksOnlyItsOwnEnd)
     {
         LimitState s;
         RunScript(s, {
-            {"01.00", 100, "V", 2, 6000, true, "", ""},
-            {"0.L", 6001, "V", 2, 6000, false, "0.L", ""},
-            {"01.00", 100, "V", 2, 6000, false, "0.L", "01.00"},
-        });
+                         {"01.00", 100, "V", 2, 6000, true, "", ""},
+                         {"0.L", 6001, "V", 2, 6000, false, "0.L", ""},
+                         {"01.00", 100, "V", 2, 6000, false, "0.L", "01.00"},
+                     });
         EXPECT_EQ(s.MaxReading, 6001.0f);
     }
     {
         LimitState s;
         RunScript(s, {
-            {"01.00", 100, "V", 2, 6000, true, "", ""},
-            {"0.L", -6001, "V", 2, 6000, false, "", "0.L"},
-            {"-01.00", -100, "V", 2, 6000, false, "-01.00", "0.L"},
-        });
+                         {"01.00", 100, "V", 2, 6000, true, "", ""},
+                         {"0.L", -6001, "V", 2, 6000, false, "", "0.L"},
+                         {"-01.00", -100, "V", 2, 6000, false, "-01.00", "0.L"},
+                     });
     }
 }
 
@@ -177,13 +184,13 @@ TEST(TrackMaxMin, ReadingsOfANewRangeBeyondTheOldFullScaleStillFillBothEnds)
     // must not go on showing the "%" reading beside the new unit.
     LimitState s;
     RunScript(s, {
-        {"50.0", 500, "%", 3, 6000, true, "", ""},
-        {"50.0", 500, "%", 3, 100, false, "50.0", "50.0"},
-        {"1.500", 1500, "V", 1, 100, true, "50.0", "50.0"},
-        {"1.500", 1500, "V", 1, 6000, false, "1.500", "1.500"},
-        {"1.400", 1400, "V", 1, 6000, false, "1.500", "1.400"},
-        {"1.600", 1600, "V", 1, 6000, false, "1.600", "1.400"},
-    });
+                     {"50.0", 500, "%", 3, 6000, true, "", ""},
+                     {"50.0", 500, "%", 3, 100, false, "50.0", "50.0"},
+                     {"1.500", 1500, "V", 1, 100, true, "50.0", "50.0"},
+                     {"1.500", 1500, "V", 1, 6000, false, "1.500", "1.500"},
+                     {"1.400", 1400, "V", 1, 6000, false, "1.500", "1.400"},
+                     {"1.600", 1600, "V", 1, 6000, false, "1.600", "1.400"},
+                 });
 }
 
 TEST(SetmaxKeyAccepts, DigitsSignsAndBackspaceOnly)
@@ -194,4 +201,4 @@ TEST(SetmaxKeyAccepts, DigitsSignsAndBackspaceOnly)
         EXPECT_FALSE(SetmaxKeyAccepts(QChar(c))) << int(c);
 }
 
-} // namespace
+}  // namespace

@@ -143,8 +143,8 @@ TEST(ScaleGeometry, LabelTableOfEveryCode)
 TEST(ScaleGeometry, MajorMarksOnlyForTheSixAndThirtyFourLayouts)
 {
     const ScaleGeometry g(kW, kH);
-    EXPECT_EQ(g.Face(ScaleSet::Set6(), {}).marks.size(), 9u);    // 0, 15, .. 120
-    EXPECT_EQ(g.Face(ScaleSet::Set34(), {}).marks.size(), 7u);   // 4, 14, .. 64
+    EXPECT_EQ(g.Face(ScaleSet::Set6(), {}).marks.size(), 9u);   // 0, 15, .. 120
+    EXPECT_EQ(g.Face(ScaleSet::Set34(), {}).marks.size(), 7u);  // 4, 14, .. 64
     EXPECT_TRUE(g.Face(ScaleSet::Set10(), {}).marks.empty());
     EXPECT_TRUE(g.Face(ScaleSet::Set1(), {}).marks.empty());
     EXPECT_TRUE(g.Face({"4", 0, 0, 0, 0}, {}).marks.empty());
@@ -228,4 +228,4 @@ TEST(ScaleGeometry, TallPanelKeepsTheDialOnItsArc)
     EXPECT_LT(f.dots[600].corner.y(), f.dots.front().corner.y());
 }
 
-} // namespace
+}  // namespace

@@ -190,4 +190,4 @@ TEST(ScaleViewPanel, GeometryFollowsThePanelItFills)
     EXPECT_EQ(qGray(view.KD1().pixel(209, 120)), 0);
 }
 
-} // namespace
+}  // namespace

@@ -104,9 +104,7 @@ TEST(Journal, ATerminationSignalEndsTheProgramCleanlyAndKeepsEveryReading)
                                                                                    : QStringList{});
             ASSERT_TRUE(WaitFor(
                 [&] {
-                    return !program->Running()
-                        || (PrintedRecords(*program).size() >= 20
-                            && (!dialogOpen || program->Log().contains("opening the file dialog")));
+                    return !program->Running() || (PrintedRecords(*program).size() >= 20 && (!dialogOpen || program->Log().contains("opening the file dialog")));
                 },
                 30000))
                 << program->Log().toStdString();

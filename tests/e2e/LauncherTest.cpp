@@ -31,9 +31,9 @@ TEST(Launcher, RunsTheProgramInTheUsersDataFolderWithALog)
     const QString standard = home.filePath(".local/share/quelt");
     struct Case {
         const char* name;
-        std::optional<QString> xdgDataHome; // nothing: unset
-        QString folder;                     // where the program must run
-        bool logThere;                      // a log is there before
+        std::optional<QString> xdgDataHome;  // nothing: unset
+        QString folder;                      // where the program must run
+        bool logThere;                       // a log is there before
     };
     const Case cases[] = {
         {"XDG_DATA_HOME set", data, data + "/quelt", false},
@@ -55,7 +55,7 @@ TEST(Launcher, RunsTheProgramInTheUsersDataFolderWithALog)
             env.insert("XDG_DATA_HOME", *c.xdgDataHome);
         QProcess launcher;
         launcher.setProcessEnvironment(env);
-        launcher.setWorkingDirectory(home.path()); // a folder the program must not use
+        launcher.setWorkingDirectory(home.path());  // a folder the program must not use
         launcher.setProcessChannelMode(QProcess::ForwardedChannels);
         launcher.start(BinDir() + "/quelt-launch", QStringList{});
         ASSERT_TRUE(launcher.waitForStarted(10000));
@@ -70,17 +70,18 @@ TEST(Launcher, RunsTheProgramInTheUsersDataFolderWithALog)
         ASSERT_TRUE(WaitFor([&] {
             return (ProcLink(pid, "exe") == QFileInfo(BinDir() + "/quelt").canonicalFilePath() && !cmdline().isEmpty()) ||
                    launcher.state() == QProcess::NotRunning;
-        }, 20000));
+        },
+                            20000));
         ASSERT_EQ(launcher.state(), QProcess::Running);
         EXPECT_EQ(ProcLink(pid, "cwd"), QFileInfo(c.folder).canonicalFilePath());
-        EXPECT_EQ(cmdline(), QFile::encodeName(BinDir() + "/quelt") + '\0'); // no arguments
+        EXPECT_EQ(cmdline(), QFile::encodeName(BinDir() + "/quelt") + '\0');  // no arguments
 
         launcher.terminate();
         EXPECT_TRUE(launcher.waitForFinished(20000));
 
         ASSERT_TRUE(QFileInfo::exists(log));
         if (c.logThere) {
-            EXPECT_EQ(Inode(log), before); // left alone, not made again
+            EXPECT_EQ(Inode(log), before);  // left alone, not made again
         } else {
             // A log the program can open (it has closed it now).
             ReadingTable table;

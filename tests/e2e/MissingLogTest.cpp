@@ -26,8 +26,7 @@ TEST(MissingLog, TheMeterIsShownAndTheUserToldOnce)
              // A second copy of the program, started first, holds the log.
              holder.emplace(BinDir() + "/quelt", QStringList{}, rig.ws.Path(), rig.ws.File("holder.log"),
                             std::vector<std::string>{"QT_QPA_PLATFORM=offscreen"});
-             ASSERT_TRUE(WaitFor([&] { return HeldElsewhere(rig.ws.File("Queltdb.DB")) || !holder->Running(); })
-                         && holder->Running())
+             ASSERT_TRUE(WaitFor([&] { return HeldElsewhere(rig.ws.File("Queltdb.DB")) || !holder->Running(); }) && holder->Running())
                  << holder->Log().toStdString();
          },
          "is busy"},

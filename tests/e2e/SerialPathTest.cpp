@@ -66,9 +66,7 @@ TEST(SerialPath, EveryReadingArrivesAsTheMeterSentIt)
     };
     const Case cases[] = {
         {"units",
-         {{"5.012", "V"}, {"230.4", "V"}, {"-123.4", "mV"}, {"012.5", "mV"}, {"1.234", "A"}, {"45.67", "mA"},
-          {"345.6", "uA"}, {"220.5", "*"}, {"4.700", "k*"}, {"10.00", "M*"}, {"47.00", "nF"}, {"1.000", "uF"},
-          {"0023", "#"}, {"0073", "?"}, {"50.00", "Hz"}, {"050.0", "%"}, {"-5.999", "V"}}},
+         {{"5.012", "V"}, {"230.4", "V"}, {"-123.4", "mV"}, {"012.5", "mV"}, {"1.234", "A"}, {"45.67", "mA"}, {"345.6", "uA"}, {"220.5", "*"}, {"4.700", "k*"}, {"10.00", "M*"}, {"47.00", "nF"}, {"1.000", "uF"}, {"0023", "#"}, {"0073", "?"}, {"50.00", "Hz"}, {"050.0", "%"}, {"-5.999", "V"}}},
         {"overload",
          {{"0.L", "M*"}, {"0L.", "*"}, {".0L", "V"}, {"0L", "V"}, {"0.L", "mA"}, {"0.L", "Hz"}, {"1.234", "V"}}},
     };
@@ -283,7 +281,9 @@ TEST(SerialPath, APortThatCannotBeOpenedIsToldAndLeftDisconnected)
     const Case cases[] = {
         {"no link", [](const Workspace&) {}, {}, missing},
         {"a link left behind by a simulator that is gone",
-         [](const Workspace& ws) { QFile::link("/dev/pts/no-such-terminal", ws.File("COM2")); }, {}, missing},
+         [](const Workspace& ws) { QFile::link("/dev/pts/no-such-terminal", ws.File("COM2")); },
+         {},
+         missing},
         {"a link to a file that is no terminal",
          [](const Workspace& ws) {
              QFile f(ws.File("plain"));

@@ -139,7 +139,8 @@ int main(int argc, char** argv)
     }
     const std::string mode = argv[1];
     const QDir dir(QString::fromLocal8Bit(argv[2]));
-    const int count = argc > 3 ? std::atoi(argv[3]) : mode == "preview" ? 1000000 : 4574;
+    const int count = argc > 3 ? std::atoi(argv[3]) : mode == "preview" ? 1000000
+                                                                        : 4574;
     const QString log = dir.filePath("Queltdb.DB");
     if (mode == "preview" && !QFile::exists(log))
         WriteSampleLog(log.toStdString(), count);

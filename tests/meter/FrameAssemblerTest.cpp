@@ -85,7 +85,9 @@ TEST(FrameAssembler, EndByteInsideAFrameIsData)
     Collector c;
     c.Feed(MeterRun('+', "0130", '2', 0, 0, 0, 0, 0x0D));
     ASSERT_EQ(c.frames.size(), 1u);
-    EXPECT_EQ(c.frames[0], "2B30313330203200000000" "0D" "0D");
+    EXPECT_EQ(c.frames[0], "2B30313330203200000000"
+                           "0D"
+                           "0D");
 
     Collector d;
     const Bytes run = MeterRun('+', "0130", '2', 0x0D, 0, 0, 0, 0x0D);
@@ -176,7 +178,11 @@ Bytes NoisyStream(uint32_t seed)
                      status(), status(), status(), status(), status(), 0x0D};
         switch (pick(6)) {
         case 0: run.erase(run.begin() + pick(14)); break;
-        case 1: { const size_t at = pick(14); run.insert(run.begin() + at, run[at]); break; }
+        case 1: {
+            const size_t at = pick(14);
+            run.insert(run.begin() + at, run[at]);
+            break;
+        }
         case 2: run[pick(14)] = uint8_t(pick(256)); break;
         case 3: run[pick(14)] = 0x0D; break;
         default: break;  // intact

@@ -111,7 +111,7 @@ std::string HdbPid(pid_t pid)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 TEST(PortLock, LockFileNames)
 {

@@ -79,7 +79,7 @@ termios2 Termios(int fd)
     return t;
 }
 
-} // namespace
+}  // namespace
 
 TEST(PosixSerialDevice, ReadsRawBytesWithoutBlocking)
 {
@@ -178,8 +178,8 @@ namespace {
 struct SettingsCase {
     const char* name;
     LineSettings in;
-    tcflag_t cflag; // the bits of CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS
-    tcflag_t iflag; // the bits of IXON | IXOFF
+    tcflag_t cflag;  // the bits of CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS
+    tcflag_t iflag;  // the bits of IXON | IXOFF
 };
 
 std::vector<SettingsCase> SettingsCases()
@@ -210,7 +210,7 @@ std::vector<SettingsCase> SettingsCases()
 constexpr tcflag_t kFramingBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
 constexpr tcflag_t kInputBits = IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | INPCK | PARMRK;
 
-} // namespace
+}  // namespace
 
 TEST(PosixSerialDevice, LineSettingsBecomeTermiosFlags)
 {
@@ -261,7 +261,7 @@ TEST(PosixSerialDevice, PurgeDropsWaitingInput)
     EXPECT_TRUE(dev.Purge(true, true));
     uint8_t buf[8];
     EXPECT_EQ(dev.Read(buf, sizeof buf).Count, 0u);
-    EXPECT_TRUE(dev.SetQueueSizes(2048, 2048)); // accepted, nothing to do
+    EXPECT_TRUE(dev.SetQueueSizes(2048, 2048));  // accepted, nothing to do
     dev.Close();
     EXPECT_FALSE(dev.Purge(true, true));
     EXPECT_FALSE(dev.ApplySettings({}));
@@ -277,12 +277,12 @@ TEST(PosixSerialDevice, HangUpIsReportedAsGone)
     pty.Send({7, 8, 9});
     EXPECT_EQ(ReadSome(dev, 3), (std::vector<uint8_t>{7, 8, 9}));
 
-    pty.CloseMaster(); // the far side goes away, as an unplugged adapter does
+    pty.CloseMaster();  // the far side goes away, as an unplugged adapter does
     uint8_t buf[8];
     const SerialReadResult gone = dev.Read(buf, sizeof buf);
     EXPECT_EQ(gone.Status, SerialReadStatus::Gone);
     EXPECT_EQ(gone.Count, 0u);
-    EXPECT_EQ(dev.Read(buf, sizeof buf).Status, SerialReadStatus::Gone); // and stays gone
+    EXPECT_EQ(dev.Read(buf, sizeof buf).Status, SerialReadStatus::Gone);  // and stays gone
     dev.Close();
     EXPECT_EQ(dev.Read(buf, sizeof buf).Status, SerialReadStatus::Gone);
 }

@@ -142,9 +142,7 @@ protected:
     // more, two records in the file (one with empty fields) and one pending.
     void OpenFixtureLog()
     {
-        const Schema s = Schema::make({{"Note", ftAlpha, 10}, {"AUTO", ftAlpha, 4}, {"Value", ftAlpha, 6},
-                                       {"No", ftLong, 0}, {"Time", ftTime, 0}, {"DC/AC", ftAlpha, 2},
-                                       {"Unit", ftAlpha, 2}, {"Nval", ftNumber, 0}});
+        const Schema s = Schema::make({{"Note", ftAlpha, 10}, {"AUTO", ftAlpha, 4}, {"Value", ftAlpha, 6}, {"No", ftLong, 0}, {"Time", ftTime, 0}, {"DC/AC", ftAlpha, 2}, {"Unit", ftAlpha, 2}, {"Nval", ftNumber, 0}});
         auto f = [&](const char* name) { return s.fields[size_t(s.find(name))]; };
         RowStore rows(s.recordSize);
         uint8_t* r = rows.append();
@@ -167,7 +165,8 @@ protected:
         table.setFieldTime("Time", QTime(23, 59, 59));
         table.setFieldString("DC/AC", "AC");
         table.setFieldString("Value", "-5.999");
-        table.setFieldString("Unit", "\xB5" "A");  // an ANSI byte from another program's table
+        table.setFieldString("Unit", "\xB5"
+                                     "A");  // an ANSI byte from another program's table
         table.post();
     }
     void Save(const QString& path)
@@ -376,7 +375,7 @@ TEST_F(DataFilesTest, OpenTakesThePathAsChosenAndAFailureKeepsTheLog)
         {"damaged.db", "is damaged"},
         {"missing.db", "No such file or directory"},
         {"old.DB", "No such file or directory"},  // the chosen name in another case is another file
-        {"old.db", "is busy"},                     // held by another handle
+        {"old.db", "is busy"},                    // held by another handle
     };
     for (const Case& c : failures) {
         SCOPED_TRACE(c.chosen);

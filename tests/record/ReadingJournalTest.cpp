@@ -128,8 +128,8 @@ TEST_F(JournalTest, ARunEndedWithoutExitIsReplayedAsTheLogShowedIt)
         const char* name;
         int fileRecords;
         std::vector<std::string> steps;
-        size_t readings;          // recovered records left in the log
-        int32_t lastNo;           // the run's last No since New
+        size_t readings;  // recovered records left in the log
+        int32_t lastNo;   // the run's last No since New
     } cases[] = {
         {"readings", 0, {"r", "r", "r", "r"}, 4, 4},
         {"deleted, of the file and of the run", 3, {"r", "r", "r", "d0", "d3", "r"}, 3, 4},
@@ -252,9 +252,7 @@ TEST_F(JournalTest, AJournalThatCannotBeThisLogsIsKeptAsideAndTold)
     const Bytes ours = ReadingJournal::Header(ReadingLogSchema());
     // A journal written for a table with one field more.
     const std::string other = (dir.path() + "/Other.DB").toStdString();
-    Schema wider = Schema::make({{"No", ftLong, 0}, {"Time", ftTime, 0}, {"DC/AC", ftAlpha, 2}, {"Value", ftAlpha, 6},
-                                 {"Unit", ftAlpha, 2}, {"AUTO", ftAlpha, 4}, {"Nval", ftNumber, 0},
-                                 {"Probe", ftAlpha, 10}});
+    Schema wider = Schema::make({{"No", ftLong, 0}, {"Time", ftTime, 0}, {"DC/AC", ftAlpha, 2}, {"Value", ftAlpha, 6}, {"Unit", ftAlpha, 2}, {"AUTO", ftAlpha, 4}, {"Nval", ftNumber, 0}, {"Probe", ftAlpha, 10}});
     MakeLog(other, 0, wider);
     {
         Session run(other);
@@ -493,7 +491,8 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenIsToldAndTheLogWorks)
         {"a link in its place", [&] {
              Spit(elsewhere, {'k', 'e', 'e', 'p'});
              fs::create_symlink(elsewhere, journal);
-         }, "is a symbolic link; the journal must be an ordinary file"},
+         },
+         "is a symbolic link; the journal must be an ordinary file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -37,8 +37,7 @@ std::vector<uint8_t> slurp(const std::string& path)
 // The log's seven fields, optionally in another order, other case and with extras.
 std::vector<FieldSpec> logFields()
 {
-    return {{"No", ftLong, 0},    {"Time", ftTime, 0}, {"DC/AC", ftAlpha, 2}, {"Value", ftAlpha, 6},
-            {"Unit", ftAlpha, 2}, {"AUTO", ftAlpha, 4}, {"Nval", ftNumber, 0}};
+    return {{"No", ftLong, 0}, {"Time", ftTime, 0}, {"DC/AC", ftAlpha, 2}, {"Value", ftAlpha, 6}, {"Unit", ftAlpha, 2}, {"AUTO", ftAlpha, 4}, {"Nval", ftNumber, 0}};
 }
 
 // Writes a table whose records carry No 1..records.
@@ -65,7 +64,8 @@ protected:
 };
 
 // Runs body in a child process and returns its exit status.
-template <class F> int inChild(F body)
+template <class F>
+int inChild(F body)
 {
     pid_t pid = ::fork();
     if (pid == 0)
@@ -167,9 +167,7 @@ TEST_F(ReadingTableTest, EmptyAndCloseDiscardWhatIsPending)
 
 TEST_F(ReadingTableTest, ExtraFieldsAndLowerCaseNamesWorkAndSurviveACopy)
 {
-    const std::vector<FieldSpec> odd = {{"note", ftAlpha, 10}, {"value", ftAlpha, 8}, {"unit", ftAlpha, 3},
-                                        {"no", ftLong, 0},     {"time", ftTime, 0},   {"dc/ac", ftAlpha, 2},
-                                        {"auto", ftAlpha, 4},  {"nval", ftNumber, 0}, {"Count", ftShort, 0}};
+    const std::vector<FieldSpec> odd = {{"note", ftAlpha, 10}, {"value", ftAlpha, 8}, {"unit", ftAlpha, 3}, {"no", ftLong, 0}, {"time", ftTime, 0}, {"dc/ac", ftAlpha, 2}, {"auto", ftAlpha, 4}, {"nval", ftNumber, 0}, {"Count", ftShort, 0}};
     ReadingTable t;
     t.setTableName(makeTable(path("odd.db"), odd, 1));
     t.open();
@@ -365,9 +363,7 @@ TEST_F(ReadingTableTest, TimeTextFollowsTheLocale)
 TEST_F(ReadingTableTest, ModelShowsTheSixColumnsReadOnly)
 {
     // Fields in another order, "Unit" missing, an extra field.
-    const std::vector<FieldSpec> fields = {{"value", ftAlpha, 6}, {"No", ftLong, 0},    {"Extra", ftAlpha, 3},
-                                           {"Time", ftTime, 0},   {"dc/ac", ftAlpha, 2}, {"AUTO", ftAlpha, 4},
-                                           {"Nval", ftNumber, 0}};
+    const std::vector<FieldSpec> fields = {{"value", ftAlpha, 6}, {"No", ftLong, 0}, {"Extra", ftAlpha, 3}, {"Time", ftTime, 0}, {"dc/ac", ftAlpha, 2}, {"AUTO", ftAlpha, 4}, {"Nval", ftNumber, 0}};
     ReadingTable t;
     t.setTableName(makeTable(path("log.db"), fields, 0));
     ReadingTableModel m(t);

@@ -144,7 +144,8 @@ TEST(ReadingReport, ListsTheRecordsTheTableHeldWhenItWasMade)
         {"closed and opened again", [](LogTable& l) {
              l.table.close();
              l.table.open();
-         }, true},
+         },
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

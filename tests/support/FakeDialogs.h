@@ -13,11 +13,11 @@
 
 class FakeDialogs final : public IDialogs {
 public:
-    QStringList messages;   // plain boxes
-    QStringList questions;  // information boxes
-    QStringList errors;     // general error reports
-    std::deque<DialogButton> answers;        // next answers to ask(); default: the first button offered
-    std::deque<std::optional<QString>> files; // next answers to file dialogs; default: cancel
+    QStringList messages;                      // plain boxes
+    QStringList questions;                     // information boxes
+    QStringList errors;                        // general error reports
+    std::deque<DialogButton> answers;          // next answers to ask(); default: the first button offered
+    std::deque<std::optional<QString>> files;  // next answers to file dialogs; default: cancel
     QStringList filters;
     QList<int> printPageCounts;  // page counts the print dialog offered
     // What the print dialog does: set up the printer and return true to print;

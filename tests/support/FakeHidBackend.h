@@ -21,14 +21,14 @@ struct FakeHidDeviceInfo {
     std::string path;
     HidAttributes attributes{0x1A86, 0xE008, 0x0100};
     std::u16string product = u"USB to Serial";  // empty: none
-    std::u16string serial;                       // empty: none
+    std::u16string serial;                      // empty: none
     bool languagesReadable = true;
     std::u16string languages = std::u16string(1, char16_t(0x0409));
     HidReportCaps caps{9, 10, false};
-    bool readWrite = true;          // opens for reading and writing
-    int readWriteError = EACCES;    // errno when it does not
-    bool queryable = true;          // opens for queries
-    bool identifiable = true;       // attributes can be read
+    bool readWrite = true;        // opens for reading and writing
+    int readWriteError = EACCES;  // errno when it does not
+    bool queryable = true;        // opens for queries
+    bool identifiable = true;     // attributes can be read
 };
 
 // One plugged device, shared by the backend and the handles opened on it.
@@ -39,10 +39,10 @@ struct FakeHidNode {
     std::condition_variable changed;
     std::deque<std::vector<uint8_t>> reports;  // report ID first
     std::vector<std::vector<uint8_t>> features;
-    bool gone = false;          // reads fail once unplugged
-    bool readOpenFails = false; // opening for input reports fails (ENODEV)
-    int readOpens = 0;          // attempts to open for input reports
-    int readsWaiting = 0;       // reads blocked in their slice now
+    bool gone = false;           // reads fail once unplugged
+    bool readOpenFails = false;  // opening for input reports fails (ENODEV)
+    int readOpens = 0;           // attempts to open for input reports
+    int readsWaiting = 0;        // reads blocked in their slice now
 
     void Queue(std::vector<uint8_t> report)
     {
@@ -74,7 +74,8 @@ struct FakeHidNode {
 
 class FakeHidHandle final : public IHidHandle {
 public:
-    FakeHidHandle(std::shared_ptr<FakeHidNode> node, HidOpenMode mode) : node_(std::move(node)), mode_(mode) {}
+    FakeHidHandle(std::shared_ptr<FakeHidNode> node, HidOpenMode mode) : node_(std::move(node)),
+                                                                         mode_(mode) {}
 
     bool GetAttributes(HidAttributes& a) override
     {

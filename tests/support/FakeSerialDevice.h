@@ -15,11 +15,11 @@ struct FakeSerialLine {
     // Script
     bool openFails = false;
     int openErrno = ENOENT;
-    bool vanished = false; // reads report Gone once the waiting bytes are read
+    bool vanished = false;  // reads report Gone once the waiting bytes are read
     std::vector<uint8_t> waiting;
 
     // Record
-    std::vector<std::string> calls; // "open <path>", "apply", "purge io", "queues", "read", "close"
+    std::vector<std::string> calls;  // "open <path>", "apply", "purge io", "queues", "read", "close"
     std::vector<LineSettings> applied;
     int devicesMade = 0;
 

@@ -13,12 +13,30 @@ namespace pxio {
 
 struct Value {
     bool isNull = true;
-    long l = 0;       // short, long, autoinc, date, time, logical
-    double d = 0;     // number, currency, timestamp
-    std::string s;    // alpha
-    static Value ofLong(long v) { Value x; x.isNull = false; x.l = v; return x; }
-    static Value ofDouble(double v) { Value x; x.isNull = false; x.d = v; return x; }
-    static Value ofText(std::string v) { Value x; x.isNull = false; x.s = std::move(v); return x; }
+    long l = 0;     // short, long, autoinc, date, time, logical
+    double d = 0;   // number, currency, timestamp
+    std::string s;  // alpha
+    static Value ofLong(long v)
+    {
+        Value x;
+        x.isNull = false;
+        x.l = v;
+        return x;
+    }
+    static Value ofDouble(double v)
+    {
+        Value x;
+        x.isNull = false;
+        x.d = v;
+        return x;
+    }
+    static Value ofText(std::string v)
+    {
+        Value x;
+        x.isNull = false;
+        x.s = std::move(v);
+        return x;
+    }
 };
 
 struct FieldDef {
@@ -62,7 +80,9 @@ inline void writeTable(const std::string& path, const std::vector<FieldDef>& def
             case pxfAlpha: PX_put_data_alpha(doc, p, d.len, const_cast<char*>(v.s.c_str())); break;
             case pxfShort: PX_put_data_short(doc, p, d.len, short(v.l)); break;
             case pxfLogical: PX_put_data_byte(doc, p, d.len, char(v.l)); break;
-            case pxfNumber: case pxfCurrency: case pxfTimestamp: PX_put_data_double(doc, p, d.len, v.d); break;
+            case pxfNumber:
+            case pxfCurrency:
+            case pxfTimestamp: PX_put_data_double(doc, p, d.len, v.d); break;
             default: PX_put_data_long(doc, p, d.len, int(v.l)); break;
             }
         }

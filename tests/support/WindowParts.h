@@ -6,11 +6,26 @@
 
 struct WindowParts {
     explicit WindowParts(TFCOMM& w)
-        : ui(w.ui), errors(w.errors), COMM2(w.COMM2), assembler(w.assembler), indicator(w.indicator),
-          HidCtl(w.HidCtl), usbLink(w.usbLink), reading(w.reading), scale(w.scale), limits(w.limits),
-          chart(w.chart), chartView(w.chartView), profile(w.profile), attachedRoutine(w.attachedRoutine),
-          readingTable(w.readingTable), readingLog(w.readingLog), journal(w.journal),
-          recorderState(w.recorderState), scaleView(w.scaleView), ConTimer(w.ConTimer),
+        : ui(w.ui),
+          errors(w.errors),
+          COMM2(w.COMM2),
+          assembler(w.assembler),
+          indicator(w.indicator),
+          HidCtl(w.HidCtl),
+          usbLink(w.usbLink),
+          reading(w.reading),
+          scale(w.scale),
+          limits(w.limits),
+          chart(w.chart),
+          chartView(w.chartView),
+          profile(w.profile),
+          attachedRoutine(w.attachedRoutine),
+          readingTable(w.readingTable),
+          readingLog(w.readingLog),
+          journal(w.journal),
+          recorderState(w.recorderState),
+          scaleView(w.scaleView),
+          ConTimer(w.ConTimer),
           Trecord(w.Trecord)
     {
     }

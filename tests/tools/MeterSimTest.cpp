@@ -86,7 +86,8 @@ protected:
         // The previous run's simulator may still be on its way out.
         if (sim.state() != QProcess::NotRunning)
             sim.waitForFinished(10000);
-        args << "--dir" << dir.path() << "--port" << "2";
+        args << "--dir" << dir.path() << "--port"
+             << "2";
         sim.start(SimProgram(), args);
         if (!sim.waitForStarted(10000))
             return false;
@@ -118,7 +119,7 @@ protected:
         EXPECT_TRUE(sim.waitForFinished(10000));
         EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(sim.exitCode(), 0) << sim.readAllStandardError().toStdString();
-        EXPECT_FALSE(QFileInfo(Link()).isSymLink()); // removed at the end
+        EXPECT_FALSE(QFileInfo(Link()).isSymLink());  // removed at the end
         return got;
     }
 
@@ -131,7 +132,7 @@ protected:
     }
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(MeterSim, ScenariosSendWellFormedRuns)
 {
@@ -149,8 +150,8 @@ TEST_F(MeterSim, ScenariosSendWellFormedRuns)
              std::set<int> units;
              bool ac = false, dc = false, manual = false, automatic = false;
              for (const LineRun& r : runs) {
-                 EXPECT_EQ(UnitBits(r), 1); // a meter shows one unit
-                 EXPECT_FALSE((r[8] & 0x18) == 0x18); // never AC and DC at once
+                 EXPECT_EQ(UnitBits(r), 1);            // a meter shows one unit
+                 EXPECT_FALSE((r[8] & 0x18) == 0x18);  // never AC and DC at once
                  units.insert((r[10] & 0x02) | (r[11] << 8));
                  ac |= (r[8] & 0x08) != 0;
                  dc |= (r[8] & 0x10) != 0;
@@ -180,7 +181,7 @@ TEST_F(MeterSim, ScenariosSendWellFormedRuns)
              for (const LineRun& r : runs) {
                  points.insert(r[7]);
                  signs.insert(r[1]);
-                 barIsEndByte |= r[12] == 0x0D; // 13 segments
+                 barIsEndByte |= r[12] == 0x0D;  // 13 segments
              }
              EXPECT_EQ(points.size(), 4u);
              EXPECT_EQ(signs.size(), 2u);

@@ -49,17 +49,21 @@ QByteArray Run14(const char* body)  // body: sign, 4 digits, spare, point, 4 sta
 bool WaitForLines(QProcess& p, QByteArray& out, int lines)
 {
     return RunUntil([&] {
-        out += p.readAllStandardOutput();
-        return out.count('\n') >= lines || p.state() == QProcess::NotRunning;
-    }, 20000) && out.count('\n') >= lines;
+               out += p.readAllStandardOutput();
+               return out.count('\n') >= lines || p.state() == QProcess::NotRunning;
+           },
+                    20000) &&
+           out.count('\n') >= lines;
 }
 
 bool WaitForStartLine(QProcess& p, QByteArray& err)
 {
     return RunUntil([&] {
-        err += p.readAllStandardError();
-        return err.contains('\n') || p.state() == QProcess::NotRunning;
-    }, 20000) && err.contains("reading");
+               err += p.readAllStandardError();
+               return err.contains('\n') || p.state() == QProcess::NotRunning;
+           },
+                    20000) &&
+           err.contains("reading");
 }
 
 // The master side of a fresh pseudo-terminal; the tool opens the other side.
@@ -80,7 +84,7 @@ public:
     // The line settings of the slave side, as the tool left them.
     termios2 Settings() const
     {
-        termios2 t {};
+        termios2 t{};
         ::ioctl(master_.get(), TCGETS2, &t);
         return t;
     }
@@ -135,9 +139,9 @@ TEST(QueltDecodeTool, RefusesBadUsageAndUnreadableSources)
 TEST(QueltDecodeTool, ReadsAPortRawAtItsSpeedLineByLineUntilItHangsUp)
 {
     const QByteArray frames[] = {
-        Run14("+0123 2\x20\x00\x40\x80\x03"),   // ^C as the spare byte
-        Run14("-0456 1\x11\x13\x16\x17\x7F"),   // XON, XOFF, ^V, ^W, DEL
-        Run14("+1111 0\x04\x12\x15\x1A\x1C"),   // ^D, ^R, ^U, ^Z, ^\ .
+        Run14("+0123 2\x20\x00\x40\x80\x03"),  // ^C as the spare byte
+        Run14("-0456 1\x11\x13\x16\x17\x7F"),  // XON, XOFF, ^V, ^W, DEL
+        Run14("+1111 0\x04\x12\x15\x1A\x1C"),  // ^D, ^R, ^U, ^Z, ^\ .
     };
     const QByteArray stream = frames[0] + frames[1] + frames[2];
     const Result fromFile = RunTool({}, stream);
@@ -207,9 +211,9 @@ TEST(QueltDecodeTool, ReadsMeterSimThroughItsComLinkUntilCtrlC)
     const QList<QByteArray> lines = out.trimmed().split('\n');
     EXPECT_GE(lines.size(), 3);
     for (const QByteArray& line : lines)
-        EXPECT_EQ(line, lines.front()); // the steady scenario: one reading, again and again
+        EXPECT_EQ(line, lines.front());  // the steady scenario: one reading, again and again
     EXPECT_EQ(lines.front().count('\t'), 5);
-    EXPECT_EQ(err.count('\n'), 1) << err.toStdString(); // the start line, no complaint
+    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();  // the start line, no complaint
 
     PosixSerialDevice again;
     EXPECT_TRUE(again.Open(QDir(dir.path()).filePath("COM2").toStdString())) << again.LastError();

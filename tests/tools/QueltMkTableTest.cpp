@@ -52,8 +52,7 @@ TEST_F(QueltMkTable, MakesAnEmptyLogThatPxlibAndTheHandleRead)
     std::vector<std::pair<std::string, char>> fields;
     for (const auto& f : px.fields)
         fields.emplace_back(f.name, f.type);
-    EXPECT_EQ(fields, (std::vector<std::pair<std::string, char>>{{"No", pxfLong}, {"Time", pxfTime}, {"DC/AC", pxfAlpha},
-        {"Value", pxfAlpha}, {"Unit", pxfAlpha}, {"AUTO", pxfAlpha}, {"Nval", pxfNumber}}));
+    EXPECT_EQ(fields, (std::vector<std::pair<std::string, char>>{{"No", pxfLong}, {"Time", pxfTime}, {"DC/AC", pxfAlpha}, {"Value", pxfAlpha}, {"Unit", pxfAlpha}, {"AUTO", pxfAlpha}, {"Nval", pxfNumber}}));
     EXPECT_TRUE(px.rows.empty());
 
     ReadingTable t;

@@ -38,7 +38,8 @@ std::string Escaped(const std::string& s)
 {
     std::string out;
     for (char c : s)
-        out += c == '\n' ? std::string("\\n") : c == '\\' ? std::string("\\\\") : std::string(1, c);
+        out += c == '\n' ? std::string("\\n") : c == '\\' ? std::string("\\\\")
+                                                          : std::string(1, c);
     return out;
 }
 
@@ -132,9 +133,9 @@ gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
 struct EmulatedHidBus::Impl {
     UMockdevTestbed* testbed = nullptr;
     struct Plugged {
-        std::string top;      // the USB (or HID) device at the top of its tree
-        std::string hidraw;   // the hidraw node's sysfs path
-        std::string node;     // /dev/hidrawN
+        std::string top;     // the USB (or HID) device at the top of its tree
+        std::string hidraw;  // the hidraw node's sysfs path
+        std::string node;    // /dev/hidrawN
         std::shared_ptr<NodeState> state;
         UMockdevIoctlBase* handler = nullptr;
     };
@@ -153,11 +154,11 @@ struct EmulatedHidBus::Impl {
 
 std::vector<uint8_t> EmulatedHidBus::CableDescriptor()
 {
-    return {0x06, 0x00, 0xFF,        // usage page (vendor)
-            0x09, 0x01,              // usage
-            0xA1, 0x01,              // collection (application)
-            0x15, 0x00, 0x26, 0xFF, 0x00,  // logical 0..255
-            0x75, 0x08,              // report size 8
+    return {0x06, 0x00, 0xFF,                    // usage page (vendor)
+            0x09, 0x01,                          // usage
+            0xA1, 0x01,                          // collection (application)
+            0x15, 0x00, 0x26, 0xFF, 0x00,        // logical 0..255
+            0x75, 0x08,                          // report size 8
             0x95, 0x08, 0x09, 0x01, 0x81, 0x02,  // 8 bytes input
             0x95, 0x09, 0x09, 0x02, 0xB1, 0x02,  // 9 bytes feature
             0xC0};

@@ -50,8 +50,8 @@ public:
     // Unplugs it: reads fail from now on, the system is told, its nodes go.
     void Unplug(int id);
 
-    std::string Node(int id) const;      // "/dev/hidrawN"
-    std::string SysPath(int id) const;   // of the hidraw node
+    std::string Node(int id) const;     // "/dev/hidrawN"
+    std::string SysPath(int id) const;  // of the hidraw node
 
     // Queues input reports (report ID first when the device uses IDs). Like
     // the kernel's queue of a hidraw node, a full queue drops new reports;

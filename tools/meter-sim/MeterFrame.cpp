@@ -134,28 +134,28 @@ public:
     {
         using namespace flag;
         static const Display kShown[] = {
-            Reading(5012, 1, Auto | Dc | Volt),          // 5.012 V DC
-            Reading(2304, 3, Auto | Ac | Volt),          // 230.4 V AC
-            Reading(-1234, 3, Dc | Milli | Volt),        // -123.4 mV DC, manual range
-            Reading(125, 3, Auto | Ac | Milli | Volt),   // 012.5 mV AC
-            Reading(1234, 1, Dc | Ampere),               // 1.234 A DC, manual range
-            Reading(5500, 1, Ac | Ampere),               // 5.500 A AC, manual range
+            Reading(5012, 1, Auto | Dc | Volt),         // 5.012 V DC
+            Reading(2304, 3, Auto | Ac | Volt),         // 230.4 V AC
+            Reading(-1234, 3, Dc | Milli | Volt),       // -123.4 mV DC, manual range
+            Reading(125, 3, Auto | Ac | Milli | Volt),  // 012.5 mV AC
+            Reading(1234, 1, Dc | Ampere),              // 1.234 A DC, manual range
+            Reading(5500, 1, Ac | Ampere),              // 5.500 A AC, manual range
             Reading(4567, 2, Auto | Dc | Milli | Ampere),
             Reading(1234, 2, Auto | Ac | Milli | Ampere),
             Reading(3456, 3, Auto | Dc | Micro | Ampere),
             Reading(1000, 3, Auto | Ac | Micro | Ampere),
-            Reading(2205, 3, Auto | Ohm),                // 220.5 ohm
-            Reading(4700, 1, Auto | Kilo | Ohm),         // 4.700 kohm
-            Reading(1000, 2, Mega | Ohm),                // 10.00 Mohm, manual range
-            Reading(3, 3, Beep | Ohm),                   // continuity
-            Reading(612, 1, Diode | Volt),               // diode drop 0.612 V
-            Reading(4700, 2, Auto | Nano | Farad),       // 47.00 nF
-            Reading(1000, 1, Auto | Micro | Farad),      // 1.000 uF
-            Reading(23, 0, Celsius),                     // 23 degrees C
-            Reading(73, 0, Fahrenheit),                  // 73 degrees F
-            Reading(5000, 2, Auto | Hertz),              // 50.00 Hz
-            Reading(1000, 1, Auto | Kilo | Hertz),       // 1.000 kHz
-            Reading(500, 3, Percent),                    // 50.0 % duty cycle
+            Reading(2205, 3, Auto | Ohm),            // 220.5 ohm
+            Reading(4700, 1, Auto | Kilo | Ohm),     // 4.700 kohm
+            Reading(1000, 2, Mega | Ohm),            // 10.00 Mohm, manual range
+            Reading(3, 3, Beep | Ohm),               // continuity
+            Reading(612, 1, Diode | Volt),           // diode drop 0.612 V
+            Reading(4700, 2, Auto | Nano | Farad),   // 47.00 nF
+            Reading(1000, 1, Auto | Micro | Farad),  // 1.000 uF
+            Reading(23, 0, Celsius),                 // 23 degrees C
+            Reading(73, 0, Fahrenheit),              // 73 degrees F
+            Reading(5000, 2, Auto | Hertz),          // 50.00 Hz
+            Reading(1000, 1, Auto | Kilo | Hertz),   // 1.000 kHz
+            Reading(500, 3, Percent),                // 50.0 % duty cycle
             Reading(5012, 1, Auto | Dc | Volt | Hold),
             Reading(-12, 1, Dc | Volt | Rel),
             Reading(5999, 1, Dc | Volt | Max),
@@ -177,13 +177,13 @@ public:
     {
         using namespace flag;
         static const Display kShown[] = {
-            Overload(false, 2, Auto | Mega | Ohm),    // open input: 0.L Mohm
+            Overload(false, 2, Auto | Mega | Ohm),  // open input: 0.L Mohm
             Overload(false, 3, Auto | Ohm),
             Overload(false, 1, Auto | Dc | Volt),
             Overload(true, 1, Auto | Dc | Volt),
             Overload(false, 0, Dc | Volt),
             Overload(true, 2, Auto | Dc | Milli | Ampere),
-            Overload(false, 1, Diode | Volt),          // open diode
+            Overload(false, 1, Diode | Volt),  // open diode
             Overload(false, 2, Auto | Kilo | Hertz),
             Reading(1234, 1, Auto | Dc | Volt),
         };
@@ -205,23 +205,23 @@ public:
         const int count = int(Random(11999)) - 5999;
         std::vector<uint8_t> run = RunBytes(Reading(count, 1, flag::Auto | flag::Dc | flag::Volt));
         switch (Random(10)) {
-        case 5: { // garbage
+        case 5: {  // garbage
             std::vector<uint8_t> junk(1 + Random(20));
             for (uint8_t& b : junk)
                 b = uint8_t(Random(256));
             return junk;
         }
-        case 6: // cut short
+        case 6:  // cut short
             run.resize(2 + Random(10));
             run.push_back(0x0D);
             return run;
-        case 7: // one byte too many
+        case 7:  // one byte too many
             run.insert(run.end() - 1, 0x20);
             return run;
-        case 8: // no sign
+        case 8:  // no sign
             run[1] = 0x20;
             return run;
-        case 9: // lead byte lost
+        case 9:  // lead byte lost
             run.erase(run.begin());
             return run;
         default:
@@ -241,7 +241,7 @@ private:
     uint32_t state_;
 };
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> ScenarioNames()
 {
@@ -263,4 +263,4 @@ std::unique_ptr<Scenario> MakeScenario(const std::string& name, uint32_t seed)
     return nullptr;
 }
 
-} // namespace metersim
+}  // namespace metersim

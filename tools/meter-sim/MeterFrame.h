@@ -21,16 +21,16 @@ constexpr uint32_t Volt = 1u << 7, Ampere = 1u << 6, Ohm = 1u << 5, Hertz = 1u <
 // Every bit a meter may set; the others stay 0.
 constexpr uint32_t Used = Auto | Dc | Ac | Rel | Hold | Max | Min | Battery | Nano | Micro | Milli | Kilo | Mega |
                           Beep | Diode | Percent | Volt | Ampere | Ohm | Hertz | Farad | Celsius | Fahrenheit;
-} // namespace flag
+}  // namespace flag
 
 // One display of the meter.
 struct Display {
     bool negative = false;
-    int magnitude = 0;   // the four digits, 0 ... 9999
-    int point = 0;       // 0 none; 1, 2, 3: point after the first, second, third digit
-    bool overload = false; // shows "0L" instead of digits
+    int magnitude = 0;      // the four digits, 0 ... 9999
+    int point = 0;          // 0 none; 1, 2, 3: point after the first, second, third digit
+    bool overload = false;  // shows "0L" instead of digits
     uint32_t flags = 0;
-    int bar = 0;         // bar-graph segments, 0 ... 41 (negative side when `negative`)
+    int bar = 0;  // bar-graph segments, 0 ... 41 (negative side when `negative`)
 };
 
 // A reading of `count` (sign included) with the bar a 6000-count meter shows for it.
@@ -58,4 +58,4 @@ public:
 std::unique_ptr<Scenario> MakeScenario(const std::string& name, uint32_t seed);
 std::vector<std::string> ScenarioNames();
 
-} // namespace metersim
+}  // namespace metersim

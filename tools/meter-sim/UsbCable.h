@@ -25,11 +25,11 @@ std::vector<uint8_t> CableBurst(const std::vector<uint8_t>& piece);
 struct UsbOptions {
     std::string scenario = "steady";
     uint32_t seed = 1;
-    int interval = 400;        // ms from one frame to the next
-    int idleMs = 10;           // ms between reports without meter bytes
-    long long count = 0;       // frames; 0: until stopped (on USB, until the program ends)
-    int unplugAfter = -1;      // s; -1: never
-    int replugAfter = -1;      // s after the unplug; -1: never
+    int interval = 400;                // ms from one frame to the next
+    int idleMs = 10;                   // ms between reports without meter bytes
+    long long count = 0;               // frames; 0: until stopped (on USB, until the program ends)
+    int unplugAfter = -1;              // s; -1: never
+    int replugAfter = -1;              // s after the unplug; -1: never
     std::vector<std::string> program;  // what to run on the bus
 };
 

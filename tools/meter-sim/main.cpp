@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr long kByteNanos = 4166667; // 10 bits at 2400 bit/s
+constexpr long kByteNanos = 4166667;  // 10 bits at 2400 bit/s
 constexpr long long kMaxReplayBytes = 64LL * 1024 * 1024;
 
 const char kUsage[] =
@@ -216,7 +216,10 @@ bool SleepUntil(const timespec& t, const Wakeup& wake)
 class LineWriter {
 public:
     // `wake` is served while the writer waits, between bytes or for room.
-    LineWriter(int fd, bool paced, const Wakeup& wake) : fd_(fd), paced_(paced), next_(Now()), wake_(wake) {}
+    LineWriter(int fd, bool paced, const Wakeup& wake) : fd_(fd),
+                                                         paced_(paced),
+                                                         next_(Now()),
+                                                         wake_(wake) {}
 
     bool Send(const uint8_t* data, size_t size)
     {
@@ -225,7 +228,7 @@ public:
         for (size_t i = 0; i < size; ++i) {
             const timespec now = Now();
             if (Before(next_, now))
-                next_ = now; // fell behind (the queue was full): no catching up in a burst
+                next_ = now;  // fell behind (the queue was full): no catching up in a burst
             if (!SleepUntil(next_, wake_) || !WriteAll(data + i, 1))
                 return false;
             Advance(next_, kByteNanos);
@@ -280,7 +283,7 @@ public:
             throw std::runtime_error("cannot open " + slaveName_ + ": " + std::strerror(errno));
         termios tio{};
         tcgetattr(slave_.get(), &tio);
-        cfmakeraw(&tio); // no echo, no CR to LF translation
+        cfmakeraw(&tio);  // no echo, no CR to LF translation
         cfsetspeed(&tio, B2400);
         tcsetattr(slave_.get(), TCSANOW, &tio);
         ::fcntl(master_.get(), F_SETFL, ::fcntl(master_.get(), F_GETFL) | O_NONBLOCK);
@@ -371,8 +374,8 @@ std::string AbsoluteDir(const std::string& dir)
 class PortLink {
 public:
     PortLink(const std::string& dir, int port, const std::string& target)
-        : path_(AbsoluteDir(dir) + "/COM" + std::to_string(port))
-        , target_(target)
+        : path_(AbsoluteDir(dir) + "/COM" + std::to_string(port)),
+          target_(target)
     {
         struct stat st {};
         if (::lstat(path_.c_str(), &st) == 0) {
@@ -456,7 +459,7 @@ int Run(const Options& o)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -91,7 +91,8 @@ TComPortBaudRate SpeedOption(const char* text)
             if (BaudRateValue(TComPortBaudRate(r)) == uint32_t(value))
                 return TComPortBaudRate(r);
     throw UsageError{std::string("--speed must be one of 110, 300, 600, 1200, 2400, 4800, 9600, 14400, "
-                                 "19200, 38400, 56000, 57600, 115200, not '") + text + "'"};
+                                 "19200, 38400, 56000, 57600, 115200, not '") +
+                     text + "'"};
 }
 
 Options ParseOptions(int argc, char** argv)
@@ -263,7 +264,7 @@ int DecodePort(const std::string& label, const std::string& device, TComPortBaud
                      port.LastErrorCode() == EACCES ? PermissionHint(device).c_str() : "");
         return kFailed;
     }
-    termios former {};
+    termios former{};
     const bool saved = ::tcgetattr(port.Descriptor(), &former) == 0;
     SerialPortSettings settings;
     settings.Speed = speed;
@@ -361,7 +362,7 @@ int Run(const Options& o)
     return rc;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -203,7 +203,7 @@ TEST(HidDevice, UnplugWhileReadingReportsErrorsUntilDetached)
     r.device->MarkUnplugged();
     EXPECT_EQ(unplugs, 1);
     EXPECT_FALSE(r.device->Plugged());
-    EXPECT_TRUE(r.device->Reading());  // a reader still attached goes on ...
+    EXPECT_TRUE(r.device->Reading());                             // a reader still attached goes on ...
     ASSERT_TRUE(RunUntil([&] { return r.errors.size() >= 2; }));  // ... reporting errors
     r.device->SetDataHandler({});
     EXPECT_FALSE(r.device->Reading());

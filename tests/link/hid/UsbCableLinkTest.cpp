@@ -195,20 +195,12 @@ TEST(UsbCableLink, BurstsBecomeFramesAtTheFirstReportWithoutMeterBytes)
         std::vector<std::string> frameTexts;
         int decoded;
     } cases[] = {
-        {"7 + 7 bytes, then an empty report", {firstHalf, secondHalf, empty},
-         {"2B30313233203400000000000D0A"}, 1},
-        {"an empty report between the halves", {firstHalf, empty, secondHalf, empty},
-         {"2B303132332034", "00000000000D0A"}, 0},
-        {"12 bytes", {{0x06, 0x2B, 0x30, 0x31, 0x32, 0x33, 0x20}, {0x06, 0x34, 0, 0, 0, 0, 0}, empty},
-         {"2B3031323320340000000000"}, 0},
-        {"first byte 0x30", {{0x07, 0x30, 0x30, 0x31, 0x32, 0x33, 0x20, 0x34}, secondHalf, empty},
-         {"3030313233203400000000000D0A"}, 0},
-        {"a count past the end takes what is there", {{0x09, 0x2B, 0x30, 0x31}, {0x09, 0x32, 0x33, 0x20, 0x34, 0x00,
-                                                                                  0x00, 0x00, 0x00, 0x00},
-                                                      {0x02, 0x0D, 0x0A}, {}},
-         {"2B30313233203400000000000D0A"}, 1},
-        {"two frames", {firstHalf, secondHalf, empty, empty, firstHalf, secondHalf, empty},
-         {"2B30313233203400000000000D0A", "2B30313233203400000000000D0A"}, 2},
+        {"7 + 7 bytes, then an empty report", {firstHalf, secondHalf, empty}, {"2B30313233203400000000000D0A"}, 1},
+        {"an empty report between the halves", {firstHalf, empty, secondHalf, empty}, {"2B303132332034", "00000000000D0A"}, 0},
+        {"12 bytes", {{0x06, 0x2B, 0x30, 0x31, 0x32, 0x33, 0x20}, {0x06, 0x34, 0, 0, 0, 0, 0}, empty}, {"2B3031323320340000000000"}, 0},
+        {"first byte 0x30", {{0x07, 0x30, 0x30, 0x31, 0x32, 0x33, 0x20, 0x34}, secondHalf, empty}, {"3030313233203400000000000D0A"}, 0},
+        {"a count past the end takes what is there", {{0x09, 0x2B, 0x30, 0x31}, {0x09, 0x32, 0x33, 0x20, 0x34, 0x00, 0x00, 0x00, 0x00, 0x00}, {0x02, 0x0D, 0x0A}, {}}, {"2B30313233203400000000000D0A"}, 1},
+        {"two frames", {firstHalf, secondHalf, empty, empty, firstHalf, secondHalf, empty}, {"2B30313233203400000000000D0A", "2B30313233203400000000000D0A"}, 2},
     };
     for (const auto& c : cases) {
         Rig r;

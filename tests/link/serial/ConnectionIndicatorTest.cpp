@@ -25,8 +25,7 @@ int ShownAfterLastFrame(int frameOffsetMs)
 
 TEST(ConnectionIndicator, ShowsFor200To300Ms)
 {
-    for (int offset : {0, 10, 50, 90})
-    {
+    for (int offset : {0, 10, 50, 90}) {
         const int shown = ShownAfterLastFrame(offset);
         EXPECT_GE(shown, 200) << offset;
         EXPECT_LT(shown, 300) << offset;

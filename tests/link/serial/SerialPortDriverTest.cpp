@@ -43,7 +43,7 @@ std::vector<uint8_t> Bytes(size_t n, uint8_t first = 0)
     return v;
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(DriverTest, StartsWithTheStoredDefaults)
 {
@@ -61,14 +61,14 @@ TEST_F(DriverTest, StartsWithTheStoredDefaults)
     EXPECT_EQ(driver.OutputTimeout(), 4000);
     EXPECT_FALSE(driver.OnReceiveData);
     EXPECT_FALSE(driver.IsConnected());
-    EXPECT_EQ(line->devicesMade, 0); // nothing is opened before Connect
+    EXPECT_EQ(line->devicesMade, 0);  // nothing is opened before Connect
 }
 
 TEST_F(DriverTest, ConnectOpensAppliesPurgesAndStartsPolling)
 {
     driver.setComPortSpeed(br2400);
     driver.setComPortPollingDelay(100);
-    EXPECT_TRUE(line->calls.empty()); // settings while closed are only stored
+    EXPECT_TRUE(line->calls.empty());  // settings while closed are only stored
 
     ASSERT_TRUE(driver.Connect());
     EXPECT_TRUE(driver.IsConnected());
@@ -84,7 +84,7 @@ TEST_F(DriverTest, ConnectOpensAppliesPurgesAndStartsPolling)
     EXPECT_FALSE(driver.IsConnected());
     EXPECT_FALSE(driver.PollTimer().isActive());
     EXPECT_EQ(line->calls.back(), "close");
-    driver.Disconnect(); // nothing more to do
+    driver.Disconnect();  // nothing more to do
     EXPECT_EQ(line->Count("close"), 1);
 }
 
@@ -106,7 +106,7 @@ TEST_F(DriverTest, FailedConnectReportsTheReasonAndRetriesNextTime)
         EXPECT_FALSE(driver.PollTimer().isActive());
         EXPECT_EQ(driver.LastError(), QString(c.text));
         EXPECT_EQ(driver.LastErrorIsPermission(), c.permission);
-        EXPECT_FALSE(driver.Connect()); // tries the open again
+        EXPECT_FALSE(driver.Connect());  // tries the open again
         EXPECT_EQ(line->devicesMade, opensBefore + 2);
     }
     EXPECT_EQ(line->Count("apply"), 0);
@@ -204,7 +204,7 @@ TEST_F(DriverTest, BytesWaitingAtATickArriveAsOneEvent)
     Listen();
     ASSERT_TRUE(driver.Connect());
     driver.PollTick();
-    EXPECT_TRUE(deliveries.empty()); // nothing waiting, no event
+    EXPECT_TRUE(deliveries.empty());  // nothing waiting, no event
 
     line->Queue(Bytes(30, 0x41));
     driver.PollTick();
@@ -260,9 +260,9 @@ TEST_F(DriverTest, VanishedDeviceIsClosedOnceAndNotPolledAgain)
     ASSERT_TRUE(driver.Connect());
     line->Queue(Bytes(3));
     line->vanished = true;
-    driver.PollTick(); // the last bytes still arrive
+    driver.PollTick();  // the last bytes still arrive
     ASSERT_EQ(deliveries.size(), 1u);
-    driver.PollTick(); // now the device reports it is gone
+    driver.PollTick();  // now the device reports it is gone
     EXPECT_EQ(line->Count("close"), 1);
     EXPECT_TRUE(driver.IsConnected());
     EXPECT_TRUE(driver.DeviceLost());
@@ -271,15 +271,15 @@ TEST_F(DriverTest, VanishedDeviceIsClosedOnceAndNotPolledAgain)
     const int reads = line->Count("read");
     for (int i = 0; i < 5; ++i)
         driver.PollTick();
-    driver.setComPortSpeed(br2400);     // no device to write to
-    driver.setComPortPollingDelay(500); // and no timer to restart
+    driver.setComPortSpeed(br2400);      // no device to write to
+    driver.setComPortPollingDelay(500);  // and no timer to restart
     driver.PurgeBuffers(true, true);
     EXPECT_EQ(line->Count("read"), reads);
     EXPECT_EQ(line->Count("apply"), 1);
     EXPECT_FALSE(driver.PollTimer().isActive());
     EXPECT_EQ(deliveries.size(), 1u);
 
-    EXPECT_TRUE(driver.Connect()); // still connected: no reopen
+    EXPECT_TRUE(driver.Connect());  // still connected: no reopen
     EXPECT_EQ(line->devicesMade, 1);
     driver.Disconnect();
     EXPECT_FALSE(driver.IsConnected());
@@ -296,7 +296,7 @@ TEST_F(DriverTest, HandlerRunningANestedLoopDoesNotGetItsBytesOverwritten)
     std::vector<std::vector<uint8_t>> seen;
     driver.OnReceiveData = [&](TSerialPortDriver* sender, const uint8_t* data, int32_t size) {
         std::vector<uint8_t> before(data, data + size);
-        sender->PollTick(); // what a timer firing inside a modal box would do
+        sender->PollTick();  // what a timer firing inside a modal box would do
         seen.emplace_back(data, data + size);
         EXPECT_EQ(seen.back(), before);
     };
@@ -389,7 +389,7 @@ TEST(PortDevice, LinkInTheWorkingDirectoryThenUsbThenBuiltIn)
     ASSERT_TRUE(work.isValid() && dev.isValid());
     const QString target = QCoreApplication::applicationFilePath();
     ASSERT_TRUE(QFile::link(target, work.filePath("COM2")));
-    ASSERT_TRUE(QFile::link(work.filePath("nowhere"), work.filePath("COM3"))); // left by a dead simulator
+    ASSERT_TRUE(QFile::link(work.filePath("nowhere"), work.filePath("COM3")));  // left by a dead simulator
     QFile plain(work.filePath("COM4"));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     plain.close();
@@ -401,6 +401,6 @@ TEST(PortDevice, LinkInTheWorkingDirectoryThenUsbThenBuiltIn)
     EXPECT_EQ(ResolvePortDevice(1, w, d), QDir(d).filePath("ttyS0"));
     EXPECT_EQ(ResolvePortDevice(2, w, d), QDir(w).filePath("COM2"));
     EXPECT_EQ(ResolvePortDevice(3, w, d), QDir(d).filePath("ttyUSB2"));
-    EXPECT_EQ(ResolvePortDevice(4, w, d), QDir(d).filePath("ttyS3")); // a plain file is no link
+    EXPECT_EQ(ResolvePortDevice(4, w, d), QDir(d).filePath("ttyS3"));  // a plain file is no link
     EXPECT_EQ(ResolvePortDevice(1, w), QStringLiteral("/dev/") + (QFile::exists("/dev/ttyUSB0") ? "ttyUSB0" : "ttyS0"));
 }

@@ -33,9 +33,15 @@ std::vector<uint8_t> slurp(const std::string& path)
 
 // Every interpreted type once; values in pxlib's terms.
 const std::vector<pxio::FieldDef> kAllTypes = {
-    {"Name", pxfAlpha, 10},   {"Small", pxfShort, 2},   {"Big", pxfLong, 4},
-    {"Serial", pxfAutoInc, 4}, {"Amount", pxfNumber, 8}, {"Price", pxfCurrency, 8},
-    {"Flag", pxfLogical, 1},  {"Day", pxfDate, 4},      {"Clock", pxfTime, 4},
+    {"Name", pxfAlpha, 10},
+    {"Small", pxfShort, 2},
+    {"Big", pxfLong, 4},
+    {"Serial", pxfAutoInc, 4},
+    {"Amount", pxfNumber, 8},
+    {"Price", pxfCurrency, 8},
+    {"Flag", pxfLogical, 1},
+    {"Day", pxfDate, 4},
+    {"Clock", pxfTime, 4},
     {"Stamp", pxfTimestamp, 8},
 };
 
