@@ -19,6 +19,7 @@
 #include "app/TFCOMM.h"
 #include "record/Recorder.h"
 #include "record/paradox/ParadoxTable.h"
+#include "support/FakeClock.h"
 #include "support/NullSeams.h"
 #include "support/WindowParts.h"
 #include "ui_TFCOMM.h"
