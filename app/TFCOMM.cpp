@@ -257,9 +257,13 @@ void TFCOMM::Remember(const char* key, const QVariant& value)
 
 void TFCOMM::RememberFolders()
 {
-    Remember(AppSettings::kSaveFolder, dataFiles_.saveFolder);
-    Remember(AppSettings::kOpenFolder, dataFiles_.openFolder);
-    Remember(AppSettings::kExportFolder, csvExport_.folder);
+    // A dialog not used yet has no folder to keep.
+    const std::pair<const char*, const QString&> folders[] = {{AppSettings::kSaveFolder, dataFiles_.saveFolder},
+                                                              {AppSettings::kOpenFolder, dataFiles_.openFolder},
+                                                              {AppSettings::kExportFolder, csvExport_.folder}};
+    for (const auto& [key, folder] : folders)
+        if (!folder.isEmpty())
+            Remember(key, folder);
 }
 
 void TFCOMM::pressComConnect()

@@ -91,7 +91,7 @@ TEST(AppSettings, ReadsEveryValueAndIgnoresEachBadOneWithOneLine)
         {"[limits]\nmax=12.5", "limits/max"},
         {"[limits]\nmin=--", "limits/min"},
         {"[chart]\npointsPerPage=-3", "chart/pointsPerPage"},
-        {"[chart]\nfill=", "chart/fill"},
+        {"[csvLog]\non=", "csvLog/on"},
         {"[csvLog]\nfolder=logs", "csvLog/folder"},
         {"[folders]\nsave=", "folders/save"},
     };
