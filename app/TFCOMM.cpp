@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "app/AppSettings.h"
 #include "app/Pictures.h"
 #include "meter/FrameDecoder.h"
 #include "display/LcdFont.h"
@@ -185,6 +186,94 @@ TFCOMM::TFCOMM(AppServices services, std::optional<std::array<bool, kProfileFlag
     Trecord.start();
 
     errors.Guard([this] { FormCreate(); });
+    if (services.settings) {
+        errors.Guard([this] { ApplySettings(services_.settings->read()); });
+        remembering_ = true;
+    }
+}
+
+void TFCOMM::ApplySettings(const KeptValues& kept)
+{
+    // Each through what the user's own edit or click runs, in the order of
+    // the window: a value the handler refuses is reported and the rest apply.
+    const auto each = [this](const auto& value, auto apply) {
+        if (value)
+            errors.Guard([&] { apply(*value); });
+    };
+    each(kept.port, [this](int n) {
+        void (TFCOMM::*const clicks[])() = {&TFCOMM::COM11Click, &TFCOMM::COM21Click, &TFCOMM::COM31Click,
+                                            &TFCOMM::COM41Click};
+        (this->*clicks[n - 1])();
+    });
+    each(kept.recordLimit, [this](int32_t limit) {
+        const std::pair<int32_t, void (TFCOMM::*)()> items[] = {
+            {1000, &TFCOMM::N10001Click}, {5000, &TFCOMM::N50001Click}, {10000, &TFCOMM::N100001Click}, {50000, &TFCOMM::N500001Click}, {100000, &TFCOMM::N1000001Click}, {kLimitless, &TFCOMM::limitessClick}};
+        for (const auto& [n, click] : items)
+            if (n == limit)
+                (this->*click)();
+    });
+    // The boxes' own textChanged runs their handlers.
+    each(kept.samplingInterval, [this](const QString& t) { ui->RecordSITime->setText(t); });
+    each(kept.samplingOn, [this](bool on) { ui->RecordSI->setChecked(on); });
+    each(kept.repeat, [this](bool on) { ui->RepeatSet->setChecked(on); });
+    each(kept.setMax, [this](const QString& t) { ui->Setmax->setText(t); });
+    each(kept.setMaxOn, [this](bool on) {
+        ui->SetMaxB->setChecked(on);
+        SetmaxExit();
+    });
+    each(kept.setMin, [this](const QString& t) { ui->SetMin->setText(t); });
+    each(kept.setMinOn, [this](bool on) {
+        ui->SetMinB->setChecked(on);
+        SetMinExit();
+    });
+    each(kept.pointsPerPage, [this](const QString& t) { ui->Maxrecord->setText(t); });
+    each(kept.fill, [this](bool on) {
+        if (ui->BtFill->isChecked() == on)
+            return;
+        ui->BtFill->setChecked(on);
+        btFillClick();
+    });
+    dataFiles_.saveFolder = kept.saveFolder.value_or(QString());
+    dataFiles_.openFolder = kept.openFolder.value_or(QString());
+    csvExport_.folder = kept.exportFolder.value_or(QString());
+    if (kept.csvLogFolder) {
+        const bool on = kept.csvLogOn.value_or(false);
+        try {
+            csvLog_.restore({on, QFile::encodeName(*kept.csvLogFolder).toStdString()});
+            ui->RecordLogCsv1->setChecked(on);
+        } catch (const std::exception& e) {
+            // Told once the window is up; logging stays off until the user
+            // chooses a folder again.
+            ShowMessageLater(QString::fromLocal8Bit(e.what()));
+        }
+    }
+}
+
+void TFCOMM::Remember(const char* key, const QVariant& value)
+{
+    if (remembering_ && services_.settings)
+        services_.settings->set(key, value);
+}
+
+void TFCOMM::RememberFolders()
+{
+    // A dialog not used yet has no folder to keep.
+    const std::pair<const char*, const QString&> folders[] = {{AppSettings::kSaveFolder, dataFiles_.saveFolder},
+                                                              {AppSettings::kOpenFolder, dataFiles_.openFolder},
+                                                              {AppSettings::kExportFolder, csvExport_.folder}};
+    for (const auto& [key, folder] : folders)
+        if (!folder.isEmpty())
+            Remember(key, folder);
+}
+
+void TFCOMM::pressComConnect()
+{
+    ui->COMCon->click();
+}
+
+void TFCOMM::pressUsbConnect()
+{
+    ui->USBCon->click();
 }
 
 TFCOMM::~TFCOMM()
@@ -283,6 +372,15 @@ void TFCOMM::BindHandlers()
 
     // Record toolbar and menu.
     Bind(ui->RecordSITime, &QLineEdit::textChanged, &TFCOMM::RecordSITimeChange);
+    // The two switches have no handler of their own: the recorder reads them.
+    connect(ui->RecordSI, &QCheckBox::toggled, this, [this](bool on) {
+        errors.Guard([&] { Remember(AppSettings::kSamplingOn, on); });
+    });
+    connect(ui->RepeatSet, &QCheckBox::toggled, this, [this](bool on) {
+        errors.Guard([&] { Remember(AppSettings::kRepeat, on); });
+    });
+    dataFiles_.onFolderChosen = [this] { RememberFolders(); };
+    csvExport_.onFolderChosen = [this] { RememberFolders(); };
     Bind(ui->RecordNew, &QToolButton::clicked, &TFCOMM::RecordNewClick);
     Bind(ui->RecordNew1, &QAction::triggered, &TFCOMM::RecordNewClick);
     Bind(ui->OpenDataFiles, &QToolButton::clicked, &TFCOMM::SpeedButton2Click);
@@ -461,6 +559,7 @@ void TFCOMM::SelectPort(int n)
         panels[i]->setVisible(i == n - 1);
     }
     COMM2.setComPort(TComPortNumber(n - 1));
+    Remember(AppSettings::kPort, n);
 }
 
 void TFCOMM::COM11Click() { SelectPort(1); }
@@ -693,8 +792,19 @@ void TFCOMM::SetLimitFromText(QLineEdit* edit, float& limit)
     scaleView->KDsetup();
 }
 
-void TFCOMM::SetmaxExit() { SetLimitFromText(ui->Setmax, limits.MaxLimit); }
-void TFCOMM::SetMinExit() { SetLimitFromText(ui->SetMin, limits.MinLimit); }
+void TFCOMM::SetmaxExit()
+{
+    SetLimitFromText(ui->Setmax, limits.MaxLimit);
+    Remember(AppSettings::kSetMax, ui->Setmax->text());
+    Remember(AppSettings::kSetMaxOn, ui->SetMaxB->isChecked());
+}
+
+void TFCOMM::SetMinExit()
+{
+    SetLimitFromText(ui->SetMin, limits.MinLimit);
+    Remember(AppSettings::kSetMin, ui->SetMin->text());
+    Remember(AppSettings::kSetMinOn, ui->SetMinB->isChecked());
+}
 
 // ---------------------------------------------------------------------------
 // Recording
@@ -717,7 +827,13 @@ void TFCOMM::ShowMessageLater(const QString& text)
     QTimer::singleShot(0, this, [this, text] { services_.dialogs.showMessage(text); });
 }
 
-void TFCOMM::RecordSITimeChange() { recorder_.RecordSITimeChange(ui->RecordSITime->text().toStdString()); }
+void TFCOMM::RecordSITimeChange()
+{
+    recorder_.RecordSITimeChange(ui->RecordSITime->text().toStdString());
+    // A box emptied while typing keeps the value kept before.
+    if (AppSettings::isCountText(ui->RecordSITime->text()))
+        Remember(AppSettings::kSamplingInterval, ui->RecordSITime->text());
+}
 
 void TFCOMM::TrecordTimer() { recorder_.TrecordTimer(ui->RecordSI->isChecked()); }
 
@@ -732,6 +848,7 @@ void TFCOMM::SelectRecordLimit(QAction* item, int32_t limit)
     recorderState.RecordLimit = limit;
     for (QAction* a : {ui->N10001, ui->N50001, ui->N100001, ui->N500001, ui->N1000001, ui->limitess})
         a->setChecked(a == item);
+    Remember(AppSettings::kRecordLimit, limit == kLimitless ? QString("limitless") : QString::number(limit));
 }
 
 void TFCOMM::N10001Click() { SelectRecordLimit(ui->N10001, 1000); }
@@ -758,6 +875,7 @@ void TFCOMM::LogCsvClick()
 {
     if (!ui->RecordLogCsv1->isChecked()) {
         csvLog_.stop();
+        Remember(AppSettings::kCsvLogOn, false);
         return;
     }
     ui->RecordLogCsv1->setChecked(false);  // until a folder is being written
@@ -771,6 +889,8 @@ void TFCOMM::LogCsvClick()
         return;
     csvLog_.start(QFile::encodeName(*chosen).toStdString());
     ui->RecordLogCsv1->setChecked(true);
+    Remember(AppSettings::kCsvLogFolder, QFile::decodeName(QByteArray::fromStdString(csvLog_.folder())));
+    Remember(AppSettings::kCsvLogOn, true);
 }
 ReportPreview* TFCOMM::reportPreview() const { return reportPreview_; }
 
@@ -783,9 +903,23 @@ void TFCOMM::BtPrintClick()
 // ---------------------------------------------------------------------------
 // Chart
 
-void TFCOMM::MaxrecordExit() { chartView->setPointsPerPage(StrToInt(ui->Maxrecord->text().toStdString())); }
-void TFCOMM::btFillClick() { chartView->btFillClick(); }
-void TFCOMM::FillClick() { chartView->FillClick(); }
+void TFCOMM::MaxrecordExit()
+{
+    chartView->setPointsPerPage(StrToInt(ui->Maxrecord->text().toStdString()));
+    Remember(AppSettings::kPointsPerPage, ui->Maxrecord->text());
+}
+
+void TFCOMM::btFillClick()
+{
+    chartView->btFillClick();
+    Remember(AppSettings::kFill, ui->BtFill->isChecked());
+}
+
+void TFCOMM::FillClick()
+{
+    chartView->FillClick();
+    Remember(AppSettings::kFill, ui->BtFill->isChecked());
+}
 void TFCOMM::BtNewClick() { chartView->New(); }
 void TFCOMM::BtFirstClick() { chartView->First(); }
 void TFCOMM::BTPreviousClick() { chartView->Previous(); }

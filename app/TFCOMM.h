@@ -38,6 +38,9 @@ class IDialogs;
 class IBeeper;
 class IHidBackend;
 class TerminationSignals;
+class AppSettings;
+struct KeptValues;
+class QVariant;
 class LcdPanel;
 class ScaleView;
 class QLineEdit;
@@ -61,6 +64,9 @@ struct AppServices {
     // The signals that end the program from outside; null: none. The window
     // follows them from its constructor on, before it can show any box.
     TerminationSignals* endSignals = nullptr;
+    // The settings kept between runs: applied after the start-up sequence,
+    // then told each change. Null: none read or written.
+    AppSettings* settings = nullptr;
 };
 
 // The outer size the re-layout works from, and what it computes.
@@ -171,6 +177,11 @@ public:
     // The printed report's preview while it is open.
     ReportPreview* reportPreview() const;
 
+    // Press "COM Connect" and "USB Connect" as the user does (for the command
+    // line, once the window is up).
+    void pressComConnect();
+    void pressUsbConnect();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -225,6 +236,11 @@ private:
     // their journal.
     void ExitApplication(ReadingLog::Pending pending = ReadingLog::Pending::Discard);
     void BindHandlers();
+    // Applies kept values through the handlers a user's edit runs, then
+    // remembers every change from then on.
+    void ApplySettings(const KeptValues& kept);
+    void Remember(const char* key, const QVariant& value);
+    void RememberFolders();
     void InstallHidHandlers();
     UsbCableLink::Hooks UsbHooks();
     void ShowPictures();
@@ -239,5 +255,6 @@ private:
     ReadingTableModel* gridModel_ = nullptr;
     QPointer<ReportPreview> reportPreview_;  // the printed report's preview while it is open
     bool laidOut_ = false;
+    bool remembering_ = false;         // changes go to services_.settings once it was applied
     QObject* pressedPanel_ = nullptr;  // where the left button went down last
 };

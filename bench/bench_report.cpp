@@ -44,8 +44,8 @@ public:
     void showMessage(const QString& text) override { qWarning("%s", qPrintable(text)); }
     DialogButton ask(const QString&, DialogButtons) override { return DialogButton::Ok; }
     void showError(const QString& text) override { qWarning("%s", qPrintable(text)); }
-    std::optional<QString> openFileName(const QString&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const QString&, const QString&) override { return saveAs; }
+    std::optional<QString> openFileName(const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const QString&, const QString&, const QString&) override { return saveAs; }
     std::optional<QString> folderName(const QString&) override { return std::nullopt; }
     bool setUpPrinter(QPrinter&, int) override { return false; }
 };

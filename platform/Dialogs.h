@@ -34,10 +34,12 @@ public:
     // with the application title.
     virtual void showError(const QString& text) = 0;
 
-    // File dialogs. `filter` uses the "Caption|pattern|Caption|pattern" form.
-    // An empty result means the user cancelled.
-    virtual std::optional<QString> openFileName(const QString& filter) = 0;
-    virtual std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix) = 0;
+    // File dialogs. `filter` uses the "Caption|pattern|Caption|pattern" form;
+    // they open in `startFolder` (empty: the working folder). An empty result
+    // means the user cancelled.
+    virtual std::optional<QString> openFileName(const QString& filter, const QString& startFolder) = 0;
+    virtual std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix,
+                                                const QString& startFolder) = 0;
     // A folder dialog opening at `start` (made if missing is the caller's
     // business); an empty result means the user cancelled.
     virtual std::optional<QString> folderName(const QString& start) = 0;

@@ -6,6 +6,7 @@
 #include "record/paradox/ReplacingFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 const QString CsvExport::kFilter = QStringLiteral("CSV File(*.csv)|*.csv");
 const QString CsvExport::kDefaultExt = QStringLiteral("csv");
@@ -66,9 +67,14 @@ void exportTableCsv(const ReadingTable& table, const std::string& path)
 
 void CsvExport::ExportCsv()
 {
-    const std::optional<QString> chosen = dialogs_.saveFileName(kFilter, kDefaultExt);
+    const std::optional<QString> chosen = dialogs_.saveFileName(kFilter, kDefaultExt, folder);
     if (!chosen || chosen->isEmpty())
         return;
+    if (const QString chosenFolder = QFileInfo(*chosen).absolutePath(); chosenFolder != folder) {
+        folder = chosenFolder;
+        if (onFolderChosen)
+            onFolderChosen();
+    }
     try {
         exportTableCsv(table_, QFile::encodeName(*chosen).toStdString());
     } catch (const FileWriteError& e) {

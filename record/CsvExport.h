@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <string>
 
 class IDialogs;
@@ -43,6 +44,12 @@ public:
 
     // Asks for a file name and writes the log there; tells how it went.
     void ExportCsv();
+
+    // The folder the dialog opens in (empty: the working folder); it becomes
+    // the folder of the file chosen.
+    QString folder;
+    // Told when it changed.
+    std::function<void()> onFolderChosen;
 
 private:
     ReadingTable& table_;

@@ -163,6 +163,14 @@ void CsvLog::start(const std::string& folder)
     syncer_ = std::make_unique<Syncer>();
 }
 
+void CsvLog::restore(const Settings& s)
+{
+    stop();
+    folder_ = s.folder;
+    if (s.on && !s.folder.empty())
+        start(s.folder);
+}
+
 void CsvLog::stop()
 {
     if (!on_)

@@ -50,12 +50,16 @@ public:
     const std::string& folder() const { return folder_; }
 
     // What the program keeps of the file log from run to run: the one place
-    // for settings to read and restore (today nothing is kept).
+    // for settings to read and restore.
     struct Settings {
         bool on = false;
         std::string folder;
     };
     Settings settings() const { return {on_, folder_}; }
+    // Takes kept settings: the folder is the one offered next, and logging
+    // starts there when it was on. Throws as start() does; the folder is
+    // still the one offered.
+    void restore(const Settings& s);
 
     // Writes the lines gathered so far (the timer does it on its own).
     void flush();

@@ -7,6 +7,7 @@
 #include "record/paradox/ReplacingFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <array>
 
@@ -64,9 +65,10 @@ bool DataFiles::IsTableCopyName(const QString& path)
 
 void DataFiles::Save()
 {
-    const std::optional<QString> chosen = dialogs_.saveFileName(kSaveFilter, kSaveDefaultExt);
+    const std::optional<QString> chosen = dialogs_.saveFileName(kSaveFilter, kSaveDefaultExt, saveFolder);
     if (!chosen || chosen->isEmpty())
         return;
+    Choose(saveFolder, *chosen);
     const std::string path = QFile::encodeName(*chosen).toStdString();
     if (IsTableCopyName(*chosen)) {
         CopyTableToFile(table_, path);
@@ -83,8 +85,19 @@ void DataFiles::Save()
 
 void DataFiles::OpenOld()
 {
-    const std::optional<QString> chosen = dialogs_.openFileName(kOpenFilter);
+    const std::optional<QString> chosen = dialogs_.openFileName(kOpenFilter, openFolder);
     if (!chosen || chosen->isEmpty())
         return;
+    Choose(openFolder, *chosen);
     log_.open(QFile::encodeName(*chosen).toStdString());
+}
+
+void DataFiles::Choose(QString& folder, const QString& file)
+{
+    const QString chosen = QFileInfo(file).absolutePath();
+    if (chosen == folder)
+        return;
+    folder = chosen;
+    if (onFolderChosen)
+        onFolderChosen();
 }

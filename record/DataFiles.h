@@ -2,6 +2,7 @@
 // The log's data files: saving the log as tab-separated text or as a table
 // copy, and making a table saved earlier the log.
 #include <QString>
+#include <functional>
 #include <string>
 
 class IDialogs;
@@ -42,7 +43,16 @@ public:
     // True when a name gets the table copy: its extension is exactly ".db".
     static bool IsTableCopyName(const QString& path);
 
+    // The folders the save and open dialogs open in (empty: the working
+    // folder); each becomes the folder of the file chosen in its dialog.
+    QString saveFolder;
+    QString openFolder;
+    // Told when one of them changed.
+    std::function<void()> onFolderChosen;
+
 private:
+    void Choose(QString& folder, const QString& file);
+
     ReadingTable& table_;
     ReadingLog& log_;
     IDialogs& dialogs_;

@@ -143,7 +143,7 @@ void ReportPreview::saveAsPdf()
 {
     if (job_ || report_->pageCount() == 0)
         return;
-    const std::optional<QString> path = dialogs_.saveFileName(QStringLiteral("PDF files|*.pdf"), QStringLiteral("pdf"));
+    const std::optional<QString> path = dialogs_.saveFileName(QStringLiteral("PDF files|*.pdf"), QStringLiteral("pdf"), QString());
     if (!path || path->isEmpty())
         return;
     startJob(ReportPrintJob::toPdfFile(report_, *path, ReportPrintJob::allPages(report_->pageCount()), this),

@@ -57,16 +57,17 @@ QString QtDialogs::toQtFilter(const QString& filter)
     return out.join(";;");
 }
 
-std::optional<QString> QtDialogs::openFileName(const QString& filter)
+std::optional<QString> QtDialogs::openFileName(const QString& filter, const QString& startFolder)
 {
-    const QString path = QFileDialog::getOpenFileName(dialogParent(), QString(), QString(), toQtFilter(filter));
+    const QString path = QFileDialog::getOpenFileName(dialogParent(), QString(), startFolder, toQtFilter(filter));
     if (path.isEmpty()) return std::nullopt;
     return path;
 }
 
-std::optional<QString> QtDialogs::saveFileName(const QString& filter, const QString& defaultSuffix)
+std::optional<QString> QtDialogs::saveFileName(const QString& filter, const QString& defaultSuffix,
+                                               const QString& startFolder)
 {
-    QFileDialog dialog(dialogParent(), QString(), QString(), toQtFilter(filter));
+    QFileDialog dialog(dialogParent(), QString(), startFolder, toQtFilter(filter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(defaultSuffix);
     // A name typed without an extension takes the chosen type's ("run1" under

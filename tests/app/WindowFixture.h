@@ -56,12 +56,14 @@ struct WindowFixture {
     std::shared_ptr<FakeSerialLine> line = std::make_shared<FakeSerialLine>();
     FakeHidBackend hid;
     std::optional<std::array<bool, kProfileFlagCount>> flags;
+    AppSettings* settings = nullptr;  // the kept settings the window applies and writes; none
     std::unique_ptr<TFCOMM> w;
 
     // `logRecords`: records the log holds when the program starts.
     explicit WindowFixture(std::optional<std::array<bool, kProfileFlagCount>> profileFlags = std::nullopt,
-                           bool withLog = true, int logRecords = 0)
-        : flags(profileFlags)
+                           bool withLog = true, int logRecords = 0, AppSettings* keptSettings = nullptr)
+        : flags(profileFlags),
+          settings(keptSettings)
     {
         if (withLog) MakeLogTable(QDir(workDir.path()).filePath("Queltdb.DB"), logRecords);
         Start();
@@ -72,7 +74,9 @@ struct WindowFixture {
     void Start()
     {
         InDirectory in(workDir.path());
-        w = std::make_unique<TFCOMM>(AppServices{dialogs, beeper, clock, hid, FakeSerialFactory(line)}, flags);
+        AppServices services{dialogs, beeper, clock, hid, FakeSerialFactory(line)};
+        services.settings = settings;
+        w = std::make_unique<TFCOMM>(services, flags);
     }
 
     // Feeds bytes as the serial component delivers them.

@@ -1,7 +1,7 @@
 // The menu entry's launcher (build/bin/quelt-launch, made from the same
 // template as the installed one): the program runs in the user's data folder,
 // with an empty reading log made there the first time and an existing one
-// left alone, and gets no arguments.
+// left alone, and gets that folder with --dir and nothing else.
 #include "LiveRig.h"
 
 #include "record/ReadingTable.h"
@@ -73,8 +73,11 @@ TEST(Launcher, RunsTheProgramInTheUsersDataFolderWithALog)
         },
                             20000));
         ASSERT_EQ(launcher.state(), QProcess::Running);
-        EXPECT_EQ(ProcLink(pid, "cwd"), QFileInfo(c.folder).canonicalFilePath());
-        EXPECT_EQ(cmdline(), QFile::encodeName(BinDir() + "/quelt") + '\0');  // no arguments
+        // The program moves into the folder itself, at once.
+        EXPECT_TRUE(WaitFor([&] { return ProcLink(pid, "cwd") == QFileInfo(c.folder).canonicalFilePath(); }, 10000))
+            << ProcLink(pid, "cwd").toStdString();
+        EXPECT_EQ(cmdline(), QFile::encodeName(BinDir() + "/quelt") + '\0' + "--dir" + '\0' +
+                                 QFile::encodeName(c.folder) + '\0');
 
         launcher.terminate();
         EXPECT_TRUE(launcher.waitForFinished(20000));

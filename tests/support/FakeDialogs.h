@@ -50,10 +50,17 @@ public:
         errors << text;
         open();
     }
-    std::optional<QString> openFileName(const QString& filter) override { return nextFile(filter); }
-    std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix) override
+    QStringList fileStarts;  // where each open and save dialog opened
+    std::optional<QString> openFileName(const QString& filter, const QString& startFolder) override
+    {
+        fileStarts << startFolder;
+        return nextFile(filter);
+    }
+    std::optional<QString> saveFileName(const QString& filter, const QString& defaultSuffix,
+                                        const QString& startFolder) override
     {
         defaultSuffixes << defaultSuffix;
+        fileStarts << startFolder;
         return nextFile(filter);
     }
     // Folder dialogs answer from `files` too; `folderStarts` is where each opened.

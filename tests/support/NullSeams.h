@@ -27,8 +27,8 @@ public:
     void showMessage(const QString&) override {}
     DialogButton ask(const QString&, DialogButtons) override { return DialogButton::Ok; }
     void showError(const QString&) override {}
-    std::optional<QString> openFileName(const QString&) override { return {}; }
-    std::optional<QString> saveFileName(const QString&, const QString&) override { return {}; }
+    std::optional<QString> openFileName(const QString&, const QString&) override { return {}; }
+    std::optional<QString> saveFileName(const QString&, const QString&, const QString&) override { return {}; }
     std::optional<QString> folderName(const QString&) override { return std::nullopt; }
     bool setUpPrinter(QPrinter&, int) override { return false; }
 };

@@ -24,8 +24,8 @@ public:
         return DialogButton::Ok;
     }
     void showError(const QString& text) override { print("error", text); }
-    std::optional<QString> openFileName(const QString&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const QString&, const QString&) override { return saveAs; }
+    std::optional<QString> openFileName(const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const QString&, const QString&, const QString&) override { return saveAs; }
     std::optional<QString> folderName(const QString&) override { return std::nullopt; }
     bool setUpPrinter(QPrinter&, int) override { return false; }
 

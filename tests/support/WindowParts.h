@@ -26,7 +26,10 @@ struct WindowParts {
           recorderState(w.recorderState),
           scaleView(w.scaleView),
           ConTimer(w.ConTimer),
-          Trecord(w.Trecord)
+          Trecord(w.Trecord),
+          csvLog(w.csvLog_),
+          dataFiles(w.dataFiles_),
+          csvExport(w.csvExport_)
     {
     }
 
@@ -51,6 +54,9 @@ struct WindowParts {
     ScaleView* scaleView;
     QTimer& ConTimer;
     QTimer& Trecord;
+    CsvLog& csvLog;
+    DataFiles& dataFiles;
+    CsvExport& csvExport;
 };
 
 // The parts of `w`; a const window's too, for tests that only look.

@@ -1,5 +1,8 @@
 // Test entry: every test binary runs headless with one QApplication.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -20,6 +23,11 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("QUELT_SOURCE_DIR", QUELT_SOURCE_DIR_DEFAULT, 0);
     setenv("QUELT_BIN_DIR", QUELT_BIN_DIR_DEFAULT, 0);
+    // Settings of a folder of their own, never the user's, for the tests and
+    // the programs they start; removed at the end.
+    QTemporaryDir config(QDir::tempPath() + "/quelt-test-config-XXXXXX");
+    if (config.isValid())
+        setenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()).constData(), 1);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Dessa");
     ::testing::InitGoogleTest(&argc, argv);
