@@ -1,23 +1,19 @@
 #include "record/CsvLog.h"
 
+#include "record/DiskSync.h"
 #include "record/paradox/ReplacingFile.h"
 
 #include <QDate>
 #include <QDir>
 #include <QStandardPaths>
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <filesystem>
-#include <mutex>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -30,98 +26,6 @@ QString Quoted(const std::string& path)
 }
 
 }  // namespace
-
-// Calls fdatasync from a thread of its own, so a slow disk never holds up the
-// window: on the day's file soon after something was written and then at most
-// once a second, and once on each file or folder handed over to be finished.
-// Every descriptor it syncs is its own copy.
-class CsvLog::Syncer {
-public:
-    Syncer() : thread_([this] { run(); }) {}
-    ~Syncer()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-    Syncer(const Syncer&) = delete;
-    Syncer& operator=(const Syncer&) = delete;
-
-    // From now on `file` is the file written; the one before is synced once more.
-    void follow(UniqueFd file)
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (current_.get() >= 0)
-                finishing_.push_back(std::move(current_));
-            current_ = std::move(file);
-        }
-        poke();
-    }
-    // Synced once, then closed (a folder whose entries changed).
-    void finish(UniqueFd fd)
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            finishing_.push_back(std::move(fd));
-        }
-        wake_.notify_one();
-    }
-    // The file written is closed: its copy is synced a last time.
-    void leave()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (current_.get() >= 0)
-            finishing_.push_back(std::move(current_));
-        wake_.notify_one();
-    }
-    // Something was written. Cheap while a sync is already due.
-    void poke()
-    {
-        if (due_.exchange(true, std::memory_order_acq_rel))
-            return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-        }
-        wake_.notify_one();
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stop_ || !finishing_.empty() || due_.load(std::memory_order_acquire); });
-            std::vector<UniqueFd> work = std::move(finishing_);
-            finishing_.clear();
-            if (due_.exchange(false, std::memory_order_acq_rel) && current_.get() >= 0)
-                work.emplace_back(::dup(current_.get()));
-            lock.unlock();
-            for (const UniqueFd& fd : work)
-                if (fd.get() >= 0)
-                    ::fdatasync(fd.get());
-            work.clear();
-            lock.lock();
-            if (stop_) {
-                if (finishing_.empty() && !due_.load(std::memory_order_acquire))
-                    return;
-                continue;
-            }
-            wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; });
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::atomic<bool> due_{false};
-    bool stop_ = false;
-    UniqueFd current_;
-    std::vector<UniqueFd> finishing_;
-    std::thread thread_;  // last: starts once everything above is set
-};
 
 CsvLog::CsvLog(ReadingTable& table) : table_(&table)
 {
@@ -160,7 +64,7 @@ void CsvLog::start(const std::string& folder)
     on_ = true;
     failing_ = false;
     toldTable_ = false;
-    syncer_ = std::make_unique<Syncer>();
+    syncer_ = std::make_unique<DiskSync>();
 }
 
 void CsvLog::restore(const Settings& s)

@@ -27,6 +27,8 @@
 #include <memory>
 #include <string>
 
+class DiskSync;
+
 class CsvLog final : private ReadingTableObserver {
 public:
     explicit CsvLog(ReadingTable& table);
@@ -72,7 +74,6 @@ public:
     std::function<void(const QString&)> onNotice;
 
 private:
-    class Syncer;
     struct Batch {
         std::string date;
         std::string lines;
@@ -95,7 +96,7 @@ private:
     std::string line_;                      // the line being made
     UniqueFd fd_;                           // the file of fdDate_
     std::string fdDate_;
-    std::unique_ptr<Syncer> syncer_;
+    std::unique_ptr<DiskSync> syncer_;
     bool failing_ = false;  // the last write failed, and the user was told
     static constexpr int kFlushMs = 500;
     static constexpr size_t kFlushBytes = 64 * 1024;

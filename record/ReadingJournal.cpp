@@ -1,5 +1,7 @@
 #include "record/ReadingJournal.h"
 
+#include "record/DiskSync.h"
+
 #include "platform/UniqueFd.h"
 #include "record/paradox/ReplacingFile.h"
 
@@ -8,19 +10,14 @@
 #include <QStringList>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
-#include <mutex>
 #include <stdexcept>
 #include <stdio.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <thread>
 #include <utility>
 #include <unistd.h>
 #include <zlib.h>
@@ -209,67 +206,6 @@ QString Quoted(const std::string& path)
 }
 
 }  // namespace
-
-// Calls fdatasync on the journal from a thread of its own, so a slow disk never
-// holds up the window: soon after something was written, and then at most once
-// a second. The first round also makes the journal's name durable.
-class ReadingJournal::Syncer {
-public:
-    Syncer(int fd, UniqueFd dirFd) : fd_(fd),
-                                     dirFd_(std::move(dirFd)),
-                                     thread_([this] { run(); }) {}
-    ~Syncer()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_one();
-        thread_.join();
-    }
-    Syncer(const Syncer&) = delete;
-    Syncer& operator=(const Syncer&) = delete;
-
-    // Something was written. Cheap while a sync is already due.
-    void poke()
-    {
-        if (due_.exchange(true, std::memory_order_acq_rel))
-            return;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-        }
-        wake_.notify_one();
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stop_ || due_.load(std::memory_order_acquire); });
-            if (stop_)
-                return;
-            due_.store(false, std::memory_order_release);
-            lock.unlock();
-            ::fdatasync(fd_);
-            if (dirFd_.get() >= 0) {
-                ::fsync(dirFd_.get());
-                dirFd_.reset();
-            }
-            lock.lock();
-            if (wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; }))
-                return;
-        }
-    }
-
-    const int fd_;  // the journal file, which the ReadingJournal owns
-    UniqueFd dirFd_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::atomic<bool> due_{false};
-    bool stop_ = false;
-    std::thread thread_;  // last: starts once everything above is set
-};
 
 ReadingJournal::ReadingJournal(ReadingTable& table, WallClock now)
     : table_(&table),
@@ -696,8 +632,10 @@ void ReadingJournal::adopt(UniqueFd fd, UniqueFd dirFd)
         throw SystemError("cannot be written", errno);
     fd_ = std::move(fd);
     owned_ = true;
-    syncer_ = std::make_unique<Syncer>(fd_.get(), std::move(dirFd));
-    syncer_->poke();
+    syncer_ = std::make_unique<DiskSync>();
+    syncer_->follow(UniqueFd(::dup(fd_.get())));
+    if (dirFd.get() >= 0)
+        syncer_->finish(std::move(dirFd));
 }
 
 // ---- Entries -------------------------------------------------------------------

@@ -72,6 +72,8 @@ struct JournalRecovery {
     std::vector<std::string> keptWithReadings;  // earlier kept-aside journals not in the log
 };
 
+class DiskSync;
+
 class ReadingJournal final : private ReadingTableObserver {
 public:
     // The wall clock, in ms since the epoch.
@@ -129,7 +131,6 @@ public:
     std::function<void(RecoveryStep)> onRecoveryStep;
 
 private:
-    class Syncer;
 
     void rowAppended(size_t row) override;
     void rowsAppended(size_t first, size_t count) override;
@@ -163,7 +164,7 @@ private:
     bool replaying_ = false;
     UniqueFd fd_;
     std::string path_;
-    std::unique_ptr<Syncer> syncer_;
+    std::unique_ptr<DiskSync> syncer_;
     static constexpr int kFlushMs = 200;              // entries wait at most this long
     static constexpr size_t kFlushBytes = 64 * 1024;  // or until this many have gathered
     QTimer flushTimer_;
