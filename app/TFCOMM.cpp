@@ -734,8 +734,8 @@ void TFCOMM::LcdDisplayTormo(const std::string& frameText)
 {
     // The decode of the tools and the tests; the steps below show its result.
     // The shared reading takes the frame as decoded, as far as it got.
-    const DecodedFrame frame = DecodeFrame(frameText, scale, reading);
-    reading = frame.reading;
+    DecodedFrame frame = DecodeFrame(frameText, scale, reading);
+    reading = std::move(frame.reading);  // the steps below read the shared reading only
     // 1. The link indicator.
     indicator.FrameDecoded();
     ui->CONok->show();
