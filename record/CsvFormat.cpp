@@ -275,13 +275,6 @@ void CsvTimestamps::appendIso(std::string& out, int64_t ms)
     appendDigits(out, abs / 60 % 60, 2);
 }
 
-std::string CsvTimestamps::date(int64_t ms)
-{
-    std::string iso;
-    appendIso(iso, ms);
-    return iso.substr(0, 10);
-}
-
 void appendCsvLine(std::string& out, const CsvReading& r, CsvTimestamps& stamps)
 {
     // The table's texts are 8-bit; the file is UTF-8. Most need neither

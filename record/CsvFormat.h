@@ -55,8 +55,6 @@ class CsvTimestamps {
 public:
     // ISO 8601 with milliseconds and offset: "2026-12-10T23:59:59.850+01:00".
     void appendIso(std::string& out, int64_t ms);
-    // The local date, "2026-12-10".
-    std::string date(int64_t ms);
 
 private:
     int offsetSeconds(int64_t ms);

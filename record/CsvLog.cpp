@@ -81,9 +81,7 @@ void CsvLog::stop()
         return;
     flush();
     flushTimer_.stop();
-    size_t lost = 0;
-    for (const Batch& b : pending_)
-        lost += b.lines.size();
+    const size_t lost = pendingBytes();
     pending_.clear();
     closeFile();
     syncer_.reset();  // the last syncs are done
