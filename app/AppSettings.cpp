@@ -31,6 +31,15 @@ bool IsDigit(QChar c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
+std::optional<int> PortNumber(const QString& text)
+{
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (!ok || n < 1 || n > 4 || text.startsWith('+'))
+        return std::nullopt;
+    return n;
+}
+
 QString AppSettings::defaultPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/quelt/quelt.conf";
@@ -104,11 +113,8 @@ KeptValues AppSettings::read() const
     };
 
     if (const auto t = text(kPort)) {
-        bool ok = false;
-        const int n = t->toInt(&ok);
-        if (ok && n >= 1 && n <= 4 && !t->startsWith('+'))
-            v.port = n;
-        else
+        v.port = PortNumber(*t);
+        if (!v.port)
             ignore(kPort, *t);
     }
     if (const auto t = text(kRecordLimit)) {

@@ -12,6 +12,10 @@
 
 class QSettings;
 
+// A port number as the window's ports are numbered, "1" to "4" (no sign);
+// empty for anything else. For the kept port and for --port alike.
+std::optional<int> PortNumber(const QString& text);
+
 // The values found in the file; a value the file lacks, or holds in a form
 // the window would not take, is empty.
 struct KeptValues {

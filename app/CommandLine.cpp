@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/AppSettings.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -65,12 +67,10 @@ CommandLine parseCommandLine(const QStringList& arguments, const QString& versio
 
     StartOptions start;
     if (parser.isSet(port)) {
-        bool ok = false;
         const QString text = parser.value(port);
-        const int n = text.toInt(&ok);
-        if (!ok || n < 1 || n > 4 || text.startsWith('+'))
+        start.port = PortNumber(text);
+        if (!start.port)
             return mistake("--port takes a port number from 1 to 4, not '" + text + "'");
-        start.port = n;
     }
     start.connect = parser.isSet(connect);
     start.usb = parser.isSet(usb);
