@@ -98,8 +98,11 @@ TEST(CrashReport, TheProgramReportsAFatalSignalAndKeepsItsJournal)
     Workspace ws;
     ChildProcess program(BinDir() + "/quelt", QStringList{}, ws.Path(), ws.File("quelt.log"),
                          {"QT_QPA_PLATFORM=offscreen", "XDG_STATE_HOME=" + ws.File("state").toStdString()});
-    ASSERT_TRUE(WaitFor([&] { return HeldElsewhere(ws.File("Queltdb.DB")) || !program.Running(); }))
-        << program.Log().toStdString();
+    // The log is locked a moment before its journal is made.
+    ASSERT_TRUE(WaitFor([&] {
+        return (HeldElsewhere(ws.File("Queltdb.DB")) && QFile::exists(ws.File("Queltdb.DB.journal"))) ||
+               !program.Running();
+    })) << program.Log().toStdString();
     ASSERT_TRUE(QFile::exists(ws.File("Queltdb.DB.journal")));
     program.Signal(SIGSEGV);
     const std::optional<int> status = program.WaitEnded();
