@@ -1,0 +1,99 @@
+#pragma once
+// One meter's readings and status on an MQTT broker, through libmosquitto.
+//
+// The publisher runs on the thread of a Qt event loop (QSocketNotifier on the
+// client's socket and a timer for the client's housekeeping): no thread of its
+// own. Topics are PREFIX/NAME/reading (each reading, QoS 1, not retained) and
+// PREFIX/NAME/status ("online", "no-meter", "offline"; retained, QoS 1). The
+// broker is told "offline" as the last will, so a lost logger shows as such.
+//
+// Readings wait in a bounded queue until the broker has acknowledged them;
+// beyond the bound the oldest are dropped and counted. A lost or refused
+// connection is told once through onNotice and tried again with a growing
+// delay, up to 30 s; readings keep gathering meanwhile.
+#include <QObject>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// What an mqtt:// or mqtts:// URL names:
+//   mqtt://[USER@]HOST[:PORT]/PREFIX
+struct MqttUrl {
+    bool tls = false;    // mqtts://
+    std::string user;    // empty: none
+    std::string host;    // a name, an IPv4 address or a bracketed IPv6 address's text
+    int port = 1883;     // 8883 for mqtts:// when none is given
+    std::string prefix;  // one or more topic levels, without a leading or trailing '/'
+};
+
+// Parses a URL; throws std::invalid_argument with the text the user sees (a
+// password in the URL is refused, as is anything that is not of the form).
+MqttUrl parseMqttUrl(const std::string& url);
+
+// Whether `level` may be one topic level of our topics (NAME): not empty, valid
+// UTF-8, none of '+', '#', '/' or NUL. `why` gets the reason when it may not.
+bool isValidTopicLevel(std::string_view level, std::string* why = nullptr);
+
+// The password in a file that only its owner may read: the first line, without
+// its line end. Throws std::invalid_argument with the text the user sees when
+// the file cannot be read, is not a regular file, or group or others may read
+// or write it.
+std::string readPasswordFile(const std::string& path);
+
+class MqttPublisher : public QObject {
+public:
+    // At least ten minutes at the line rate (17 readings a second is 10,200).
+    static constexpr size_t kDefaultQueueLimit = 20000;
+
+    struct Config {
+        MqttUrl url;
+        std::string password;  // used with url.user; empty: none
+        std::string caFile;    // the CA certificates for mqtts://; empty: the system's
+        std::string name;      // NAME, a valid topic level
+        size_t queueLimit = kDefaultQueueLimit;
+    };
+
+    explicit MqttPublisher(Config config, QObject* parent = nullptr);
+    // Disconnects at once; call finish() first for a clean end.
+    ~MqttPublisher() override;
+    MqttPublisher(const MqttPublisher&) = delete;
+    MqttPublisher& operator=(const MqttPublisher&) = delete;
+
+    // Starts connecting. Never throws for what the network or the broker does.
+    void start();
+
+    // Queues one reading's payload (a JSON object) for PREFIX/NAME/reading.
+    void publishReading(std::string payload);
+
+    enum class Status { Online,
+                        NoMeter };
+    // Publishes the status (retained) now, or once connected; only changes go out.
+    void setStatus(Status status);
+
+    // Sends what is queued for at most `timeoutMs`, publishes "offline"
+    // (retained) and disconnects. Runs its own wait; returns the number of
+    // readings it could not deliver.
+    size_t finish(int timeoutMs);
+
+    bool connected() const;
+    // Readings not yet acknowledged by the broker.
+    size_t queued() const;
+    // Readings dropped so far because the queue was full.
+    uint64_t dropped() const;
+
+    // "PREFIX/NAME/<leaf>".
+    std::string topic(std::string_view leaf) const;
+
+    // One line for the user (standard error): a lost broker, a refused login
+    // or certificate, readings dropped. Each kind is told once until the
+    // connection has worked again.
+    std::function<void(const std::string& line)> onNotice;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
