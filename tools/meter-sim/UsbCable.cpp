@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,13 +46,36 @@ pid_t Start(const std::vector<std::string>& program)
     return pid;
 }
 
-int Plug(EmulatedHidBus& bus)
+// One cable on the bus and the meter behind it. The cable keeps no serial
+// number, as the real one has none (a "USB to Serial" device with one is not
+// the meter's cable to the program); cables are told apart by their USB port.
+struct Cable {
+    int number = 1;  // 1 ... cables, in the order they are first plugged in
+    std::unique_ptr<Scenario> scenario;
+    int id = 0;  // on the bus, while plugged
+    bool plugged = false;
+    long long nextFrame = 0;
+    long long nextIdle = 0;
+    long long unpluggedAt = -1;
+    long long sent = 0;
+    size_t featuresSeen = 0;
+};
+
+// "USB cable" with one cable on the bus, "USB cable 2" with several.
+std::string CableName(const Cable& cable, int cables)
 {
-    const int id = bus.Plug({});
-    bus.SetQueueLimit(id, 64);  // a hidraw node keeps 64 reports
-    std::printf("meter-sim: USB cable \"USB to Serial\" plugged in as %s\n", bus.Node(id).c_str());
+    return cables > 1 ? "USB cable " + std::to_string(cable.number) : std::string("USB cable");
+}
+
+void Plug(EmulatedHidBus& bus, Cable& cable, int cables)
+{
+    cable.id = bus.Plug({});
+    bus.SetQueueLimit(cable.id, 64);  // a hidraw node keeps 64 reports
+    cable.plugged = true;
+    cable.featuresSeen = 0;
+    std::printf("meter-sim: %s \"USB to Serial\" plugged in as %s\n", CableName(cable, cables).c_str(),
+                bus.Node(cable.id).c_str());
     std::fflush(stdout);
-    return id;
 }
 
 }  // namespace
@@ -97,25 +121,34 @@ int RunUsb(const UsbOptions& o, char** argv)
         ::execv("/proc/self/exe", argv);
         throw std::runtime_error(std::string("cannot restart with umockdev's preload library: ") + std::strerror(errno));
     }
-    auto scenario = MakeScenario(o.scenario, o.seed);
-    if (!scenario)
-        throw std::runtime_error("unknown scenario '" + o.scenario + "'");
+    if (o.cables < 1 || o.cables > kMaxCables)
+        throw std::runtime_error("--cables must be 1 to " + std::to_string(kMaxCables));
+    if (o.unplugCable < 1 || o.unplugCable > o.cables)
+        throw std::runtime_error("--unplug-cable must be 1 to " + std::to_string(o.cables));
+    // Cable k plays seed + k - 1. The noise scenario plays seed 0 as seed 1,
+    // so counting starts from 1 there, or the first two cables would agree.
+    const uint32_t seed = o.seed ? o.seed : 1;
+    std::vector<Cable> cables(size_t(o.cables));
+    for (int k = 0; k < o.cables; ++k) {
+        cables[size_t(k)].number = k + 1;
+        cables[size_t(k)].scenario = MakeScenario(o.scenario, seed + uint32_t(k));
+        if (!cables[size_t(k)].scenario)
+            throw std::runtime_error("unknown scenario '" + o.scenario + "'");
+    }
 
     CatchStopSignals();
 
     EmulatedHidBus bus;
-    int id = Plug(bus);
-    bool plugged = true;
+    for (Cable& cable : cables)
+        Plug(bus, cable, o.cables);
+    Cable& moved = cables[size_t(o.unplugCable - 1)];  // by --unplug-after and --replug-after
     const pid_t child = Start(o.program);
 
     const long long start = NowMs();
-    long long nextFrame = start;
-    long long nextIdle = start;
-    long long unpluggedAt = -1;
-    long long sent = 0;
-    size_t featuresSeen = 0;
+    for (Cable& cable : cables)
+        cable.nextFrame = cable.nextIdle = start;
+
     int status = 0;
-    const auto framesLeft = [&] { return o.count == 0 || sent < o.count; };
     for (;;) {
         if (StopAsked()) {
             ::kill(child, SIGTERM);  // the program ends, and this loop with it
@@ -125,43 +158,49 @@ int RunUsb(const UsbOptions& o, char** argv)
         if (r == child || (r < 0 && errno != EINTR))
             break;
         const long long now = NowMs();
-        if (plugged && o.unplugAfter >= 0 && unpluggedAt < 0 && now - start >= o.unplugAfter * 1000LL) {
-            bus.Unplug(id);
-            plugged = false;
-            unpluggedAt = now;
-            std::printf("meter-sim: USB cable unplugged\n");
+        if (moved.plugged && o.unplugAfter >= 0 && moved.unpluggedAt < 0 && now - start >= o.unplugAfter * 1000LL) {
+            bus.Unplug(moved.id);
+            moved.plugged = false;
+            moved.unpluggedAt = now;
+            std::printf("meter-sim: %s unplugged\n", CableName(moved, o.cables).c_str());
             std::fflush(stdout);
         }
-        if (!plugged && o.replugAfter >= 0 && unpluggedAt >= 0 && now - unpluggedAt >= o.replugAfter * 1000LL) {
-            id = Plug(bus);
-            plugged = true;
-            nextFrame = nextIdle = now;
+        if (!moved.plugged && o.replugAfter >= 0 && moved.unpluggedAt >= 0 &&
+            now - moved.unpluggedAt >= o.replugAfter * 1000LL) {
+            Plug(bus, moved, o.cables);
+            moved.nextFrame = moved.nextIdle = now;
         }
-        if (plugged) {
-            const auto features = bus.Features(id);
-            for (; featuresSeen < features.size(); ++featuresSeen) {
-                const auto& f = features[featuresSeen];
-                if (f.size() >= 5) {
-                    const unsigned speed = f[1] | f[2] << 8 | f[3] << 16 | unsigned(f[4]) << 24;
-                    std::printf("meter-sim: the program set the cable to %u bit/s\n", speed);
-                    std::fflush(stdout);
+        long long wake = now + 50;  // as CableWakeAt's for any cable
+        for (Cable& cable : cables) {
+            const auto framesLeft = [&] { return o.count == 0 || cable.sent < o.count; };
+            if (cable.plugged) {
+                const auto features = bus.Features(cable.id);
+                for (; cable.featuresSeen < features.size(); ++cable.featuresSeen) {
+                    const auto& f = features[cable.featuresSeen];
+                    if (f.size() >= 5) {
+                        const unsigned speed = f[1] | f[2] << 8 | f[3] << 16 | unsigned(f[4]) << 24;
+                        if (o.cables > 1)
+                            std::printf("meter-sim: the program set cable %d to %u bit/s\n", cable.number, speed);
+                        else
+                            std::printf("meter-sim: the program set the cable to %u bit/s\n", speed);
+                        std::fflush(stdout);
+                    }
+                }
+                if (now >= cable.nextFrame && framesLeft()) {
+                    bus.Queue(cable.id, CableReports(CableBurst(cable.scenario->Next())));
+                    ++cable.sent;
+                    cable.nextFrame = std::max(cable.nextFrame + o.interval, now);
+                    cable.nextIdle = now + o.idleMs;  // the frame's reports come first
+                } else if (now >= cable.nextIdle) {
+                    bus.Queue(cable.id, {EmptyCableReport()});
+                    cable.nextIdle = std::max(cable.nextIdle + o.idleMs, now);
                 }
             }
-            if (now >= nextFrame && framesLeft()) {
-                bus.Queue(id, CableReports(CableBurst(scenario->Next())));
-                ++sent;
-                nextFrame = std::max(nextFrame + o.interval, now);
-                nextIdle = now + o.idleMs;  // the frame's reports come first
-            } else if (now >= nextIdle) {
-                bus.Queue(id, {EmptyCableReport()});
-                nextIdle = std::max(nextIdle + o.idleMs, now);
-            }
-        } else {
-            featuresSeen = 0;
+            // Once --count frames are sent, or while the cable is unplugged,
+            // its next frame's and report's times stand still: waking for them
+            // would spin.
+            wake = std::min(wake, CableWakeAt(now, cable.nextFrame, cable.nextIdle, cable.plugged, framesLeft()));
         }
-        // Once --count frames are sent, or while the cable is unplugged, the
-        // next frame's and report's times stand still: waking for them would spin.
-        const long long wake = CableWakeAt(now, nextFrame, nextIdle, plugged, framesLeft());
         if (wake > now) {
             const timespec pause{time_t((wake - now) / 1000), long((wake - now) % 1000) * 1000000L};
             nanosleep(&pause, nullptr);

@@ -56,15 +56,20 @@ const char kUsage[] =
     "/dev/hidraw0. Frames go out as bursts of input reports at the meter's pace,\n"
     "with reports that carry no meter bytes in between. Ends with PROGRAM.\n"
     "\n"
-    "  --scenario, --seed, --interval, --count   as above\n"
+    "  --scenario, --seed, --interval, --count   as above (--count per cable)\n"
+    "  --cables N         N cables, 1..8 (default 1), each with a meter of its own,\n"
+    "                     plugged in one after the other as /dev/hidraw0 ... N-1;\n"
+    "                     cable K plays seed + K - 1 (only noise uses the seed)\n"
     "  --idle-ms MS       time between reports without meter bytes (default 10)\n"
-    "  --unplug-after S   unplug the cable S seconds after the start\n"
-    "  --replug-after S   plug it in again S seconds after the unplug\n";
+    "  --unplug-after S   unplug a cable S seconds after the start\n"
+    "  --replug-after S   plug it in again S seconds after the unplug\n"
+    "  --unplug-cable K   the cable they move, 1..N (default 1)\n";
 
 // The scenario, its pace and the count are the USB cable's as well; the
 // rest belongs to the serial line.
 struct Options : metersim::UsbOptions {
     bool usb = false;
+    bool cablesGiven = false;
     int port = 1;
     std::string dir = ".";
     bool fast = false;
@@ -126,12 +131,22 @@ Options ParseOptions(int argc, char** argv)
             o.unplugAfter = IntOption(arg, value(), 0, 86400);
         else if (arg == "--replug-after")
             o.replugAfter = IntOption(arg, value(), 0, 86400);
+        else if (arg == "--cables") {
+            o.cables = IntOption(arg, value(), 1, metersim::kMaxCables);
+            o.cablesGiven = true;
+        } else if (arg == "--unplug-cable")
+            o.unplugCable = IntOption(arg, value(), 1, metersim::kMaxCables);
         else if (arg == "--") {
             for (++i; i < argc; ++i)
                 o.program.push_back(argv[i]);
         } else
             throw UsageError("unknown option '" + arg + "' (see --help)");
     }
+    if (o.unplugCable > o.cables)
+        throw UsageError("--unplug-cable must be 1 to " + std::to_string(o.cables) + " (the number of --cables)");
+    if (o.cablesGiven && !o.usb)
+        throw UsageError("--cables is given with --usb only; for several meters on serial lines, start one "
+                         "meter-sim per --port");
     if (o.replay.empty() && !metersim::MakeScenario(o.scenario, o.seed))
         throw UsageError("unknown scenario '" + o.scenario + "'; choose steady, sweep, units, overload or noise");
     return o;
