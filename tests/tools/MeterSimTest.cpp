@@ -331,6 +331,10 @@ TEST_F(MeterSim, BadOptionsAreRefusedWithAMessage)
         {{"--interval"}, 2, "meter-sim: --interval needs a value"},
         {{"--scenario", "loud"}, 2, "meter-sim: unknown scenario 'loud'"},
         {{"--bogus"}, 2, "meter-sim: unknown option '--bogus'"},
+        {{"--usb", "--cables", "9"}, 2, "meter-sim: --cables must be 1 to 8"},
+        {{"--usb", "--cables", "2", "--unplug-cable", "3"}, 2, "meter-sim: --unplug-cable must be 1 to 2"},
+        {{"--unplug-cable", "2", "--usb"}, 2, "meter-sim: --unplug-cable must be 1 to 1"},
+        {{"--cables", "2"}, 2, "meter-sim: --cables is given with --usb only"},
         {{"--replay", dir.filePath("missing.bin")}, 1, "No such file or directory"},
         {{"--replay", empty.fileName()}, 1, "is empty"},
         {{"--replay", dir.path()}, 1, "is not a file"},
@@ -351,6 +355,99 @@ TEST_F(MeterSim, BadOptionsAreRefusedWithAMessage)
     ASSERT_TRUE(help.waitForFinished(10000));
     EXPECT_EQ(help.exitCode(), 0);
     EXPECT_TRUE(help.readAllStandardOutput().contains("--scenario"));
+}
+
+namespace {
+
+// Reads every node the test names, as a program on the emulated bus does:
+// /dev/hidrawN's input reports go to DIR/hidrawN.bin until each node has
+// delivered the meter bytes asked for, and a moment longer for any surplus.
+const char kCableReader[] = R"(
+import os, sys, time
+out, want = sys.argv[1], [int(n) for n in sys.argv[2:]]
+nodes = [os.open('/dev/hidraw%d' % i, os.O_RDONLY | os.O_NONBLOCK) for i in range(len(want))]
+files = [open('%s/hidraw%d.bin' % (out, i), 'wb') for i in range(len(want))]
+got = [0] * len(want)
+deadline, extra = time.time() + 30, None
+while time.time() < deadline and (extra is None or time.time() < extra):
+    idle = True
+    for i, fd in enumerate(nodes):
+        try:
+            r = os.read(fd, 64)
+        except BlockingIOError:
+            continue
+        idle = False
+        files[i].write(r)
+        got[i] += r[0] if r else 0
+    if extra is None and all(g >= w for g, w in zip(got, want)):
+        extra = time.time() + 0.3
+    if idle:
+        time.sleep(0.001)
+)";
+
+// The bytes a cable's reports carry: a count of meter bytes (0 to 7), then
+// those bytes. Empty, and a failure, for anything else.
+std::vector<uint8_t> CableBytes(const QByteArray& reports)
+{
+    std::vector<uint8_t> bytes;
+    if (reports.size() % 8 != 0) {
+        ADD_FAILURE() << "reports of " << reports.size() << " bytes in all";
+        return {};
+    }
+    for (qsizetype at = 0; at < reports.size(); at += 8) {
+        const auto n = uint8_t(reports[at]);
+        if (n > 7) {
+            ADD_FAILURE() << "a report counts " << int(n) << " meter bytes";
+            return {};
+        }
+        bytes.insert(bytes.end(), reports.begin() + at + 1, reports.begin() + at + 1 + n);
+    }
+    return bytes;
+}
+
+// The cable sends a run's lead byte after its frame rather than before it;
+// without lead bytes, the line and the cable carry the same bytes.
+std::vector<uint8_t> WithoutLeadBytes(std::vector<uint8_t> bytes)
+{
+    std::erase(bytes, uint8_t(0x0A));
+    return bytes;
+}
+
+}  // namespace
+
+// Several cables on one bus, each its own meter: cable K plays the line's
+// frames for seed + K - 1, so with the noise scenario each cable carries
+// what a meter-sim on a serial line sends for that seed.
+TEST_F(MeterSim, UsbCablesEachPlayTheirOwnMeter)
+{
+    const int count = 30;
+    std::vector<uint8_t> line[2];
+    QString want[2];  // meter bytes per cable, for the reader to wait for
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_TRUE(Start({"--scenario", "noise", "--fast", "--count", QString::number(count), "--seed",
+                           QString::number(7 + k)}));
+        const std::vector<uint8_t> bytes = ReadAll();
+        want[k] = QString::number(bytes.size());
+        line[k] = WithoutLeadBytes(bytes);
+    }
+    ASSERT_NE(line[0], line[1]);
+
+    QProcess usb;
+    usb.start(SimProgram(), {"--usb", "--cables", "2", "--scenario", "noise", "--seed", "7", "--count",
+                             QString::number(count), "--interval", "50", "--idle-ms", "50", "--", "python3", "-c",
+                             kCableReader, dir.path(), want[0], want[1]});
+    ASSERT_TRUE(usb.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(usb.readAllStandardOutput());
+    ASSERT_EQ(usb.exitStatus(), QProcess::NormalExit);
+    ASSERT_EQ(usb.exitCode(), 0) << usb.readAllStandardError().toStdString() << out.toStdString();
+    EXPECT_TRUE(out.contains("USB cable 1 \"USB to Serial\" plugged in as /dev/hidraw0\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains("USB cable 2 \"USB to Serial\" plugged in as /dev/hidraw1\n")) << out.toStdString();
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE("cable " + std::to_string(k + 1));
+        QFile reports(dir.filePath(QString("hidraw%1.bin").arg(k)));
+        ASSERT_TRUE(reports.open(QIODevice::ReadOnly));
+        EXPECT_EQ(WithoutLeadBytes(CableBytes(reports.readAll())), line[k]);
+    }
 }
 
 // The USB cable's loop never wakes for a time already past that nothing will
