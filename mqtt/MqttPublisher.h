@@ -44,6 +44,10 @@ bool isValidTopicLevel(std::string_view level, std::string* why = nullptr);
 // or write it.
 std::string readPasswordFile(const std::string& path);
 
+// Throws std::invalid_argument with the text the user sees unless `path` is a
+// regular file this process can read; `what` names it ("CA file").
+void checkReadableFile(const std::string& path, const std::string& what);
+
 class MqttPublisher : public QObject {
 public:
     // At least ten minutes at the line rate (17 readings a second is 10,200).
@@ -88,9 +92,12 @@ public:
     // "PREFIX/NAME/<leaf>".
     std::string topic(std::string_view leaf) const;
 
-    // One line for the user (standard error): a lost broker, a refused login
-    // or certificate, readings dropped. Each kind is told once until the
-    // connection has worked again.
+    // One line for the user (standard error), without the program's name (the
+    // caller puts it in front): a lost or unreachable broker, a refused login
+    // or certificate, readings dropped. A connection failure is told once
+    // until the connection has worked again (a different kind of failure is
+    // told as well); dropped readings at the first drop, then at most once a
+    // minute with the count since the last line, and once more on reconnecting.
     std::function<void(const std::string& line)> onNotice;
 
 private:
