@@ -362,7 +362,13 @@ struct MqttPublisher::Impl {
     bool disconnected = false;
     std::string lastLibraryError;
 
+    // The kind of failure told since the connection last worked: a lost and an
+    // unreachable broker are one kind (the network), a refused login another,
+    // a certificate a third.
     Failure told = Failure::None;
+    // Readings dropped since the connection last worked, and of those the ones
+    // no line has counted yet.
+    uint64_t droppedInOutage = 0;
     uint64_t droppedUntold = 0;
     QElapsedTimer sinceDropNotice;
 
@@ -486,10 +492,18 @@ struct MqttPublisher::Impl {
         state = State::Connected;
         connectLimit.stop();
         retryMs = kFirstRetryMs;
+        if (told != Failure::None || droppedInOutage > 0) {
+            std::string line = "connected to the broker at " + where + " again";
+            if (droppedInOutage > 0)
+                line += "; dropped " + readings(droppedInOutage) + " in all while it was unreachable (queue holds " +
+                        std::to_string(queueLimit()) + ")";
+            tell(line);
+        }
         told = Failure::None;
+        droppedInOutage = 0;
+        droppedUntold = 0;
+        sinceDropNotice.invalidate();
         publishStatus();
-        if (droppedUntold > 0)
-            tellDropped();
     }
 
     void refused(int code)
@@ -500,9 +514,15 @@ struct MqttPublisher::Impl {
             failed(Failure::Refused, mosquitto_connack_string(code));
     }
 
+    static bool sameKind(Failure a, Failure b)
+    {
+        auto network = [](Failure f) { return f == Failure::Lost || f == Failure::Unreachable; };
+        return a == b || (network(a) && network(b));
+    }
+
     void failed(Failure kind, const std::string& why)
     {
-        if (kind != told) {
+        if (!sameKind(kind, told)) {
             told = kind;
             switch (kind) {
             case Failure::Lost: tell("lost the broker at " + where + ": " + why + "; retrying"); break;
@@ -603,7 +623,7 @@ struct MqttPublisher::Impl {
     void add(std::string payload)
     {
         queue.push_back(Entry{std::move(payload)});
-        while (queue.size() > std::max<size_t>(config.queueLimit, 1)) {
+        while (queue.size() > queueLimit()) {
             Entry& oldest = queue.front();
             if (sent > 0) {
                 --sent;
@@ -612,9 +632,15 @@ struct MqttPublisher::Impl {
             }
             queue.pop_front();
             ++droppedCount;
+            ++droppedInOutage;
             ++droppedUntold;
-            if (!sinceDropNotice.isValid() || sinceDropNotice.elapsed() >= kDropNoticeEveryMs)
+            if (!sinceDropNotice.isValid()) {
+                tell(std::string(state == State::Connected ? "broker not keeping up" : "broker unreachable") +
+                     ", the queue is full: dropping the oldest readings beyond " + std::to_string(queueLimit()));
+                sinceDropNotice.start();
+            } else if (sinceDropNotice.elapsed() >= kDropNoticeEveryMs) {
                 tellDropped();
+            }
         }
         if (state == State::Connected) {
             pump();
@@ -622,11 +648,15 @@ struct MqttPublisher::Impl {
         }
     }
 
+    size_t queueLimit() const { return std::max<size_t>(config.queueLimit, 1); }
+
+    static std::string readings(uint64_t n) { return std::to_string(n) + (n == 1 ? " oldest reading" : " oldest readings"); }
+
+    // At most once a minute: how many went since the last line.
     void tellDropped()
     {
-        const char* why = state == State::Connected ? "broker too slow" : "broker unreachable";
-        tell(std::string(why) + ", dropped " + std::to_string(droppedUntold) + " oldest " +
-             (droppedUntold == 1 ? "reading" : "readings") + " (queue holds " + std::to_string(config.queueLimit) + ")");
+        const char* why = state == State::Connected ? "broker not keeping up" : "broker unreachable";
+        tell(std::string(why) + ", dropped " + readings(droppedUntold) + " (queue holds " + std::to_string(queueLimit()) + ")");
         droppedUntold = 0;
         sinceDropNotice.start();
     }

@@ -93,11 +93,22 @@ public:
     std::string topic(std::string_view leaf) const;
 
     // One line for the user (standard error), without the program's name (the
-    // caller puts it in front): a lost or unreachable broker, a refused login
-    // or certificate, readings dropped. A connection failure is told once
-    // until the connection has worked again (a different kind of failure is
-    // told as well); dropped readings at the first drop, then at most once a
-    // minute with the count since the last line, and once more on reconnecting.
+    // caller puts it in front). Until the connection works again, a failed
+    // try is told only when its kind differs from the last one told (a lost
+    // and an unreachable broker are one kind; a refused login or connection
+    // is another, an untrusted certificate a third):
+    //   lost the broker at HOST:PORT: WHY; retrying
+    //   cannot reach the broker at HOST:PORT: WHY; retrying
+    //   the broker at HOST:PORT refused the user name or password; retrying
+    //   the broker at HOST:PORT refused the connection: WHY; retrying
+    //   no trusted TLS connection to the broker at HOST:PORT: WHY; retrying
+    // and once it works again:
+    //   connected to the broker at HOST:PORT again[; dropped N oldest readings
+    //   in all while it was unreachable (queue holds LIMIT)]
+    // A full queue is told at its first drop, then at most once a minute:
+    //   broker unreachable, the queue is full: dropping the oldest readings beyond LIMIT
+    //   broker unreachable, dropped N oldest readings (queue holds LIMIT)
+    // ("broker not keeping up" instead while connected).
     std::function<void(const std::string& line)> onNotice;
 
 private:

@@ -9,6 +9,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <set>
 #include <string>
@@ -60,6 +62,13 @@ protected:
             ++next;
         }
         EXPECT_EQ(next, n);
+    }
+
+    void TearDown() override
+    {
+        if (HasFailure() || std::getenv("QUELT_SHOW_NOTICES"))
+            for (const std::string& line : notices)
+                std::cerr << "notice: " << line << "\n";
     }
 
     std::vector<std::string> notices;
@@ -134,6 +143,205 @@ TEST_F(Publishing, AnAbruptEndLeavesTheWillOffline)
     MqttSubscriber late(broker.port(), "lab/bench1/status");
     ASSERT_TRUE(RunUntil([&] { return late.count("lab/bench1/status") == 1; }));
     EXPECT_EQ(late.last("lab/bench1/status"), "offline");
+}
+
+}  // namespace
+
+namespace {
+
+// Serves the event loop for `ms` milliseconds.
+void serve(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// How many logins the broker's log shows it refused.
+int refusalsIn(const std::string& log)
+{
+    int n = 0;
+    for (size_t at = log.find("not authorised"); at != std::string::npos; at = log.find("not authorised", at + 1))
+        ++n;
+    return n;
+}
+
+bool startsWith(const std::string& text, const std::string& start) { return text.rfind(start, 0) == 0; }
+
+MosquittoBroker::Options withTls()
+{
+    MosquittoBroker::Options o;
+    o.tls = true;
+    return o;
+}
+
+MosquittoBroker::Options withUser(const std::string& user, const std::string& password)
+{
+    MosquittoBroker::Options o;
+    o.users = {{user, password}};
+    return o;
+}
+
+MqttSubscriber::Options loggedInAs(const std::string& user, const std::string& password)
+{
+    MqttSubscriber::Options o;
+    o.user = user;
+    o.password = password;
+    return o;
+}
+
+MqttSubscriber::Options trusting(const std::string& caFile)
+{
+    MqttSubscriber::Options o;
+    o.caFile = caFile;
+    return o;
+}
+
+TEST_F(Publishing, NoReadingIsLostWhileTheBrokerIsAwayAndOrderIsKept)
+{
+    MosquittoBroker broker;
+    MqttSubscriber sub(broker.port(), "lab/#");
+    auto p = publisher(config(broker));
+    p->start();
+    ASSERT_TRUE(RunUntil([&] { return p->connected(); }));
+    // Readings come steadily, as from a meter, all through the broker's absence.
+    constexpr int kTotal = 1200;
+    int next = 0;
+    QTimer feeder;
+    QObject::connect(&feeder, &QTimer::timeout, [&] {
+        for (int i = 0; i < 3 && next < kTotal; ++i)
+            p->publishReading(reading(next++));
+    });
+    feeder.start(2);
+    ASSERT_TRUE(RunUntil([&] { return sub.count("lab/bench1/reading") >= 200; }));
+    broker.kill();
+    ASSERT_TRUE(RunUntil([&] { return !p->connected(); }));
+    serve(1300);  // past the first retry, which finds nobody
+    EXPECT_GT(p->queued(), 50u);
+    broker.restart();
+    sub.reconnect();  // before the publisher may try again: it runs only on this loop
+    ASSERT_TRUE(RunUntil([&] { return next == kTotal && p->queued() == 0; }, 20000));
+    ASSERT_TRUE(RunUntil([&] {
+        const std::vector<int> got = numbers(sub.payloads("lab/bench1/reading"));
+        return std::set<int>(got.begin(), got.end()).size() == size_t(kTotal);
+    }));
+    expectAllInOrder(numbers(sub.payloads("lab/bench1/reading")), kTotal);
+    EXPECT_EQ(p->dropped(), 0u);
+    // Told once when lost (the retry that failed is not told again), and when back.
+    const std::string where = "127.0.0.1:" + std::to_string(broker.port());
+    ASSERT_EQ(notices.size(), 2u) << notices.front();
+    EXPECT_TRUE(startsWith(notices[0], "lost the broker at " + where + ": ")) << notices[0];
+    EXPECT_TRUE(notices[0].ends_with("; retrying")) << notices[0];
+    EXPECT_EQ(notices[1], "connected to the broker at " + where + " again");
+    // The status was given again to the new broker, which had forgotten it.
+    MqttSubscriber late(broker.port(), "lab/bench1/status");
+    ASSERT_TRUE(RunUntil([&] { return late.last("lab/bench1/status") == "no-meter"; }));
+}
+
+TEST_F(Publishing, AFullQueueDropsTheOldestCountsThemAndTellsOnce)
+{
+    MosquittoBroker broker;
+    broker.kill();  // away from the start
+    auto c = config(broker);
+    c.queueLimit = 50;
+    auto p = publisher(c);
+    p->start();
+    for (int i = 0; i < 200; ++i)
+        p->publishReading(reading(i));
+    EXPECT_EQ(p->queued(), 50u);
+    EXPECT_EQ(p->dropped(), 150u);
+    serve(1200);  // a retry meets nobody again: not told again
+    const std::string where = "127.0.0.1:" + std::to_string(broker.port());
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_EQ(notices[0], "cannot reach the broker at " + where + ": Connection refused; retrying");
+    EXPECT_EQ(notices[1], "broker unreachable, the queue is full: dropping the oldest readings beyond 50");
+
+    broker.restart();
+    MqttSubscriber sub(broker.port(), "lab/#");
+    ASSERT_TRUE(RunUntil([&] { return sub.count("lab/bench1/reading") == 50; }, 15000));
+    std::vector<int> newest(50);
+    for (int i = 0; i < 50; ++i)
+        newest[i] = 150 + i;
+    EXPECT_EQ(numbers(sub.payloads("lab/bench1/reading")), newest);
+    ASSERT_EQ(notices.size(), 3u);
+    EXPECT_EQ(notices[2], "connected to the broker at " + where +
+                              " again; dropped 150 oldest readings in all while it was unreachable (queue holds 50)");
+    EXPECT_EQ(p->dropped(), 150u);
+}
+
+TEST_F(Publishing, FinishWithoutABrokerReturnsWhatItCouldNotDeliver)
+{
+    MosquittoBroker broker;
+    broker.kill();
+    auto p = publisher(config(broker));
+    p->start();
+    for (int i = 0; i < 7; ++i)
+        p->publishReading(reading(i));
+    EXPECT_EQ(p->finish(300), 7u);
+    EXPECT_FALSE(p->connected());
+    p->publishReading(reading(7));  // after the end: not taken
+    EXPECT_EQ(p->queued(), 7u);
+}
+
+TEST_F(Publishing, ARefusedLoginIsToldOnceAndTriedAgainUntilItWorks)
+{
+    MosquittoBroker broker(withUser("ann", "right"));
+    auto c = config(broker);
+    c.url.user = "ann";
+    c.password = "wrong";
+    auto p = publisher(c);
+    p->start();
+    p->publishReading(reading(0));
+    ASSERT_TRUE(RunUntil([&] { return refusalsIn(broker.log()) >= 2; }, 15000)) << broker.log();
+    EXPECT_FALSE(p->connected());
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], "the broker at 127.0.0.1:" + std::to_string(broker.port()) +
+                              " refused the user name or password; retrying");
+    // The broker is told the password the publisher has.
+    broker.setUsers({{"ann", "wrong"}});
+    MqttSubscriber sub(broker.port(), "lab/#", loggedInAs("ann", "wrong"));
+    ASSERT_TRUE(RunUntil([&] { return sub.count("lab/bench1/reading") == 1; }, 15000)) << broker.log();
+    EXPECT_TRUE(p->connected());
+    EXPECT_EQ(notices.back(), "connected to the broker at 127.0.0.1:" + std::to_string(broker.port()) + " again");
+}
+
+TEST_F(Publishing, TlsWithTheBrokersCaCarriesTheReadings)
+{
+    MosquittoBroker broker(withTls());
+    MqttSubscriber sub(broker.tlsPort(), "lab/#", trusting(broker.caFile()));
+    auto c = config(broker);
+    c.url = parseMqttUrl("mqtts://127.0.0.1:" + std::to_string(broker.tlsPort()) + "/lab");
+    c.caFile = broker.caFile();
+    auto p = publisher(c);
+    p->setStatus(MqttPublisher::Status::Online);
+    p->start();
+    for (int i = 0; i < 100; ++i)
+        p->publishReading(reading(i));
+    ASSERT_TRUE(RunUntil([&] { return sub.count("lab/bench1/reading") == 100; })) << broker.log();
+    expectAllInOrder(numbers(sub.payloads("lab/bench1/reading")), 100);
+    EXPECT_EQ(sub.last("lab/bench1/status"), "online");
+    EXPECT_EQ(p->finish(2000), 0u);
+    ASSERT_TRUE(RunUntil([&] { return sub.last("lab/bench1/status") == "offline"; }));
+    EXPECT_TRUE(notices.empty()) << notices.front();
+}
+
+TEST_F(Publishing, AnUntrustedCertificateIsToldOnceAndTriedAgain)
+{
+    MosquittoBroker broker(withTls());
+    auto c = config(broker);
+    c.url = parseMqttUrl("mqtts://127.0.0.1:" + std::to_string(broker.tlsPort()) + "/lab");
+    c.caFile = broker.otherCaFile();
+    auto p = publisher(c);
+    p->start();
+    p->publishReading(reading(0));
+    serve(1500);  // the first try and one more
+    EXPECT_FALSE(p->connected());
+    ASSERT_EQ(notices.size(), 1u) << broker.log();
+    EXPECT_TRUE(startsWith(notices[0], "no trusted TLS connection to the broker at 127.0.0.1:" +
+                                           std::to_string(broker.tlsPort()) + ": "))
+        << notices[0];
+    EXPECT_NE(notices[0].find("certificate verify failed"), std::string::npos) << notices[0];
+    EXPECT_EQ(p->queued(), 1u);
 }
 
 }  // namespace
