@@ -59,6 +59,9 @@ public:
         std::string caFile;    // the CA certificates for mqtts://; empty: the system's
         std::string name;      // NAME, a valid topic level
         size_t queueLimit = kDefaultQueueLimit;
+        // A try the broker has not accepted by then (no TCP, TLS or MQTT
+        // answer) is given up and made again later.
+        int answerTimeoutMs = 15000;
     };
 
     explicit MqttPublisher(Config config, QObject* parent = nullptr);

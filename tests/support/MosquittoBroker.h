@@ -3,8 +3,8 @@
 // process with a config file in a temporary folder, listening on 127.0.0.1
 // only, at a free port (and, when asked, a TLS port with a CA and a server
 // certificate for 127.0.0.1 and localhost that it makes with openssl). No
-// persistence, no system service. stop(), kill() and restart() (on the same
-// ports) let a test take the broker away and bring it back; the destructor
+// persistence, no system service. stop(), kill(), pause() and restart() (on
+// the same ports) let a test take the broker away and bring it back; the destructor
 // kills it and removes its folder, also when a test fails midway.
 // Failures throw std::runtime_error with the broker's log.
 #include <arpa/inet.h>
@@ -159,6 +159,17 @@ public:
     void stop() { end(SIGTERM); }
     // Ends it at once (SIGKILL): clients see their connections reset.
     void kill() { end(SIGKILL); }
+    // Freezes it (SIGSTOP): connections stay open, nothing is answered.
+    void pause()
+    {
+        if (pid_ > 0)
+            ::kill(pid_, SIGSTOP);
+    }
+    void resume()
+    {
+        if (pid_ > 0)
+            ::kill(pid_, SIGCONT);
+    }
     // Starts it again on the same ports; throws when it cannot.
     void restart()
     {
