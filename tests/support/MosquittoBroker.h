@@ -265,6 +265,9 @@ private:
     bool launch()
     {
         writeConfig();
+        // The broker says it runs once its listeners are open: counted so that
+        // another program that took the port meanwhile is not taken for it.
+        const size_t runsBefore = runs();
         const std::string conf = dir_ + "/mosquitto.conf";
         const std::string logPath = dir_ + "/broker.log";
         std::vector<std::string> store{"/usr/sbin/mosquitto", "-c", conf};
@@ -297,12 +300,21 @@ private:
                 pid_ = 0;
                 return false;
             }
-            if (acceptsConnections(port_) && (tlsPort_ == 0 || acceptsConnections(tlsPort_)))
+            if (runs() > runsBefore && acceptsConnections(port_) && (tlsPort_ == 0 || acceptsConnections(tlsPort_)))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         end(SIGKILL);
         return false;
+    }
+
+    size_t runs() const
+    {
+        const std::string text = log();
+        size_t n = 0;
+        for (size_t at = text.find(" running\n"); at != std::string::npos; at = text.find(" running\n", at + 1))
+            ++n;
+        return n;
     }
 
     void end(int signal)
