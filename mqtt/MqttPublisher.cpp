@@ -97,6 +97,11 @@ std::string hostAndPort(const MqttUrl& url)
     return (v6 ? "[" + url.host + "]" : url.host) + ":" + std::to_string(url.port);
 }
 
+std::string topicText(const MqttPublisher::Config& config, std::string_view leaf)
+{
+    return config.url.prefix + "/" + config.name + "/" + std::string(leaf);
+}
+
 std::string statusText(MqttPublisher::Status status)
 {
     return status == MqttPublisher::Status::Online ? "online" : "no-meter";
@@ -306,8 +311,8 @@ struct MqttPublisher::Impl {
         : self(owner),
           config(std::move(c)),
           where(hostAndPort(config.url)),
-          readingTopic(config.url.prefix + "/" + config.name + "/reading"),
-          statusTopic(config.url.prefix + "/" + config.name + "/status"),
+          readingTopic(topicText(config, "reading")),
+          statusTopic(topicText(config, "status")),
           clientId("quelt-log-" + config.name + "-" + std::to_string(::getpid())),
           housekeeping(&owner),
           retry(&owner),
@@ -711,6 +716,12 @@ struct MqttPublisher::Impl {
 
 MqttPublisher::MqttPublisher(Config config, QObject* parent) : QObject(parent)
 {
+    // Topics the library would refuse at every reading: refused here, once.
+    std::string why;
+    if (!isValidTopicLevel(config.name, &why))
+        throw std::invalid_argument("invalid name \"" + config.name + "\" for the topics: it " + why);
+    if (config.url.prefix.empty() || mosquitto_pub_topic_check(topicText(config, "reading").c_str()) != MOSQ_ERR_SUCCESS)
+        throw std::invalid_argument("invalid topic prefix \"" + config.url.prefix + "\"");
     initLibrary();
     impl_ = std::make_unique<Impl>(*this, std::move(config));
 }
@@ -784,7 +795,4 @@ size_t MqttPublisher::queued() const { return impl_->queue.size(); }
 
 uint64_t MqttPublisher::dropped() const { return impl_->droppedCount; }
 
-std::string MqttPublisher::topic(std::string_view leaf) const
-{
-    return impl_->config.url.prefix + "/" + impl_->config.name + "/" + std::string(leaf);
-}
+std::string MqttPublisher::topic(std::string_view leaf) const { return topicText(impl_->config, leaf); }

@@ -74,6 +74,9 @@ public:
         int answerTimeoutMs = 15000;
     };
 
+    // Throws std::invalid_argument when config.name is no valid topic level
+    // or the prefix makes no valid topic (parseMqttUrl() and
+    // isValidTopicLevel() tell the user first).
     explicit MqttPublisher(Config config, QObject* parent = nullptr);
     // Closes the connection at once, without saying goodbye: the broker then
     // sends the last will "offline". Call finish() first for a clean end.

@@ -13,10 +13,17 @@
 #include <iostream>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "mqtt/MqttPublisher.h"
+#include "platform/UniqueFd.h"
 #include "support/MosquittoBroker.h"
 #include "support/MqttSubscriber.h"
 #include "support/RunUntil.h"
@@ -427,6 +434,25 @@ TEST_F(Publishing, ReadingsTheBrokerNeverAcknowledgedGoAgainFirst)
     const std::vector<int> got = numbers(sub.payloads("lab/bench1/reading"));
     expectAllInOrder(got, 300);
     EXPECT_EQ(got.size(), 300u);  // nothing came twice: the first broker passed on none of them
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MqttPublisherConfig, RefusesANameThatMakesNoTopic)
+{
+    for (const char* name : {"", "a+b", "#", "a/b"}) {
+        SCOPED_TRACE(name);
+        MqttPublisher::Config c;
+        c.url = parseMqttUrl("mqtt://127.0.0.1/lab");
+        c.name = name;
+        EXPECT_THROW(MqttPublisher p(c), std::invalid_argument);
+    }
+    MqttPublisher::Config c;
+    c.url.host = "127.0.0.1";  // no prefix
+    c.name = "bench1";
+    EXPECT_THROW(MqttPublisher p(c), std::invalid_argument);
 }
 
 }  // namespace
