@@ -9,9 +9,12 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <fcntl.h>
 #include <optional>
 #include <stdexcept>
