@@ -8,9 +8,19 @@
 // broker is told "offline" as the last will, so a lost logger shows as such.
 //
 // Readings wait in a bounded queue until the broker has acknowledged them;
-// beyond the bound the oldest are dropped and counted. A lost or refused
+// beyond the bound the oldest are dropped and counted. At most 32 are in
+// flight (sent, not acknowledged) at once, in order. A lost or refused
 // connection is told once through onNotice and tried again with a growing
-// delay, up to 30 s; readings keep gathering meanwhile.
+// delay (1, 2, 4, ... up to 30 s; back to 1 s once a connection worked);
+// readings keep gathering meanwhile. Each try is a new clean-session client
+// (MQTT 3.1.1, client id "quelt-log-NAME-PID": one publisher per NAME in a
+// process), so the readings not acknowledged on the lost connection go again
+// first, in order: none is lost, and each first arrives after the one before,
+// but a subscriber may see one again (one the broker had taken when the
+// connection broke). The status is given again on every connection.
+//
+// Host names are resolved by the library's connect, which waits for the
+// resolver: a numeric address never waits.
 #include <QObject>
 
 #include <cstddef>
@@ -44,6 +54,10 @@ bool isValidTopicLevel(std::string_view level, std::string* why = nullptr);
 // or write it.
 std::string readPasswordFile(const std::string& path);
 
+// Throws std::invalid_argument with the text the user sees unless `path` is a
+// regular file this process can read; `what` names it ("CA file").
+void checkReadableFile(const std::string& path, const std::string& what);
+
 class MqttPublisher : public QObject {
 public:
     // At least ten minutes at the line rate (17 readings a second is 10,200).
@@ -55,28 +69,41 @@ public:
         std::string caFile;    // the CA certificates for mqtts://; empty: the system's
         std::string name;      // NAME, a valid topic level
         size_t queueLimit = kDefaultQueueLimit;
+        // A try the broker has not accepted by then (no TCP, TLS or MQTT
+        // answer) is given up and made again later.
+        int answerTimeoutMs = 15000;
     };
 
+    // Throws std::invalid_argument when config.name is no valid topic level
+    // or the prefix makes no valid topic (parseMqttUrl() and
+    // isValidTopicLevel() tell the user first).
     explicit MqttPublisher(Config config, QObject* parent = nullptr);
-    // Disconnects at once; call finish() first for a clean end.
+    // Closes the connection at once, without saying goodbye: the broker then
+    // sends the last will "offline". Call finish() first for a clean end.
     ~MqttPublisher() override;
     MqttPublisher(const MqttPublisher&) = delete;
     MqttPublisher& operator=(const MqttPublisher&) = delete;
 
-    // Starts connecting. Never throws for what the network or the broker does.
+    // Starts connecting (once; later calls do nothing). Never throws for what
+    // the network or the broker does.
     void start();
 
-    // Queues one reading's payload (a JSON object) for PREFIX/NAME/reading.
+    // Queues one reading's payload (a JSON object) for PREFIX/NAME/reading;
+    // sent at once when connected and the window has room. Ignored after finish().
     void publishReading(std::string payload);
 
     enum class Status { Online,
                         NoMeter };
-    // Publishes the status (retained) now, or once connected; only changes go out.
+    // Publishes the status (retained) now, or once connected; only changes go
+    // out. "no-meter" until set otherwise.
     void setStatus(Status status);
 
-    // Sends what is queued for at most `timeoutMs`, publishes "offline"
-    // (retained) and disconnects. Runs its own wait; returns the number of
-    // readings it could not deliver.
+    // Sends what is queued for at most `timeoutMs` (a connection waiting for
+    // its next try is tried at once), then publishes "offline" (retained,
+    // waiting up to one second more for the broker to take it) and
+    // disconnects. Runs its own event loop meanwhile; returns the number of
+    // readings it could not deliver. Afterwards the publisher does nothing
+    // more. Before start() it only ends it.
     size_t finish(int timeoutMs);
 
     bool connected() const;
@@ -88,9 +115,23 @@ public:
     // "PREFIX/NAME/<leaf>".
     std::string topic(std::string_view leaf) const;
 
-    // One line for the user (standard error): a lost broker, a refused login
-    // or certificate, readings dropped. Each kind is told once until the
-    // connection has worked again.
+    // One line for the user (standard error), without the program's name (the
+    // caller puts it in front). Until the connection works again, a failed
+    // try is told only when its kind differs from the last one told (a lost
+    // and an unreachable broker are one kind; a refused login or connection
+    // is another, an untrusted certificate a third):
+    //   lost the broker at HOST:PORT: WHY; retrying
+    //   cannot reach the broker at HOST:PORT: WHY; retrying
+    //   the broker at HOST:PORT refused the user name or password; retrying
+    //   the broker at HOST:PORT refused the connection: WHY; retrying
+    //   no trusted TLS connection to the broker at HOST:PORT: WHY; retrying
+    // and once it works again:
+    //   connected to the broker at HOST:PORT again[; dropped N oldest readings
+    //   in all while it was unreachable (queue holds LIMIT)]
+    // A full queue is told at its first drop, then at most once a minute:
+    //   broker unreachable, the queue is full: dropping the oldest readings beyond LIMIT
+    //   broker unreachable, dropped N oldest readings (queue holds LIMIT)
+    // ("broker not keeping up" instead while connected).
     std::function<void(const std::string& line)> onNotice;
 
 private:
