@@ -177,8 +177,9 @@ string(JOIN "\n" CPACK_DEBIAN_QUELT_DESCRIPTION
   "package quelt-sim."
   ""
   "Licence: GPL-3.0-or-later.")
-# The fonts the window's texts are laid out for.
-set(CPACK_DEBIAN_QUELT_PACKAGE_DEPENDS "fonts-liberation2, fonts-dejavu-core")
+# The fonts the window's texts are laid out for, and the MQTT client library
+# quelt-log publishes through (which dpkg-shlibdeps finds as well).
+set(CPACK_DEBIAN_QUELT_PACKAGE_DEPENDS "fonts-liberation2, fonts-dejavu-core, libmosquitto1")
 set(CPACK_DEBIAN_QUELT_PACKAGE_SUGGESTS quelt-sim)
 set(CPACK_DEBIAN_QUELT_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/deb/postinst ${PROJECT_SOURCE_DIR}/cmake/deb/postrm)
 

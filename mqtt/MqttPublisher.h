@@ -44,6 +44,10 @@ bool isValidTopicLevel(std::string_view level, std::string* why = nullptr);
 // or write it.
 std::string readPasswordFile(const std::string& path);
 
+// Throws std::invalid_argument with the text the user sees unless `path` is a
+// regular file this process can read; `what` names it ("CA file").
+void checkReadableFile(const std::string& path, const std::string& what);
+
 class MqttPublisher : public QObject {
 public:
     // At least ten minutes at the line rate (17 readings a second is 10,200).
@@ -88,9 +92,23 @@ public:
     // "PREFIX/NAME/<leaf>".
     std::string topic(std::string_view leaf) const;
 
-    // One line for the user (standard error): a lost broker, a refused login
-    // or certificate, readings dropped. Each kind is told once until the
-    // connection has worked again.
+    // One line for the user (standard error), without the program's name (the
+    // caller puts it in front). Until the connection works again, a failed
+    // try is told only when its kind differs from the last one told (a lost
+    // and an unreachable broker are one kind; a refused login or connection
+    // is another, an untrusted certificate a third):
+    //   lost the broker at HOST:PORT: WHY; retrying
+    //   cannot reach the broker at HOST:PORT: WHY; retrying
+    //   the broker at HOST:PORT refused the user name or password; retrying
+    //   the broker at HOST:PORT refused the connection: WHY; retrying
+    //   no trusted TLS connection to the broker at HOST:PORT: WHY; retrying
+    // and once it works again:
+    //   connected to the broker at HOST:PORT again[; dropped N oldest readings
+    //   in all while it was unreachable (queue holds LIMIT)]
+    // A full queue is told at its first drop, then at most once a minute:
+    //   broker unreachable, the queue is full: dropping the oldest readings beyond LIMIT
+    //   broker unreachable, dropped N oldest readings (queue holds LIMIT)
+    // ("broker not keeping up" instead while connected).
     std::function<void(const std::string& line)> onNotice;
 
 private:

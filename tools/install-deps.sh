@@ -14,6 +14,7 @@ $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-reco
   build-essential cmake ninja-build pkg-config git \
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev \
   libudev-dev libumockdev-dev umockdev pxlib-dev zlib1g-dev \
+  libmosquitto-dev mosquitto mosquitto-clients openssl \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
   fonts-liberation2 fonts-dejavu-core \
