@@ -4,6 +4,8 @@
 // with quelt-decode on the same frames.
 #include "LiveRig.h"
 
+#include "support/MosquittoBroker.h"
+#include "support/MqttSubscriber.h"
 #include "support/PythonCsv.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +14,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <fstream>
+#include <set>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -128,6 +133,42 @@ private:
     QProcess p_;
     QByteArray out_, err_;
 };
+
+QStringList Collapsed(const std::vector<std::string>& statuses)
+{
+    QStringList out;
+    for (const std::string& s : statuses)
+        if (out.isEmpty() || out.back() != QString::fromStdString(s))
+            out << QString::fromStdString(s);
+    return out;
+}
+
+// The readings' "no" in the order they came, a repeat of one already there
+// (QoS 1 may deliver twice) left out.
+std::vector<int> Numbers(const std::vector<std::string>& payloads)
+{
+    std::vector<int> out;
+    std::set<int> seen;
+    for (const std::string& p : payloads) {
+        const int no = QJsonDocument::fromJson(QByteArray::fromStdString(p)).object().value("no").toInt();
+        if (seen.insert(no).second)
+            out.push_back(no);
+    }
+    return out;
+}
+
+std::vector<int> OneTo(int n)
+{
+    std::vector<int> out(size_t(std::max(n, 0)));
+    for (int i = 0; i < n; ++i)
+        out[size_t(i)] = i + 1;
+    return out;
+}
+
+QString Url(const MosquittoBroker& broker, const char* user = nullptr)
+{
+    return "mqtt://" + (user ? QString(user) + "@" : QString()) + "127.0.0.1:" + QString::number(broker.port()) + "/lab";
+}
 
 }  // namespace
 
@@ -347,6 +388,143 @@ TEST(QueltLog, ReadsTheUsbCableAndTakesItUpAgainWhenItIsPluggedBackIn)
         EXPECT_EQ(csv.at(i, "no"), std::to_string(i + 1));
         EXPECT_EQ(csv.at(i, "unit"), "V");
     }
+}
+
+TEST(QueltLog, PublishesEveryReadingAsItsCsvLineAndTheMetersStatus)
+{
+    MosquittoBroker broker;
+    MqttSubscriber sub(broker.port(), "lab/#");
+    Rig rig;
+    ChildProcess& sim = rig.StartSim(1, "units", {"--interval", "30"});
+    Logger log({"--port", rig.ws.File("COM1"), "--csv", "-", "--mqtt", Url(broker), "--name", "bench1"}, rig.ws.Path());
+    ASSERT_TRUE(log.WaitForLines(20)) << log.Err().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return sub.last("lab/bench1/status") == "online"; })) << log.Err().toStdString();
+
+    // The meter stops sending while its port stays open: no-meter after 3 s,
+    // online again with the next reading.
+    sim.Signal(SIGSTOP);
+    ASSERT_TRUE(WaitFor([&] { return sub.last("lab/bench1/status") == "no-meter"; })) << log.Err().toStdString();
+    sim.Signal(SIGCONT);
+    ASSERT_TRUE(WaitFor([&] { return sub.last("lab/bench1/status") == "online"; }));
+    const int lines = log.Lines();
+    ASSERT_TRUE(log.WaitForLines(lines + 5));
+    ASSERT_EQ(log.Stop(), 0) << log.Err().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return sub.last("lab/bench1/status") == "offline"; }));
+    const QStringList statuses = Collapsed(sub.payloads("lab/bench1/status"));
+    ASSERT_GE(statuses.size(), 4);
+    EXPECT_EQ(statuses.mid(statuses.size() - 4), (QStringList{"online", "no-meter", "online", "offline"}));
+
+    // Every line's reading came, in order, with the line's columns.
+    const auto rows = CsvRows(log.Out());
+    ASSERT_TRUE(WaitFor([&] { return sub.count("lab/bench1/reading") >= rows.size(); }));
+    const std::vector<std::string> payloads = sub.payloads("lab/bench1/reading");
+    ASSERT_EQ(payloads.size(), rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(payloads[i]);
+        QJsonParseError error{};
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(payloads[i]), &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError);
+        const auto& row = rows[i];
+        EXPECT_EQ(o.value("ts").toString(), row.value("timestamp"));
+        EXPECT_EQ(QString::number(o.value("no").toInt()), row.value("no"));
+        if (row.value("value").isEmpty())
+            EXPECT_TRUE(o.value("value").isNull());
+        else
+            EXPECT_EQ(o.value("value").toDouble(), row.value("value").toDouble());
+        for (const char* column : {"unit", "display", "prefix_unit", "coupling", "range"})
+            EXPECT_EQ(o.value(column).toString(), row.value(column)) << column;
+        EXPECT_EQ(o.value("overload").toBool(), row.value("overload") == "1");
+    }
+    // The status is kept by the broker; the readings are not.
+    for (const MqttMessage& m : sub.messages())
+        EXPECT_EQ(m.retain, false) << m.topic;
+    MqttSubscriber late(broker.port(), "lab/#");
+    ASSERT_TRUE(WaitFor([&] { return late.count("lab/bench1/status") == 1; }));
+    EXPECT_EQ(late.last("lab/bench1/status"), "offline");
+    EXPECT_EQ(late.count("lab/bench1/reading"), 0u);
+}
+
+TEST(QueltLog, ABrokerThatGoesAndComesBackMissesNoReading)
+{
+    MosquittoBroker broker;
+    MqttSubscriber sub(broker.port(), "lab/#");
+    Rig rig;
+    ChildProcess& sim = rig.StartSim(1, "sweep", {"--interval", "20"});
+    Logger log({"--port", rig.ws.File("COM1"), "--csv", "-", "--mqtt", Url(broker), "--name", "bench1"}, rig.ws.Path());
+    ASSERT_TRUE(WaitFor([&] { return sub.count("lab/bench1/reading") >= 20; })) << log.Err().toStdString();
+    broker.kill();
+    ASSERT_TRUE(log.WaitForErr("lost the broker")) << log.Err().toStdString();
+    Serve(1300);  // past the logger's first try, which finds nobody; the next is 2 s later
+    broker.restart();
+    sub.reconnect();  // back before the logger is
+    ASSERT_TRUE(log.WaitForErr("again")) << log.Err().toStdString();
+    sim.Signal(SIGSTOP);  // no more readings: the count stands
+    Serve(300);
+    const int lines = log.Lines();
+    ASSERT_TRUE(WaitFor([&] { return Numbers(sub.payloads("lab/bench1/reading")).size() >= size_t(lines); }, 20000));
+    EXPECT_EQ(Numbers(sub.payloads("lab/bench1/reading")), OneTo(lines));
+    sim.Signal(SIGCONT);
+    ASSERT_EQ(log.Stop(), 0);
+    const QStringList told = QString::fromUtf8(log.Err()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(told.filter("lost the broker").size(), 1) << log.Err().toStdString();
+}
+
+TEST(QueltLog, ARefusedPasswordIsToldOnceAndTriedUntilTheBrokerTakesIt)
+{
+    MosquittoBroker::Options options;
+    options.users = {{"lab", "right"}, {"watcher", "seen"}};
+    MosquittoBroker broker(options);
+    MqttSubscriber sub(broker.port(), "lab/#", {"watcher", "seen", ""});
+    Rig rig;
+    rig.StartSim(1, "steady", {"--interval", "50"});
+    // The password from the service's environment.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QUELT_LOG_PASSWORD", "wrong-one");
+    Logger log({"--port", rig.ws.File("COM1"), "--mqtt", Url(broker, "lab"), "--name", "bench1"}, rig.ws.Path(), env);
+    ASSERT_TRUE(log.WaitForErr("\n")) << log.Err().toStdString();
+    ASSERT_TRUE(log.WaitForErr("refused")) << log.Err().toStdString();
+    // Nobody reads the password out of the process afterwards.
+    QFile environ(QString("/proc/%1/environ").arg(log.Process().processId()));
+    ASSERT_TRUE(environ.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(environ.readAll().contains("wrong-one"));
+    Serve(2500);  // tries again meanwhile, told no more
+    EXPECT_EQ(log.Process().state(), QProcess::Running);
+    EXPECT_EQ(QString::fromUtf8(log.Err()).split('\n', Qt::SkipEmptyParts).filter("refused").size(), 1)
+        << log.Err().toStdString();
+    EXPECT_FALSE(log.Err().contains("wrong-one"));
+
+    broker.setUsers({{"lab", "wrong-one"}, {"watcher", "seen"}});  // the broker comes round to it
+    ASSERT_TRUE(WaitFor([&] { return sub.count("lab/bench1/reading") >= 3; }, 40000)) << log.Err().toStdString();
+    ASSERT_EQ(log.Stop(), 0);
+}
+
+TEST(QueltLog, PublishesOverTlsToABrokerItsCaVouchesFor)
+{
+    MosquittoBroker::Options options;
+    options.tls = true;
+    MosquittoBroker broker(options);
+    MqttSubscriber sub(broker.port(), "lab/#");
+    Rig rig;
+    rig.StartSim(1, "steady", {"--interval", "50"});
+    const QString url = QString("mqtts://127.0.0.1:%1/lab").arg(broker.tlsPort());
+    Logger log({"--port", rig.ws.File("COM1"), "--mqtt", url, "--cafile", QString::fromStdString(broker.caFile()),
+                "--name", "bench1", "--quiet"},
+               rig.ws.Path());
+    ASSERT_TRUE(WaitFor([&] { return sub.count("lab/bench1/reading") >= 3; })) << log.Err().toStdString();
+    ASSERT_EQ(log.Stop(), 0);
+    EXPECT_TRUE(log.Err().isEmpty()) << log.Err().toStdString();
+
+    // A CA that did not sign the broker's certificate: told once, and nothing sent.
+    sub.clear();
+    Logger doubting({"--port", rig.ws.File("COM1"), "--mqtt", url, "--cafile",
+                     QString::fromStdString(broker.otherCaFile()), "--name", "bench2"},
+                    rig.ws.Path());
+    ASSERT_TRUE(doubting.WaitForErr("certificate")) << doubting.Err().toStdString();
+    Serve(1500);
+    EXPECT_EQ(QString::fromUtf8(doubting.Err()).split('\n', Qt::SkipEmptyParts).filter("certificate").size(), 1)
+        << doubting.Err().toStdString();
+    EXPECT_EQ(sub.count("lab/bench2/reading"), 0u);
+    ASSERT_EQ(doubting.Stop(), 0);
 }
 
 }  // namespace e2e

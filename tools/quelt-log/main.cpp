@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -38,13 +39,15 @@ std::string hostName()
 }
 
 // The password the service's environment holds, taken out of the
-// environment so that no child and no later look at /proc sees it.
+// environment: unset, so no child inherits it, and its letters wiped where
+// the process started with them, so /proc/PID/environ no longer shows it.
 std::optional<std::string> takeEnvPassword()
 {
-    const char* value = std::getenv(kPasswordVariable);
+    char* value = std::getenv(kPasswordVariable);
     if (!value)
         return std::nullopt;
     std::string password = value;
+    std::memset(value, 0, password.size());
     ::unsetenv(kPasswordVariable);
     return password;
 }
