@@ -29,7 +29,6 @@
 #include <unistd.h>
 
 #include <QDateTime>
-#include <QTime>
 
 #include "meter/FrameDecoder.h"
 #include "meter/FrameAssembler.h"
@@ -37,7 +36,7 @@
 #include "meter/Convert.h"
 #include "platform/UniqueFd.h"
 #include "record/CsvFormat.h"
-#include "record/ReadingTable.h"
+#include "record/FrameCsvRecords.h"
 
 namespace {
 
@@ -173,30 +172,16 @@ private:
 
     void PrintCsv(const Reading& r)
     {
-        const std::string no = std::to_string(++frames_);
-        std::string time;
-        CsvReading line;
-        if (dated_) {
-            const QDateTime now = QDateTime::currentDateTime();
-            line.stamp = now.toMSecsSinceEpoch();
-            time = times_.timeOfDay(now.time().msecsSinceStartOfDay());
-        }
-        line.no = no;
-        line.time = time;
-        line.display = r.ValueText;
-        line.unit = r.UnitText;
-        line.coupling = r.CouplingText;
-        line.range = r.RangeModeText;
+        const CsvReading& line =
+            records_.next(r, dated_ ? QDateTime::currentMSecsSinceEpoch() : CsvReading::kUndated);
         std::string out;
-        appendCsvLine(out, line, stamps_);
+        appendCsvLine(out, line, records_.stamps());
         std::fwrite(out.data(), 1, out.size(), stdout);
     }
 
     const bool csv_;
     bool dated_ = false;
-    long long frames_ = 0;
-    TimeTexts times_;
-    CsvTimestamps stamps_;
+    FrameCsvRecords records_;
     ScaleSet scale_ = ScaleSet::Set6();
     FrameAssembler assembler_;
 };

@@ -5,7 +5,6 @@
 #include "record/JsonFormat.h"
 
 #include <QDateTime>
-#include <QTime>
 
 #include <cstdio>
 #include <cstring>
@@ -87,20 +86,10 @@ void MeterLogger::frame(const std::string& frameText)
 
 void MeterLogger::record(const Reading& r)
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    const std::string no = std::to_string(++frames_);
-    const std::string time = times_.timeOfDay(now.time().msecsSinceStartOfDay());
-    CsvReading line;
-    line.stamp = now.toMSecsSinceEpoch();
-    line.no = no;
-    line.time = time;
-    line.display = r.ValueText;
-    line.unit = r.UnitText;
-    line.coupling = r.CouplingText;
-    line.range = r.RangeModeText;
+    const CsvReading& line = records_.next(r, QDateTime::currentMSecsSinceEpoch());
     if (out_.csvStdout || out_.csvFiles) {
         line_.clear();
-        appendCsvLine(line_, line, stamps_);
+        appendCsvLine(line_, line, records_.stamps());
         if (out_.csvStdout) {
             std::fwrite(line_.data(), 1, line_.size(), stdout);
             std::fflush(stdout);
@@ -113,7 +102,7 @@ void MeterLogger::record(const Reading& r)
     if (out_.mqtt) {
         out_.mqtt->setStatus(MqttPublisher::Status::Online);
         std::string payload;
-        appendJsonReading(payload, line, stamps_);
+        appendJsonReading(payload, line, records_.stamps());
         out_.mqtt->publishReading(std::move(payload));
     }
     silence_.start();

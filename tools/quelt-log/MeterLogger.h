@@ -12,7 +12,7 @@
 #include "mqtt/MqttPublisher.h"
 #include "record/CsvFormat.h"
 #include "record/DailyCsvFiles.h"
-#include "record/ReadingTable.h"
+#include "record/FrameCsvRecords.h"
 
 #include <QObject>
 #include <QTimer>
@@ -49,7 +49,7 @@ public:
     // at most `brokerMs` and says "offline" there.
     void finish(int brokerMs);
 
-    uint64_t frames() const { return frames_; }
+    uint64_t frames() const { return records_.count(); }
 
 private:
     void frame(const std::string& frameText);
@@ -59,10 +59,8 @@ private:
     const Teller& teller_;
     FrameAssembler assembler_;
     ScaleSet scale_ = ScaleSet::Set6();
-    uint64_t frames_ = 0;
+    FrameCsvRecords records_;
     bool toldBadFrame_ = false;
-    TimeTexts times_;
-    CsvTimestamps stamps_;
     std::string line_;
     QTimer silence_;
     bool finished_ = false;
