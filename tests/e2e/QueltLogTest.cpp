@@ -239,6 +239,22 @@ TEST(QueltLog, RefusesBadInputBeforeOpeningAnything)
     EXPECT_TRUE(help.Err().isEmpty());
 }
 
+TEST(QueltLog, ADefaultNameFromAnOddHostNameIsRefusedToo)
+{
+    // A host name of its own, in a namespace of its own (root only).
+    QProcess p;
+    p.start("unshare", {"--uts", "python3", "-c",
+                        "import os, socket, sys; socket.sethostname('bench+pc'); os.execv(sys.argv[1], sys.argv[1:])",
+                        BinDir() + "/quelt-log", "--port", "COM1"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    const QByteArray err = p.readAllStandardError();
+    if (p.exitCode() != 2 && !err.startsWith("quelt-log: "))
+        GTEST_SKIP() << "no host name of the test's own here: " << err.toStdString();
+    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_TRUE(err.contains("the default name 'bench+pc-COM1'")) << err.toStdString();
+    EXPECT_TRUE(err.contains("--name NAME")) << err.toStdString();
+}
+
 TEST(QueltLog, ItsLinesAreWhatQueltDecodeDecodesFromTheSameFrames)
 {
     // Two simulators play the same random frames; quelt-log reads one and
@@ -507,11 +523,15 @@ TEST(QueltLog, PublishesOverTlsToABrokerItsCaVouchesFor)
     Rig rig;
     rig.StartSim(1, "steady", {"--interval", "50"});
     const QString url = QString("mqtts://127.0.0.1:%1/lab").arg(broker.tlsPort());
+    // No --name: the host name and the port's.
+    char host[256] = {};
+    ASSERT_EQ(::gethostname(host, sizeof host - 1), 0);
+    const std::string topic = std::string("lab/") + host + "-COM1/reading";
     Logger log({"--port", rig.ws.File("COM1"), "--mqtt", url, "--cafile", QString::fromStdString(broker.caFile()),
-                "--name", "bench1", "--quiet"},
+                "--quiet"},
                rig.ws.Path());
-    ASSERT_TRUE(WaitFor([&] { return sub.count("lab/bench1/reading") >= 3; })) << log.Err().toStdString();
-    ASSERT_EQ(log.Stop(), 0);
+    ASSERT_TRUE(WaitFor([&] { return sub.count(topic) >= 3; })) << log.Err().toStdString();
+    ASSERT_EQ(log.Stop(SIGHUP), 0);
     EXPECT_TRUE(log.Err().isEmpty()) << log.Err().toStdString();
 
     // A CA that did not sign the broker's certificate: told once, and nothing sent.
