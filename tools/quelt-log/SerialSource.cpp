@@ -7,6 +7,17 @@
 namespace {
 
 constexpr int kRetryMs = 1000;
+// A frame is 14 bytes of 10 bits on the line. Its first byte wakes the
+// logger; its bytes are read together once the whole frame can be there (59
+// ms at 2400 bit/s), so a frame costs a wake or two, and its reading comes
+// as its last byte does.
+constexpr int kFrameBits = 14 * 10;
+
+int frameMs(TComPortBaudRate speed)
+{
+    const uint32_t bps = BaudRateValue(speed);
+    return int((kFrameBits * 1000 + bps - 1) / bps);
+}
 
 }  // namespace
 
@@ -22,6 +33,14 @@ SerialSource::SerialSource(int portNumber, std::string path, std::string label, 
     retry_.setSingleShot(true);
     retry_.setInterval(kRetryMs);
     retry_.callOnTimeout(this, [this] { tryOpen(); });
+    gather_.setSingleShot(true);
+    gather_.setInterval(frameMs(speed_));
+    gather_.setTimerType(Qt::PreciseTimer);
+    gather_.callOnTimeout(this, [this] {
+        readWaiting();
+        if (notifier_)
+            notifier_->setEnabled(true);
+    });
     follow_.setInterval(kRetryMs);
     follow_.callOnTimeout(this, [this] {
         if (!port_ || device() == openDevice_)
@@ -30,6 +49,7 @@ SerialSource::SerialSource(int portNumber, std::string path, std::string label, 
         notifier_.reset();
         port_.reset();
         follow_.stop();
+        gather_.stop();
         teller_.info(label_ + " is " + device() + " now");
         tryOpen();
     });
@@ -74,7 +94,10 @@ void SerialSource::tryOpen()
     if (portNumber_)
         follow_.start();
     notifier_ = std::make_unique<QSocketNotifier>(qintptr(port_->Descriptor()), QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { readWaiting(); });
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+        notifier_->setEnabled(false);
+        gather_.start();
+    });
     if (told_)
         teller_.info(name + " is open again");
     else if (!everOpen_)
@@ -87,6 +110,8 @@ void SerialSource::tryOpen()
 
 void SerialSource::readWaiting()
 {
+    if (!port_)
+        return;
     uint8_t buffer[4096];
     for (;;) {
         const SerialReadResult r = port_->Read(buffer, sizeof buffer);
@@ -113,6 +138,7 @@ void SerialSource::lose(const std::string& why)
     notifier_.reset();
     port_.reset();
     follow_.stop();
+    gather_.stop();
     teller_.problem((portNumber_ ? label_ : path_) + " " + why + "; trying again every second");
     told_ = true;
     if (onOpen)

@@ -1,7 +1,10 @@
 #pragma once
 // The meter's serial port for the logger: opened as the tools open it
-// (exclusive, raw 8N1, the lock and the holder), read whenever bytes wait (a
-// socket notifier, no polling), and opened again every second after it could
+// (exclusive, raw 8N1, the lock and the holder), read when bytes wait (a
+// socket notifier, no polling; the bytes of a frame's time on the line are
+// gathered into one read, so a frame wakes the logger once or twice, not once
+// a byte), and opened
+// again every second after it could
 // not be opened or hung up (an unplugged adapter, a closed pseudo-terminal).
 // A COMn port is looked up anew at every try, and every second while it is
 // open, so a new adapter or simulator behind the same name is picked up (the
@@ -51,6 +54,7 @@ private:
     std::unique_ptr<PosixSerialDevice> port_;
     std::unique_ptr<QSocketNotifier> notifier_;
     QTimer retry_;
+    QTimer gather_;           // from a first byte waiting to the read
     QTimer follow_;           // COMn: looks up the port's device while open
     std::string openDevice_;  // the device open
     bool everOpen_ = false;
