@@ -9,9 +9,12 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <fcntl.h>
 #include <optional>
 #include <stdexcept>
@@ -29,8 +32,6 @@ constexpr int kKeepAliveS = 20;
 constexpr int kWindow = 32;
 constexpr int kFirstRetryMs = 1000;
 constexpr int kLastRetryMs = 30000;
-// A connection that has not been accepted by then is given up and tried again.
-constexpr int kConnectTimeoutMs = 15000;
 constexpr int kHousekeepingMs = 1000;
 constexpr qint64 kDropNoticeEveryMs = 60000;
 // How long finish() waits for the broker to take "offline".
@@ -97,6 +98,11 @@ std::string hostAndPort(const MqttUrl& url)
 {
     const bool v6 = url.host.find(':') != std::string::npos;
     return (v6 ? "[" + url.host + "]" : url.host) + ":" + std::to_string(url.port);
+}
+
+std::string topicText(const MqttPublisher::Config& config, std::string_view leaf)
+{
+    return config.url.prefix + "/" + config.name + "/" + std::string(leaf);
 }
 
 std::string statusText(MqttPublisher::Status status)
@@ -308,8 +314,8 @@ struct MqttPublisher::Impl {
         : self(owner),
           config(std::move(c)),
           where(hostAndPort(config.url)),
-          readingTopic(config.url.prefix + "/" + config.name + "/reading"),
-          statusTopic(config.url.prefix + "/" + config.name + "/status"),
+          readingTopic(topicText(config, "reading")),
+          statusTopic(topicText(config, "status")),
           clientId("quelt-log-" + config.name + "-" + std::to_string(::getpid())),
           housekeeping(&owner),
           retry(&owner),
@@ -326,7 +332,8 @@ struct MqttPublisher::Impl {
         });
         QObject::connect(&retry, &QTimer::timeout, &owner, [this] { attempt(); });
         QObject::connect(&connectLimit, &QTimer::timeout, &owner, [this] {
-            failed(Failure::Unreachable, "no answer within " + std::to_string(kConnectTimeoutMs / 1000) + " s");
+            const int ms = config.answerTimeoutMs;
+            failed(Failure::Unreachable, "no answer within " + (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms"));
         });
     }
     ~Impl() { teardown(); }
@@ -412,7 +419,7 @@ struct MqttPublisher::Impl {
         const int rc = mosquitto_connect_async(mosq, config.url.host.c_str(), config.url.port, kKeepAliveS);
         const int error = errno;
         if (rc != MOSQ_ERR_SUCCESS) {
-            failed(Failure::Unreachable, reason(rc, error));
+            failedConnecting(rc, error);
             return;
         }
         const int fd = mosquitto_socket(mosq);
@@ -431,7 +438,7 @@ struct MqttPublisher::Impl {
             afterIo(rc, errno);
         });
         housekeeping.start();
-        connectLimit.start(kConnectTimeoutMs);
+        connectLimit.start(config.answerTimeoutMs);
         watchWrites();
     }
 
@@ -447,17 +454,39 @@ struct MqttPublisher::Impl {
             }
             connected();
         }
-        if (rc != MOSQ_ERR_SUCCESS || disconnected || mosquitto_socket(mosq) < 0) {
-            const bool wasConnected = state == State::Connected;
-            if (rc == MOSQ_ERR_TLS || (!lastLibraryError.empty() && lastLibraryError.find("SSL") != std::string::npos && !wasConnected))
-                failed(Failure::Certificate, tlsReason());
-            else
-                failed(wasConnected ? Failure::Lost : Failure::Unreachable, reason(rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : rc, error));
-            return;
+        auto open = [&] { return rc == MOSQ_ERR_SUCCESS && !disconnected && mosquitto_socket(mosq) >= 0; };
+        if (open()) {
+            popAcknowledged();
+            rc = pump();
+            error = errno;
+            if (open()) {
+                watchWrites();
+                return;
+            }
         }
-        popAcknowledged();
-        pump();
-        watchWrites();
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = MOSQ_ERR_CONN_LOST;
+        if (state == State::Connected)
+            failed(Failure::Lost, reason(rc, error));
+        else
+            failedConnecting(rc, error);
+    }
+
+    // A try that did not get as far as the broker's answer.
+    void failedConnecting(int rc, int error)
+    {
+        if (rc == MOSQ_ERR_TLS || lastLibraryError.find("SSL") != std::string::npos)
+            failed(Failure::Certificate, tlsReason());
+        else
+            failed(Failure::Unreachable, reason(rc, error));
+    }
+
+    // After a reading or a status was handed over outside the library's own
+    // calls: sends what may go now and notices a connection that ended.
+    void serviceNow()
+    {
+        if (state == State::Connected)
+            afterIo(MOSQ_ERR_SUCCESS, 0);
     }
 
     void watchWrites()
@@ -532,7 +561,9 @@ struct MqttPublisher::Impl {
                                  : "the broker at " + where + " refused the connection: " + why + "; retrying");
                 break;
             case Failure::Certificate:
-                tell("no trusted TLS connection to the broker at " + where + ": " + why + "; retrying");
+                tell(why.find("certificate") != std::string::npos
+                         ? "no trusted TLS connection to the broker at " + where + ": " + why + "; retrying"
+                         : "TLS with the broker at " + where + " failed: " + why + "; retrying");
                 break;
             case Failure::None: break;
             }
@@ -578,7 +609,9 @@ struct MqttPublisher::Impl {
         mosquitto_publish(mosq, nullptr, statusTopic.c_str(), int(text.size()), text.data(), 1, true);
     }
 
-    void pump()
+    // Sends queued readings while the window has room; the library's error
+    // when the connection failed on the way.
+    int pump()
     {
         while (state == State::Connected && inFlight < kWindow && sent < queue.size()) {
             Entry& e = queue[sent];
@@ -588,12 +621,21 @@ struct MqttPublisher::Impl {
             }
             int mid = 0;
             const int rc = mosquitto_publish(mosq, &mid, readingTopic.c_str(), int(e.payload.size()), e.payload.data(), 1, false);
+            if (rc == MOSQ_ERR_PAYLOAD_SIZE || rc == MOSQ_ERR_OVERSIZE_PACKET) {
+                // No broker takes it: it would stop every reading behind it.
+                tell("the broker at " + where + " does not take a reading of " + std::to_string(e.payload.size()) +
+                     " bytes; dropped it");
+                queue.erase(queue.begin() + std::ptrdiff_t(sent));
+                ++droppedCount;
+                continue;
+            }
             if (rc != MOSQ_ERR_SUCCESS)
-                break;  // the connection's end shows on its next read or write
+                return rc;
             e.mid = mid;
             ++sent;
             ++inFlight;
         }
+        return MOSQ_ERR_SUCCESS;
     }
 
     void acknowledged(int mid)
@@ -642,10 +684,7 @@ struct MqttPublisher::Impl {
                 tellDropped();
             }
         }
-        if (state == State::Connected) {
-            pump();
-            watchWrites();
-        }
+        serviceNow();
     }
 
     size_t queueLimit() const { return std::max<size_t>(config.queueLimit, 1); }
@@ -680,6 +719,12 @@ struct MqttPublisher::Impl {
 
 MqttPublisher::MqttPublisher(Config config, QObject* parent) : QObject(parent)
 {
+    // Topics the library would refuse at every reading: refused here, once.
+    std::string why;
+    if (!isValidTopicLevel(config.name, &why))
+        throw std::invalid_argument("invalid name \"" + config.name + "\" for the topics: it " + why);
+    if (config.url.prefix.empty() || mosquitto_pub_topic_check(topicText(config, "reading").c_str()) != MOSQ_ERR_SUCCESS)
+        throw std::invalid_argument("invalid topic prefix \"" + config.url.prefix + "\"");
     initLibrary();
     impl_ = std::make_unique<Impl>(*this, std::move(config));
 }
@@ -709,19 +754,21 @@ void MqttPublisher::setStatus(Status status)
     impl_->status = status;
     if (impl_->state == Impl::State::Connected) {
         impl_->publishStatus();
-        impl_->watchWrites();
+        impl_->serviceNow();
     }
 }
 
 size_t MqttPublisher::finish(int timeoutMs)
 {
     Impl& d = *impl_;
-    if (d.state == Impl::State::Finished)
+    if (d.state == Impl::State::Finished || d.state == Impl::State::Idle) {  // ended, or never started
+        d.state = Impl::State::Finished;
         return d.queue.size();
+    }
     QElapsedTimer clock;
     clock.start();
     // A connection waiting for its next try is tried now.
-    if (d.state == Impl::State::Waiting || d.state == Impl::State::Idle) {
+    if (d.state == Impl::State::Waiting) {
         d.retry.stop();
         d.attempt();
     }
@@ -751,7 +798,4 @@ size_t MqttPublisher::queued() const { return impl_->queue.size(); }
 
 uint64_t MqttPublisher::dropped() const { return impl_->droppedCount; }
 
-std::string MqttPublisher::topic(std::string_view leaf) const
-{
-    return impl_->config.url.prefix + "/" + impl_->config.name + "/" + std::string(leaf);
-}
+std::string MqttPublisher::topic(std::string_view leaf) const { return topicText(impl_->config, leaf); }

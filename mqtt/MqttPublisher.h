@@ -8,9 +8,19 @@
 // broker is told "offline" as the last will, so a lost logger shows as such.
 //
 // Readings wait in a bounded queue until the broker has acknowledged them;
-// beyond the bound the oldest are dropped and counted. A lost or refused
+// beyond the bound the oldest are dropped and counted. At most 32 are in
+// flight (sent, not acknowledged) at once, in order. A lost or refused
 // connection is told once through onNotice and tried again with a growing
-// delay, up to 30 s; readings keep gathering meanwhile.
+// delay (1, 2, 4, ... up to 30 s; back to 1 s once a connection worked);
+// readings keep gathering meanwhile. Each try is a new clean-session client
+// (MQTT 3.1.1, client id "quelt-log-NAME-PID": one publisher per NAME in a
+// process), so the readings not acknowledged on the lost connection go again
+// first, in order: none is lost, and each first arrives after the one before,
+// but a subscriber may see one again (one the broker had taken when the
+// connection broke). The status is given again on every connection.
+//
+// Host names are resolved by the library's connect, which waits for the
+// resolver: a numeric address never waits.
 #include <QObject>
 
 #include <cstddef>
@@ -59,28 +69,41 @@ public:
         std::string caFile;    // the CA certificates for mqtts://; empty: the system's
         std::string name;      // NAME, a valid topic level
         size_t queueLimit = kDefaultQueueLimit;
+        // A try the broker has not accepted by then (no TCP, TLS or MQTT
+        // answer) is given up and made again later.
+        int answerTimeoutMs = 15000;
     };
 
+    // Throws std::invalid_argument when config.name is no valid topic level
+    // or the prefix makes no valid topic (parseMqttUrl() and
+    // isValidTopicLevel() tell the user first).
     explicit MqttPublisher(Config config, QObject* parent = nullptr);
-    // Disconnects at once; call finish() first for a clean end.
+    // Closes the connection at once, without saying goodbye: the broker then
+    // sends the last will "offline". Call finish() first for a clean end.
     ~MqttPublisher() override;
     MqttPublisher(const MqttPublisher&) = delete;
     MqttPublisher& operator=(const MqttPublisher&) = delete;
 
-    // Starts connecting. Never throws for what the network or the broker does.
+    // Starts connecting (once; later calls do nothing). Never throws for what
+    // the network or the broker does.
     void start();
 
-    // Queues one reading's payload (a JSON object) for PREFIX/NAME/reading.
+    // Queues one reading's payload (a JSON object) for PREFIX/NAME/reading;
+    // sent at once when connected and the window has room. Ignored after finish().
     void publishReading(std::string payload);
 
     enum class Status { Online,
                         NoMeter };
-    // Publishes the status (retained) now, or once connected; only changes go out.
+    // Publishes the status (retained) now, or once connected; only changes go
+    // out. "no-meter" until set otherwise.
     void setStatus(Status status);
 
-    // Sends what is queued for at most `timeoutMs`, publishes "offline"
-    // (retained) and disconnects. Runs its own wait; returns the number of
-    // readings it could not deliver.
+    // Sends what is queued for at most `timeoutMs` (a connection waiting for
+    // its next try is tried at once), then publishes "offline" (retained,
+    // waiting up to one second more for the broker to take it) and
+    // disconnects. Runs its own event loop meanwhile; returns the number of
+    // readings it could not deliver. Afterwards the publisher does nothing
+    // more. Before start() it only ends it.
     size_t finish(int timeoutMs);
 
     bool connected() const;

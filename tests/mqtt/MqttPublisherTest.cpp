@@ -13,10 +13,17 @@
 #include <iostream>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "mqtt/MqttPublisher.h"
+#include "platform/UniqueFd.h"
 #include "support/MosquittoBroker.h"
 #include "support/MqttSubscriber.h"
 #include "support/RunUntil.h"
@@ -157,11 +164,11 @@ void serve(int ms)
     loop.exec();
 }
 
-// How many logins the broker's log shows it refused.
-int refusalsIn(const std::string& log)
+// How often `text` is in the broker's log.
+int timesIn(const std::string& log, const std::string& text)
 {
     int n = 0;
-    for (size_t at = log.find("not authorised"); at != std::string::npos; at = log.find("not authorised", at + 1))
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
         ++n;
     return n;
 }
@@ -292,7 +299,7 @@ TEST_F(Publishing, ARefusedLoginIsToldOnceAndTriedAgainUntilItWorks)
     auto p = publisher(c);
     p->start();
     p->publishReading(reading(0));
-    ASSERT_TRUE(RunUntil([&] { return refusalsIn(broker.log()) >= 2; }, 15000)) << broker.log();
+    ASSERT_TRUE(RunUntil([&] { return timesIn(broker.log(), "not authorised") >= 2; }, 15000)) << broker.log();
     EXPECT_FALSE(p->connected());
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(notices[0], "the broker at 127.0.0.1:" + std::to_string(broker.port()) +
@@ -334,7 +341,7 @@ TEST_F(Publishing, AnUntrustedCertificateIsToldOnceAndTriedAgain)
     auto p = publisher(c);
     p->start();
     p->publishReading(reading(0));
-    serve(1500);  // the first try and one more
+    ASSERT_TRUE(RunUntil([&] { return timesIn(broker.log(), "unknown ca") >= 2; })) << broker.log();
     EXPECT_FALSE(p->connected());
     ASSERT_EQ(notices.size(), 1u) << broker.log();
     EXPECT_TRUE(startsWith(notices[0], "no trusted TLS connection to the broker at 127.0.0.1:" +
@@ -342,6 +349,110 @@ TEST_F(Publishing, AnUntrustedCertificateIsToldOnceAndTriedAgain)
         << notices[0];
     EXPECT_NE(notices[0].find("certificate verify failed"), std::string::npos) << notices[0];
     EXPECT_EQ(p->queued(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Publishing, TlsToAPlainListenerIsToldAsATlsFailure)
+{
+    MosquittoBroker broker;
+    auto c = config(broker);
+    c.url.tls = true;  // mqtts:// to the plain port
+    c.caFile = "/etc/ssl/certs/ca-certificates.crt";
+    auto p = publisher(c);
+    p->start();
+    ASSERT_TRUE(RunUntil([&] { return !notices.empty(); }));
+    serve(1200);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_TRUE(startsWith(notices[0], "TLS with the broker at 127.0.0.1:" + std::to_string(broker.port()) + " failed: "))
+        << notices[0];
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Publishing, ABrokerThatNeverAnswersIsGivenUpAndTriedAgain)
+{
+    // A listening socket that takes connections and never says a word.
+    const int port = freeLocalPort();
+    UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(uint16_t(port));
+    ASSERT_EQ(::bind(silent.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent.get(), 8), 0);
+    ASSERT_EQ(::fcntl(silent.get(), F_SETFL, O_NONBLOCK), 0);
+    MqttPublisher::Config c;
+    c.url = parseMqttUrl("mqtt://127.0.0.1:" + std::to_string(port) + "/lab");
+    c.name = "bench1";
+    c.answerTimeoutMs = 200;
+    auto p = publisher(c);
+    p->start();
+    ASSERT_TRUE(RunUntil([&] { return !notices.empty(); }));
+    EXPECT_EQ(notices[0], "cannot reach the broker at 127.0.0.1:" + std::to_string(port) + ": no answer within 200 ms; retrying");
+    // It tries again, and says nothing new.
+    std::vector<UniqueFd> taken;
+    ASSERT_TRUE(RunUntil([&] {
+        for (int fd; (fd = ::accept4(silent.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;)
+            taken.emplace_back(fd);
+        return taken.size() >= 2;
+    }));
+    EXPECT_EQ(notices.size(), 1u);
+    EXPECT_FALSE(p->connected());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Publishing, ReadingsTheBrokerNeverAcknowledgedGoAgainFirst)
+{
+    MosquittoBroker broker;
+    MqttSubscriber sub(broker.port(), "lab/#");
+    auto p = publisher(config(broker));
+    p->start();
+    for (int i = 0; i < 100; ++i)
+        p->publishReading(reading(i));
+    ASSERT_TRUE(RunUntil([&] { return sub.count("lab/bench1/reading") == 100 && p->queued() == 0; }));
+    // A frozen broker takes the bytes into its socket and answers nothing;
+    // killed then, it never passes them on.
+    broker.pause();
+    for (int i = 100; i < 300; ++i)
+        p->publishReading(reading(i));
+    RunUntil([] { return false; }, 300);
+    EXPECT_EQ(p->queued(), 200u);
+    broker.kill();
+    ASSERT_TRUE(RunUntil([&] { return !p->connected(); }));
+    broker.restart();
+    sub.reconnect();
+    ASSERT_TRUE(RunUntil([&] { return p->queued() == 0; }, 15000));
+    ASSERT_TRUE(RunUntil([&] { return sub.count("lab/bench1/reading") >= 300; }));
+    const std::vector<int> got = numbers(sub.payloads("lab/bench1/reading"));
+    expectAllInOrder(got, 300);
+    EXPECT_EQ(got.size(), 300u);  // nothing came twice: the first broker passed on none of them
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MqttPublisherConfig, RefusesANameThatMakesNoTopic)
+{
+    for (const char* name : {"", "a+b", "#", "a/b"}) {
+        SCOPED_TRACE(name);
+        MqttPublisher::Config c;
+        c.url = parseMqttUrl("mqtt://127.0.0.1/lab");
+        c.name = name;
+        EXPECT_THROW(MqttPublisher p(c), std::invalid_argument);
+    }
+    MqttPublisher::Config c;
+    c.url.host = "127.0.0.1";  // no prefix
+    c.name = "bench1";
+    EXPECT_THROW(MqttPublisher p(c), std::invalid_argument);
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // process with a config file in a temporary folder, listening on 127.0.0.1
 // only, at a free port (and, when asked, a TLS port with a CA and a server
 // certificate for 127.0.0.1 and localhost that it makes with openssl). No
-// persistence, no system service. stop(), kill() and restart() (on the same
-// ports) let a test take the broker away and bring it back; the destructor
+// persistence, no system service. stop(), kill(), pause() and restart() (on
+// the same ports) let a test take the broker away and bring it back; the destructor
 // kills it and removes its folder, also when a test fails midway.
 // Failures throw std::runtime_error with the broker's log.
 #include <arpa/inet.h>
@@ -159,6 +159,17 @@ public:
     void stop() { end(SIGTERM); }
     // Ends it at once (SIGKILL): clients see their connections reset.
     void kill() { end(SIGKILL); }
+    // Freezes it (SIGSTOP): connections stay open, nothing is answered.
+    void pause()
+    {
+        if (pid_ > 0)
+            ::kill(pid_, SIGSTOP);
+    }
+    void resume()
+    {
+        if (pid_ > 0)
+            ::kill(pid_, SIGCONT);
+    }
     // Starts it again on the same ports; throws when it cannot.
     void restart()
     {
@@ -254,6 +265,9 @@ private:
     bool launch()
     {
         writeConfig();
+        // The broker says it runs once its listeners are open: counted so that
+        // another program that took the port meanwhile is not taken for it.
+        const size_t runsBefore = runs();
         const std::string conf = dir_ + "/mosquitto.conf";
         const std::string logPath = dir_ + "/broker.log";
         std::vector<std::string> store{"/usr/sbin/mosquitto", "-c", conf};
@@ -286,12 +300,21 @@ private:
                 pid_ = 0;
                 return false;
             }
-            if (acceptsConnections(port_) && (tlsPort_ == 0 || acceptsConnections(tlsPort_)))
+            if (runs() > runsBefore && acceptsConnections(port_) && (tlsPort_ == 0 || acceptsConnections(tlsPort_)))
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         end(SIGKILL);
         return false;
+    }
+
+    size_t runs() const
+    {
+        const std::string text = log();
+        size_t n = 0;
+        for (size_t at = text.find(" running\n"); at != std::string::npos; at = text.find(" running\n", at + 1))
+            ++n;
+        return n;
     }
 
     void end(int signal)
