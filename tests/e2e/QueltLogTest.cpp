@@ -406,6 +406,23 @@ TEST(QueltLog, ReadsTheUsbCableAndTakesItUpAgainWhenItIsPluggedBackIn)
     }
 }
 
+TEST(QueltLog, ReadsTheUsbCableItIsToldOf)
+{
+    // The emulated cable is /dev/hidraw0 to the program meter-sim starts.
+    Workspace ws;
+    ChildProcess sim(BinDir() + "/meter-sim",
+                     {"--usb", "--scenario", "units", "--interval", "40", "--", BinDir() + "/quelt-log", "--usb",
+                      "/dev/hidraw0", "--csv", ws.File("logs")},
+                     ws.Path(), ws.File("meter-sim.log"));
+    const QString file = ws.File("logs/quelt-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
+    ASSERT_TRUE(WaitFor([&] { return QFileInfo(file).size() > 300 || !sim.Running(); })) << sim.Log().toStdString();
+    sim.Signal(SIGTERM);
+    const std::optional<int> status = sim.WaitEnded(15000);
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << sim.Log().toStdString();
+    EXPECT_TRUE(sim.Log().contains("quelt-log: reading the USB cable /dev/hidraw0")) << sim.Log().toStdString();
+    EXPECT_TRUE(sim.Log().contains("the program set the cable to 2400 bit/s")) << sim.Log().toStdString();
+}
+
 TEST(QueltLog, PublishesEveryReadingAsItsCsvLineAndTheMetersStatus)
 {
     MosquittoBroker broker;
