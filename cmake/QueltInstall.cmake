@@ -59,7 +59,7 @@ foreach(dir BINDIR LIBEXECDIR)
     set(install_${dir} "\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_${dir}}")
   endif()
 endforeach()
-quelt_install_programs(quelt quelt quelt-decode quelt-mktable)
+quelt_install_programs(quelt quelt quelt-decode quelt-mktable quelt-log)
 quelt_install_programs(sim meter-sim)
 install(CODE "
   set(QUELT_APP_ID ${QUELT_APP_ID})

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <climits>
 #include <cstdlib>
 #include <poll.h>
@@ -47,6 +48,17 @@ bool IsVanished(int err)
 }
 
 }  // namespace
+
+std::string DeviceGroupHint(const std::string& device)
+{
+    struct stat st {};
+    std::string groupName = "dialout";
+    if (::stat(device.c_str(), &st) == 0)
+        if (const struct group* g = ::getgrgid(st.st_gid))
+            groupName = g->gr_name;
+    return "you must be a member of the group '" + groupName +
+           "' that owns the device: add yourself to it, then log out and log in again";
+}
 
 TermiosFlags TermiosFlagsFor(const LineSettings& s)
 {

@@ -58,6 +58,11 @@ struct TermiosFlags {
 };
 TermiosFlags TermiosFlagsFor(const LineSettings& settings);
 
+// What a user refused a device for want of permission must do: "you must be a
+// member of the group 'dialout' that owns the device: add yourself to it, then
+// log out and log in again" (the device's own group; dialout when unknown).
+std::string DeviceGroupHint(const std::string& device);
+
 class ISerialDevice {
 public:
     virtual ~ISerialDevice() = default;

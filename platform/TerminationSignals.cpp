@@ -29,7 +29,7 @@ extern "C" void OnTerminationSignal(int signo)
 
 }  // namespace
 
-TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
+TerminationSignals::TerminationSignals(Ending ending, QObject* parent) : QObject(parent), ending_(ending)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -66,7 +66,8 @@ void TerminationSignals::drain()
             if (caught_ == 0) {
                 caught_ = buf[i];
                 emit caught(caught_);
-                endProcessBySignal();
+                if (ending_ == Ending::BySignal)
+                    endProcessBySignal();
             }
 }
 

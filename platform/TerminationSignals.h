@@ -11,6 +11,11 @@
 // how the program ended: the receivers do their clean end right there, and no
 // stack of open boxes has to unwind first. A second signal of the same kind
 // ends the process at once, should the clean end hang. One instance at a time.
+//
+// A program that ends with a status of its own instead (a service that
+// counts a stop by the service manager as a success) asks for
+// Ending::ByReceivers: the process then goes on after the receivers return,
+// and they end it, for instance by quitting the event loop.
 #include "platform/UniqueFd.h"
 
 #include <QObject>
@@ -22,7 +27,10 @@ class QSocketNotifier;
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
-    explicit TerminationSignals(QObject* parent = nullptr);
+    enum class Ending { BySignal,
+                        ByReceivers };
+    explicit TerminationSignals(QObject* parent = nullptr) : TerminationSignals(Ending::BySignal, parent) {}
+    explicit TerminationSignals(Ending ending, QObject* parent = nullptr);
     ~TerminationSignals() override;  // restores the handlers it replaced
 
     // The first signal caught, 0 while none.
@@ -40,6 +48,7 @@ private:
 
     UniqueFd readFd_;
     UniqueFd writeFd_;  // the handler writes to it, knowing only its number
+    Ending ending_;
     int caught_ = 0;
     QSocketNotifier* notifier_ = nullptr;
     struct sigaction previous_[3] = {};

@@ -8,21 +8,16 @@
 // by the journal's replay are not written again: the file is the record of
 // the readings as they were taken.
 //
-// Lines gather in memory and go to the file together, at most half a second
-// after the first of them, so a frame costs no system call; a helper thread
-// calls fdatasync soon after a write and then at most once a second. A write
-// that fails (the folder gone, the disk full, no rights) keeps its lines for
-// the next batch, which tries again; the user is told once, and again only
-// after a write had worked in between.
+// The lines go to the files through DailyCsvFiles: in batches, synced from a
+// helper thread; a write that fails keeps its lines for the next batch, and
+// the user is told once, and again only after a write had worked in between.
 #include "record/CsvExport.h"
 #include "record/ReadingTable.h"
 
-#include "platform/UniqueFd.h"
+#include "record/DailyCsvFiles.h"
 
 #include <QString>
-#include <QTimer>
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,7 +34,7 @@ public:
     // The folder offered the first time: $XDG_DATA_HOME/quelt/logs.
     static QString defaultFolder();
     // The name of the day's file for a local date "YYYY-MM-DD".
-    static std::string fileName(const std::string& date) { return "quelt-" + date + ".csv"; }
+    static std::string fileName(const std::string& date) { return DailyCsvFiles::fileName(date); }
 
     // Starts logging into `folder` (in place of the folder logged into, if
     // any), made with its parents if missing. Throws, with the text the user
@@ -47,7 +42,7 @@ public:
     void start(const std::string& folder);
     // Writes what has gathered and stops.
     void stop();
-    bool isOn() const { return on_; }
+    bool isOn() const { return files_ != nullptr; }
     // The folder logged into, or last logged into.
     const std::string& folder() const { return folder_; }
 
@@ -57,7 +52,7 @@ public:
         bool on = false;
         std::string folder;
     };
-    Settings settings() const { return {on_, folder_}; }
+    Settings settings() const { return {isOn(), folder_}; }
     // Takes kept settings: the folder is the one offered next, and logging
     // starts there when it was on. Throws as start() does; the folder is
     // still the one offered.
@@ -74,31 +69,16 @@ public:
     std::function<void(const QString&)> onNotice;
 
 private:
-    struct Batch {
-        std::string date;
-        std::string lines;
-    };
-
     void rowAppended(size_t row) override;
     void tableAboutToReset() override { lines_.reset(); }
     void tableDestroyed() override;
 
-    int write(const std::string& path, const Batch& b);
-    void closeFile();
     void notice(const QString& text);
 
     ReadingTable* table_;
-    bool on_ = false;
     std::string folder_;
     std::unique_ptr<TableCsvLines> lines_;  // of the table's fields as they stand
     bool toldTable_ = false;                // the table's fields were found wanting
-    std::deque<Batch> pending_;             // oldest first; one per day
     std::string line_;                      // the line being made
-    UniqueFd fd_;                           // the file of fdDate_
-    std::string fdDate_;
-    std::unique_ptr<DiskSync> syncer_;
-    bool failing_ = false;  // the last write failed, and the user was told
-    static constexpr int kFlushMs = 500;
-    static constexpr size_t kFlushBytes = 64 * 1024;
-    QTimer flushTimer_;
+    std::unique_ptr<DailyCsvFiles> files_;  // while on
 };

@@ -110,6 +110,9 @@ public:
     UsbLinkState state;
     const std::vector<DeviceLine>& DevList() const { return lines_; }
     int Selected() const { return selected_; }
+    // Selects the line at `index` (-1: none), in place of the last cable
+    // that the change pass selects.
+    void Select(int index) { selected_ = index >= 0 && index < int(lines_.size()) ? index : -1; }
     // The device list and the log as list models for the window's list boxes.
     QStringListModel& DevListBox() { return devListModel_; }
     QStringListModel& HistoryListBox() { return historyModel_; }

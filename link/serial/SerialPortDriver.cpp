@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <termios.h>
+#include <charconv>
 
 namespace {
 
@@ -29,6 +31,43 @@ uint32_t BaudRateValue(TComPortBaudRate rate)
     static constexpr uint32_t kRates[] = {110, 300, 600, 1200, 2400, 4800, 9600,
                                           14400, 19200, 38400, 56000, 57600, 115200};
     return kRates[rate];
+}
+
+std::optional<TComPortBaudRate> BaudRateOf(std::string_view text)
+{
+    uint32_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    for (int r = br110; r <= br115200; ++r)
+        if (BaudRateValue(TComPortBaudRate(r)) == value)
+            return TComPortBaudRate(r);
+    return std::nullopt;
+}
+
+std::string BaudRateChoices()
+{
+    std::string text;
+    for (int r = br110; r <= br115200; ++r)
+        text += (text.empty() ? "" : ", ") + std::to_string(BaudRateValue(TComPortBaudRate(r)));
+    return text;
+}
+
+std::string OpenMeterPort(PosixSerialDevice& port, const std::string& device, TComPortBaudRate speed,
+                          termios* former)
+{
+    if (!port.Open(device))
+        return port.LastError();
+    if (former && ::tcgetattr(port.Descriptor(), former) != 0)
+        *former = termios{};
+    SerialPortSettings settings;
+    settings.Speed = speed;
+    if (!port.ApplySettings(MakeLineSettings(settings)) || !port.Purge(true, true)) {
+        std::string why = "cannot set it up: " + port.LastError();
+        port.Close();
+        return why;
+    }
+    return {};
 }
 
 LineSettings MakeLineSettings(const SerialPortSettings& s)

@@ -10,7 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
+
+struct termios;
 
 enum TComPortNumber { pnCOM1,
                       pnCOM2,
@@ -51,6 +56,12 @@ enum TComPortSwHandshaking { shNONE,
 // Bit/s of a TComPortBaudRate (2400 for br2400).
 uint32_t BaudRateValue(TComPortBaudRate rate);
 
+// The rate whose bit/s `text` names ("2400"); nothing for a speed the port
+// does not offer.
+std::optional<TComPortBaudRate> BaudRateOf(std::string_view text);
+// The speeds offered, for messages: "110, 300, ..., 115200".
+std::string BaudRateChoices();
+
 // The line settings the driver's properties stand for.
 struct SerialPortSettings {
     TComPortBaudRate Speed = br9600;
@@ -68,6 +79,15 @@ LineSettings MakeLineSettings(const SerialPortSettings& settings);
 // exists (the meter simulator makes one); otherwise <devDir>/ttyUSB<n-1> if it
 // exists; otherwise <devDir>/ttyS<n-1>.
 QString ResolvePortDevice(int n, const QString& workDir, const QString& devDir = QStringLiteral("/dev"));
+
+// Opens `device` as the tools open a meter's port: for this process alone
+// (the lock and the holder as PosixSerialDevice finds them), raw 8N1 at
+// `speed`, both queues purged. Returns the reason in words when it cannot
+// ("Permission denied", the holder's name), empty when the port is open;
+// port.LastErrorCode() then tells a want of permission (EACCES, EPERM).
+// `former`, when given, gets the terminal settings the port had before.
+std::string OpenMeterPort(PosixSerialDevice& port, const std::string& device, TComPortBaudRate speed,
+                          termios* former = nullptr);
 
 class TSerialPortDriver : public QObject {
     Q_OBJECT

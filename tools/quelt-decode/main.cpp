@@ -21,7 +21,6 @@
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
-#include <grp.h>
 #include <optional>
 #include <poll.h>
 #include <string>
@@ -30,7 +29,6 @@
 #include <unistd.h>
 
 #include <QDateTime>
-#include <QTime>
 
 #include "meter/FrameDecoder.h"
 #include "meter/FrameAssembler.h"
@@ -38,7 +36,7 @@
 #include "meter/Convert.h"
 #include "platform/UniqueFd.h"
 #include "record/CsvFormat.h"
-#include "record/ReadingTable.h"
+#include "record/FrameCsvRecords.h"
 
 namespace {
 
@@ -85,14 +83,9 @@ struct UsageError {
 
 TComPortBaudRate SpeedOption(const char* text)
 {
-    int32_t value = 0;
-    if (TryStrToInt(text, value))
-        for (int r = br110; r <= br115200; ++r)
-            if (BaudRateValue(TComPortBaudRate(r)) == uint32_t(value))
-                return TComPortBaudRate(r);
-    throw UsageError{std::string("--speed must be one of 110, 300, 600, 1200, 2400, 4800, 9600, 14400, "
-                                 "19200, 38400, 56000, 57600, 115200, not '") +
-                     text + "'"};
+    if (const std::optional<TComPortBaudRate> rate = BaudRateOf(text))
+        return *rate;
+    throw UsageError{"--speed must be one of " + BaudRateChoices() + ", not '" + text + "'"};
 }
 
 Options ParseOptions(int argc, char** argv)
@@ -179,30 +172,16 @@ private:
 
     void PrintCsv(const Reading& r)
     {
-        const std::string no = std::to_string(++frames_);
-        std::string time;
-        CsvReading line;
-        if (dated_) {
-            const QDateTime now = QDateTime::currentDateTime();
-            line.stamp = now.toMSecsSinceEpoch();
-            time = times_.timeOfDay(now.time().msecsSinceStartOfDay());
-        }
-        line.no = no;
-        line.time = time;
-        line.display = r.ValueText;
-        line.unit = r.UnitText;
-        line.coupling = r.CouplingText;
-        line.range = r.RangeModeText;
+        const CsvReading& line =
+            records_.next(r, dated_ ? QDateTime::currentMSecsSinceEpoch() : CsvReading::kUndated);
         std::string out;
-        appendCsvLine(out, line, stamps_);
+        appendCsvLine(out, line, records_.stamps());
         std::fwrite(out.data(), 1, out.size(), stdout);
     }
 
     const bool csv_;
     bool dated_ = false;
-    long long frames_ = 0;
-    TimeTexts times_;
-    CsvTimestamps stamps_;
+    FrameCsvRecords records_;
     ScaleSet scale_ = ScaleSet::Set6();
     FrameAssembler assembler_;
 };
@@ -241,17 +220,6 @@ int DecodeStream(int fd, const std::string& name, LinePrinter& printer, const si
     return 0;
 }
 
-std::string PermissionHint(const std::string& device)
-{
-    struct stat st {};
-    std::string groupName = "dialout";
-    if (::stat(device.c_str(), &st) == 0)
-        if (const struct group* g = ::getgrgid(st.st_gid))
-            groupName = g->gr_name;
-    return "\nquelt-decode: you must be a member of the group '" + groupName +
-           "' that owns the device: add yourself to it, then log out and log in again";
-}
-
 // A terminal device: opened for this tool alone, set raw at the chosen speed
 // and read until it hangs up or a stop signal arrives. Its former settings
 // are put back at the end.
@@ -259,17 +227,11 @@ int DecodePort(const std::string& label, const std::string& device, TComPortBaud
                const sigset_t& waitMask)
 {
     PosixSerialDevice port;
-    if (!port.Open(device)) {
-        std::fprintf(stderr, "quelt-decode: cannot open %s: %s%s\n", label.c_str(), port.LastError().c_str(),
-                     port.LastErrorCode() == EACCES ? PermissionHint(device).c_str() : "");
-        return kFailed;
-    }
     termios former{};
-    const bool saved = ::tcgetattr(port.Descriptor(), &former) == 0;
-    SerialPortSettings settings;
-    settings.Speed = speed;
-    if (!port.ApplySettings(MakeLineSettings(settings)) || !port.Purge(true, true)) {
-        std::fprintf(stderr, "quelt-decode: cannot set up %s: %s\n", label.c_str(), port.LastError().c_str());
+    if (const std::string why = OpenMeterPort(port, device, speed, &former); !why.empty()) {
+        const int err = port.LastErrorCode();
+        std::fprintf(stderr, "quelt-decode: cannot open %s: %s%s\n", label.c_str(), why.c_str(),
+                     err == EACCES || err == EPERM ? ("\nquelt-decode: " + DeviceGroupHint(device)).c_str() : "");
         return kFailed;
     }
     std::fprintf(stderr, "quelt-decode: reading %s at %u bit/s, 8N1 (Ctrl-C ends)\n", label.c_str(),
@@ -293,7 +255,7 @@ int DecodePort(const std::string& label, const std::string& device, TComPortBaud
         }
         printer.Feed(buffer, r.Count);
     }
-    if (saved)
+    if (former.c_cflag != 0)
         ::tcsetattr(port.Descriptor(), TCSANOW, &former);
     return rc;
 }
