@@ -87,7 +87,7 @@ install(FILES ${desktop_out}/${QUELT_APP_ID}.metainfo.xml DESTINATION ${CMAKE_IN
 
 # Man pages, compressed as Debian keeps them.
 set(man_pages)
-foreach(page quelt quelt-decode meter-sim quelt-mktable)
+foreach(page quelt quelt-decode quelt-log meter-sim quelt-mktable)
   configure_file(${PROJECT_SOURCE_DIR}/docs/man/${page}.1.in ${CMAKE_BINARY_DIR}/man/${page}.1 @ONLY)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.1.gz
     COMMAND gzip -9nf -k ${CMAKE_BINARY_DIR}/man/${page}.1
@@ -139,6 +139,22 @@ file(GLOB udev_rules CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/udev/*.rul
 if(udev_rules)
   install(FILES ${udev_rules} DESTINATION ${QUELT_UDEV_RULES_DIR})
 endif()
+
+# The headless logger's service, one instance per meter (installed, enabled by
+# nobody), for the system's service manager and for a user's. Their ExecStart
+# names the installed program, so they are made when installing, as the
+# launcher is.
+set(QUELT_SYSTEMD_DIR "lib/systemd" CACHE STRING
+    "Where systemd units are installed, relative to the prefix (system/ and user/ below it)")
+set(units_src ${PROJECT_SOURCE_DIR}/tools/quelt-log/systemd)
+set(units_out ${CMAKE_BINARY_DIR}/systemd/install)
+install(CODE "
+  set(QUELT_BINDIR \"${install_BINDIR}\")
+  configure_file(\"${units_src}/quelt-log@.service.in\" \"${units_out}/system/quelt-log@.service\" @ONLY)
+  configure_file(\"${units_src}/user/quelt-log@.service.in\" \"${units_out}/user/quelt-log@.service\" @ONLY)
+")
+install(FILES ${units_out}/system/quelt-log@.service DESTINATION ${QUELT_SYSTEMD_DIR}/system)
+install(FILES ${units_out}/user/quelt-log@.service DESTINATION ${QUELT_SYSTEMD_DIR}/user)
 
 # ---- the .debs: quelt (component quelt) and quelt-sim (component sim)
 set(CPACK_GENERATOR DEB)

@@ -55,7 +55,7 @@ fail() { echo "check-install: FAILED: $*" >&2; exit 1; }
 # The files of each package, relative to the prefix; `cmake --install`
 # installs both sets.
 quelt_files=(
-  bin/quelt bin/quelt-decode bin/quelt-mktable
+  bin/quelt bin/quelt-decode bin/quelt-log bin/quelt-mktable
   libexec/quelt/quelt-launch
   share/applications/$app_id.desktop
   share/metainfo/$app_id.metainfo.xml
@@ -63,9 +63,11 @@ quelt_files=(
   share/icons/hicolor/64x64/apps/$app_id.png
   share/icons/hicolor/128x128/apps/$app_id.png
   share/icons/hicolor/scalable/apps/$app_id.svg
-  share/man/man1/quelt.1.gz share/man/man1/quelt-decode.1.gz share/man/man1/quelt-mktable.1.gz
+  share/man/man1/quelt.1.gz share/man/man1/quelt-decode.1.gz share/man/man1/quelt-log.1.gz
+  share/man/man1/quelt-mktable.1.gz
   share/doc/quelt/LICENSE share/doc/quelt/copyright share/doc/quelt/changelog.Debian.gz
   lib/udev/rules.d/60-quelt-usb-cable.rules
+  lib/systemd/system/quelt-log@.service lib/systemd/user/quelt-log@.service
 )
 sim_files=(
   bin/meter-sim
@@ -98,11 +100,20 @@ check_prefix() {
     fail "appstreamcli rejects the metainfo"
   grep -qx "Exec=\"$prefix/libexec/quelt/quelt-launch\"" "$prefix/share/applications/$app_id.desktop" ||
     fail "the menu entry does not start $prefix/libexec/quelt/quelt-launch"
+  # The logger's unit, as an instance (where systemd is installed).
+  if command -v systemd-analyze >/dev/null; then
+    mkdir -p "$work/units"
+    cp "$prefix/lib/systemd/system/quelt-log@.service" "$work/units/quelt-log@check.service"
+    grep -qx "ExecStart=$prefix/bin/quelt-log \$QUELT_LOG_ARGS" "$work/units/quelt-log@check.service" ||
+      fail "quelt-log@.service does not start $prefix/bin/quelt-log"
+    out=$(systemd-analyze verify --man=no "$work/units/quelt-log@check.service" 2>&1) ||
+      fail "systemd-analyze rejects quelt-log@.service: $out"
+  fi
   echo "   files, menu entry and metainfo of $prefix: fine"
 }
 
 echo "== cmake --install into a scratch prefix"
-cmake --build "$build" --target quelt quelt-decode meter-sim quelt-mktable man_pages deb_changelog >/dev/null
+cmake --build "$build" --target quelt quelt-decode quelt-log meter-sim quelt-mktable man_pages deb_changelog >/dev/null
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 check_prefix "$work/prefix"
 check_files "$work/prefix" "${sim_files[@]}"
@@ -124,7 +135,7 @@ for d in "$deb" "$sim_deb"; do
   dpkg-deb -c "$d"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
+for lib in libqt6widgets6 libqt6gui6 libqt6core6 libmosquitto1 libc6; do
   grep -q "$lib" <<<"$depends" || fail "quelt's Depends lacks $lib (found by dpkg-shlibdeps): $depends"
 done
 # quelt's programs link neither umockdev nor glib themselves (Qt's core
