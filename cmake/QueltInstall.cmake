@@ -188,14 +188,16 @@ string(JOIN "\n" CPACK_DEBIAN_QUELT_DESCRIPTION
   "display, an analog dial, the lowest and highest reading, two limits that"
   "beep, and a log of readings."
   ""
-  "With the tools quelt-decode (what a meter sends, frame by frame) and"
+  "With the tools quelt-decode (what a meter sends, frame by frame),"
+  "quelt-log (one meter logged headless to daily CSV files and an MQTT"
+  "broker, also as the systemd service quelt-log@.service) and"
   "quelt-mktable (an empty reading log). The meter simulator is in the"
   "package quelt-sim."
   ""
   "Licence: GPL-3.0-or-later.")
-# The fonts the window's texts are laid out for, and the MQTT client library
-# quelt-log publishes through (which dpkg-shlibdeps finds as well).
-set(CPACK_DEBIAN_QUELT_PACKAGE_DEPENDS "fonts-liberation2, fonts-dejavu-core, libmosquitto1")
+# The fonts the window's texts are laid out for (the libraries the programs
+# link, libmosquitto among them, dpkg-shlibdeps finds).
+set(CPACK_DEBIAN_QUELT_PACKAGE_DEPENDS "fonts-liberation2, fonts-dejavu-core")
 set(CPACK_DEBIAN_QUELT_PACKAGE_SUGGESTS quelt-sim)
 set(CPACK_DEBIAN_QUELT_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/deb/postinst ${PROJECT_SOURCE_DIR}/cmake/deb/postrm)
 
