@@ -8,6 +8,7 @@
 #include <QPolygon>
 #include <QScrollBar>
 #include <QStyleOptionHeader>
+#include <QStyleOptionSlider>
 
 #include <algorithm>
 #include <cmath>
@@ -31,11 +32,50 @@ private:
     ReadingGridView* view_;
 };
 
+// The vertical scroll bar, repainted only when what it draws changes: the
+// slider's place and size and whether it rests at an end. A log of many rows
+// changes its range with every reading while the slider stays where it is.
+class ReadingGridView::RowScrollBar final : public QScrollBar {
+public:
+    explicit RowScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        const Look look = current();
+        if (change != SliderOrientationChange && look == shown_)
+            return;
+        shown_ = look;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override
+    {
+        shown_ = current();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look {
+        QRect slider;
+        bool atMinimum = false, atMaximum = false, enabled = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look current() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum(), isEnabled()};
+    }
+    Look shown_;
+};
+
 ReadingGridView::ReadingGridView(QWidget* parent)
     : QAbstractItemView(parent),
       header_(new QHeaderView(Qt::Horizontal, this)),
       indicator_(new Indicator(this))
 {
+    setVerticalScrollBar(new RowScrollBar(this));
     header_->setSectionResizeMode(QHeaderView::Interactive);
     header_->setHighlightSections(false);
     header_->setSectionsClickable(false);

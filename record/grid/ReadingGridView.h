@@ -66,6 +66,7 @@ protected:
 private:
     class Indicator;
     friend class Indicator;
+    class RowScrollBar;
     void paintIndicator(QPainter& painter) const;
     int rowCount() const;
     // How far the rows are scrolled, in pixels; the row at a height in the viewport.
