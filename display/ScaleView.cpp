@@ -218,20 +218,15 @@ void ScaleView::KDrun(int32_t p)
         needleShown_ = true;
         lastPos_ = p;
     }
-    update(QRegion(old) | dirty_);
+    update(old | dirty_);
 }
 
 void ScaleView::paintEvent(QPaintEvent* event)
 {
-    // The surface covers the view; each part of the region is a plain copy
-    // (the needle's old and new places are two small boxes, not the box
-    // around both).
     QPainter p(this);
-    for (const QRect& r : event->region()) {
-        p.drawImage(r.topLeft(), surface_, r);
-        for (const QRect& beyond : QRegion(r).subtracted(surface_.rect()))
-            p.fillRect(beyond, Qt::white);
-    }
+    const QRect r = event->rect();
+    p.fillRect(r, Qt::white);
+    p.drawImage(r.topLeft(), surface_, r);
 }
 
 void ScaleView::resizeEvent(QResizeEvent* event)
