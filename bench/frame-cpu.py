@@ -13,7 +13,8 @@ in turn, so that old and new builds share the machine's load; the table gives ea
 median and spread (lowest .. highest) over the rounds, as % of one core, for quelt and, beside it,
 for the X server it draws on.
 
---compare feeds each program the same frames (a fixed scenario, seed and count), waits until the
+--compare feeds each program the same frames (those meter-sim sends for a fixed scenario, seed and
+count, captured first and sent at the line rate once the program has connected), waits until the
 last has been shown, grabs the window and compares the pictures pixel by pixel (ImageMagick
 `compare -metric AE`). The grid's Time column shows the time of day at which each reading was
 recorded and so differs between any two runs: it alone is painted over in both pictures before
@@ -168,19 +169,61 @@ def run_cpu(args):
             print(f"{case:6} {p:50} {fmt([a for a, _ in v]):24} {fmt([b for _, b in v]):24}")
 
 
+def capture_frames(sim_dir, scenario, seed, count):
+    """The bytes meter-sim sends for these frames, read from its pseudo-terminal (which keeps
+    what it sent queued until it is read)."""
+    folder = tempfile.mkdtemp(prefix="frame-capture-")
+    sim = subprocess.Popen([os.path.join(sim_dir, "meter-sim"), "--port", "1", "--dir", folder, "--interval", "5",
+                            "--scenario", scenario, "--seed", str(seed), "--count", str(count)],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        link = os.path.join(folder, "COM1")
+        if not wait_for(lambda: os.path.islink(link), 10, 0.01):
+            raise RuntimeError("meter-sim made no COM1")
+        fd = os.open(link, os.O_RDONLY | os.O_NOCTTY | os.O_NONBLOCK)
+        data = b""
+        end = time.monotonic() + 30
+        while time.monotonic() < end:
+            try:
+                chunk = os.read(fd, 65536)
+            except BlockingIOError:
+                chunk = b""
+            except OSError:
+                break  # the simulator has ended
+            if chunk:
+                data += chunk
+            elif sim.poll() is not None:
+                break  # ended, and all it sent has been read
+            else:
+                time.sleep(0.01)
+        os.close(fd)
+    finally:
+        sim.terminate()
+        sim.wait()
+        shutil.rmtree(folder, ignore_errors=True)
+    if not data:
+        raise RuntimeError("meter-sim sent nothing")
+    return data
+
+
 def run_compare(args):
+    # The same bytes for every program, sent only once it has connected: a simulator started
+    # before the program would lose the frames sent before the connection (the port is emptied
+    # when it opens), a different number each run.
+    stream = capture_frames(args.sim, args.scenario, args.seed, args.count)
     work = tempfile.mkdtemp(prefix="frame-compare-")
     shots = []
     failed = False
     try:
         for i, p in enumerate(args.program):
-            sim = ["--scenario", args.scenario, "--seed", str(args.seed), "--count", str(args.count),
-                   "--interval", "58"]
-            with Session(p, args.sim, None, sim) as s:
-                # The last frame is shown once meter-sim has sent it and the program has read it
-                # (the port is polled every 100 ms); the chart follows within its own pace.
-                if not wait_for(lambda: s.sim.poll() is not None, args.count * 0.058 + 30, 0.1):
-                    raise RuntimeError("meter-sim did not finish")
+            with Session(p, args.sim, None) as s:
+                time.sleep(2)  # connected: COM Connect is pressed as the window comes up
+                master = s.pty[0]
+                for at in range(0, len(stream), 14):
+                    os.write(master, stream[at:at + 14])
+                    time.sleep(0.058)
+                # The last frame is shown once the program has read it (the port is polled
+                # every 100 ms); the chart follows within its own pace.
                 time.sleep(2)
                 shot = os.path.join(work, f"{i}.png")
                 s.grab(shot)
