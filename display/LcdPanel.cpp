@@ -4,9 +4,14 @@
 #include <QProgressBar>
 #include <QWidget>
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 namespace {
+
+// How far on either side of the bar's end its drawing may change with the
+// end: the style's rounded end and the line that marks it.
+constexpr int kBarEndMargin = 8;
 
 // The panel element of each annunciator flag, in the order of Flag.
 constexpr const char* kFlagElementNames[kFlagCount] = {
@@ -113,10 +118,17 @@ void LcdPanel::SetBarMaximum(int maximum)
 void LcdPanel::SetBarPosition(int position)
 {
     position = std::clamp(position, bar_->minimum(), bar_->maximum());
-    if (bar_->value() == position) return;
-    // A progress bar repaints itself at once on every change of value; here the
-    // change is painted with the rest of the frame's work instead.
+    const int previous = bar_->value();
+    if (previous == position) return;
+    // A progress bar repaints itself whole, at once, on every change of value;
+    // here only the strip between the old and the new end of the bar is
+    // painted, with the rest of the frame's work. The bar is drawn the same
+    // along its length, so nothing else of it changes.
     bar_->setUpdatesEnabled(false);
     bar_->setValue(position);
-    bar_->setUpdatesEnabled(true);
+    bar_->setAttribute(Qt::WA_UpdatesDisabled, false);  // without the whole repaint of setUpdatesEnabled(true)
+    const int span = std::max(bar_->maximum() - bar_->minimum(), 1);
+    const auto x = [&](int value) { return int(int64_t(bar_->width()) * (value - bar_->minimum()) / span); };
+    const int left = std::min(x(previous), x(position)), right = std::max(x(previous), x(position));
+    bar_->update(QRect(left - kBarEndMargin, 0, right - left + 2 * kBarEndMargin, bar_->height()));
 }

@@ -2,6 +2,7 @@
 // The computer clock: the time of day, and the local date and time.
 #include <QDateTime>
 #include <QTime>
+#include <QTimeZone>
 
 class IClock {
 public:
@@ -12,8 +13,22 @@ public:
     virtual QDateTime now() { return QDateTime(QDate::currentDate(), timeOfDay()); }
 };
 
+// The computer's clock. The local time's offset from UTC is looked up (the
+// C library reads the time zone file's status for that) at most once a
+// second and again at each change of offset, such as the start of summer
+// time, not for every reading: a change of the system's time zone shows
+// within a second.
 class SystemClock final : public IClock {
 public:
     QTime timeOfDay() override { return QTime::currentTime(); }
-    QDateTime now() override { return QDateTime::currentDateTime(); }
+    QDateTime now() override;
+
+private:
+    qint64 checkedAt_ = 0;   // when offset_ was looked up, ms since the epoch
+    qint64 validUntil_ = 0;  // offset_ holds from checkedAt_ up to here
+    int offset_ = 0;         // seconds ahead of UTC
+    // Where the offset changes next. Looked up once: the offset itself comes
+    // from the C library's local time at every look-up, which sees a new
+    // system time zone.
+    QTimeZone zone_ = QTimeZone::systemTimeZone();
 };

@@ -8,6 +8,7 @@
 #include <QPolygon>
 #include <QScrollBar>
 #include <QStyleOptionHeader>
+#include <QStyleOptionSlider>
 
 #include <algorithm>
 #include <cmath>
@@ -31,11 +32,50 @@ private:
     ReadingGridView* view_;
 };
 
+// The vertical scroll bar, repainted only when what it draws changes: the
+// slider's place and size and whether it rests at an end. A log of many rows
+// changes its range with every reading while the slider stays where it is.
+class ReadingGridView::RowScrollBar final : public QScrollBar {
+public:
+    explicit RowScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        const Look look = current();
+        if (change != SliderOrientationChange && look == shown_)
+            return;
+        shown_ = look;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override
+    {
+        shown_ = current();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    struct Look {
+        QRect slider;
+        bool atMinimum = false, atMaximum = false, enabled = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look current() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum(), isEnabled()};
+    }
+    Look shown_;
+};
+
 ReadingGridView::ReadingGridView(QWidget* parent)
     : QAbstractItemView(parent),
       header_(new QHeaderView(Qt::Horizontal, this)),
       indicator_(new Indicator(this))
 {
+    setVerticalScrollBar(new RowScrollBar(this));
     header_->setSectionResizeMode(QHeaderView::Interactive);
     header_->setHighlightSections(false);
     header_->setSectionsClickable(false);
@@ -47,6 +87,11 @@ ReadingGridView::ReadingGridView(QWidget* parent)
     setSelectionMode(SingleSelection);
     setHorizontalScrollMode(ScrollPerPixel);
     setVerticalScrollMode(ScrollPerItem);
+    // The viewport and the strip paint every pixel they show themselves, so
+    // that a scroll by a row moves what is in sight on the backing store
+    // instead of painting all of it again.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    indicator_->setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 ReadingGridView::~ReadingGridView() = default;
@@ -132,7 +177,11 @@ int ReadingGridView::fullRowsInSight() const
 void ReadingGridView::updateGeometries()
 {
     const int headerHeight = header_->isHidden() ? 0 : header_->sizeHint().height();
-    setViewportMargins(kIndicatorWidth, headerHeight, 0, 0);
+    // Setting the margins lays out the scroll bars again, which repaints them:
+    // only when they change, not with every new row.
+    const QMargins margins(kIndicatorWidth, headerHeight, 0, 0);
+    if (viewportMargins() != margins)
+        setViewportMargins(margins);
     const QRect vg = viewport()->geometry();
     header_->setGeometry(vg.left(), vg.top() - headerHeight, vg.width(), headerHeight);
     indicator_->setGeometry(vg.left() - kIndicatorWidth, vg.top() - headerHeight, kIndicatorWidth,
@@ -142,23 +191,38 @@ void ReadingGridView::updateGeometries()
     const int pageRows = fullRowsInSight();
     verticalScrollBar()->setSingleStep(1);
     verticalScrollBar()->setPageStep(pageRows);
-    verticalScrollBar()->setRange(0, std::max(0, rows - pageRows));
+    // A view resting on the last row stays there as rows are added, so that
+    // the rows in sight move once, by the rows added. While the bar keeps a
+    // range it stays shown: its signals would only lay out the scroll bars
+    // again (and repaint them); what is in sight follows below.
+    QScrollBar* const bar = verticalScrollBar();
+    const int maximum = std::max(0, rows - pageRows);
+    const bool atEnd = bar->value() > 0 && bar->value() == bar->maximum();
+    {
+        const QSignalBlocker quiet(bar->maximum() > 0 && maximum > 0 ? bar : nullptr);
+        bar->setRange(0, maximum);
+        if (atEnd)
+            bar->setValue(maximum);
+    }
 
     horizontalScrollBar()->setSingleStep(20);
     horizontalScrollBar()->setPageStep(vg.width());
     horizontalScrollBar()->setRange(0, std::max(0, header_->length() - vg.width()));
     header_->setOffset(horizontalScrollBar()->value());
-    if (contentOffset() != shownOffset_) {
-        shownOffset_ = contentOffset();
-        viewport()->update();
-        indicator_->update();
-    }
+    // A new row at the end moves the rows in sight up as a scroll does.
+    if (contentOffset() != shownOffset_)
+        showContentOffset(0);
     QAbstractItemView::updateGeometries();
 }
 
 void ReadingGridView::scrollContentsBy(int dx, int)
 {
     header_->setOffset(horizontalScrollBar()->value());
+    showContentOffset(dx);
+}
+
+void ReadingGridView::showContentOffset(int dx)
+{
     // What stays in sight is moved, and only what comes into sight is
     // painted: a log that grows by a row a reading scrolls by one row each time.
     const int offset = contentOffset();
@@ -210,6 +274,7 @@ void ReadingGridView::scrollTo(const QModelIndex& index, ScrollHint hint)
     if (!index.isValid())
         return;
     executeDelayedItemsLayout();  // the scroll range must know the newest rows
+    layOutAppendedRows();
     const int row = index.row();
     const int rows = fullRowsInSight();
     int top = verticalScrollBar()->value();
@@ -315,11 +380,44 @@ QRegion ReadingGridView::visualRegionForSelection(const QItemSelection& selectio
 
 // The scroll range follows the rows once per turn of the event loop: each
 // change of a scroll bar's range posts an event, and a walk or a burst of
-// readings may add many rows in one turn.
+// readings may add many rows in one turn. Rows added at the end (a new
+// reading) move the rows in sight and paint only the new ones; any other
+// insertion lays out and paints the whole view.
 void ReadingGridView::rowsInserted(const QModelIndex& parent, int start, int end)
 {
     QAbstractItemView::rowsInserted(parent, start, end);
-    scheduleDelayedItemsLayout();
+    if (parent.isValid() || end != rowCount() - 1) {
+        scheduleDelayedItemsLayout();
+        return;
+    }
+    if (appendedFrom_ >= 0) {
+        appendedFrom_ = std::min(appendedFrom_, start);
+        return;
+    }
+    appendedFrom_ = start;
+    QMetaObject::invokeMethod(
+        this, [this] { layOutAppendedRows(); }, Qt::QueuedConnection);
+}
+
+void ReadingGridView::layOutAppendedRows()
+{
+    if (appendedFrom_ < 0)
+        return;
+    const int first = appendedFrom_;
+    appendedFrom_ = -1;
+    updateGeometries();  // the scroll range, and what is in sight moved with it
+    const int top = std::max(rowY(first), 0);
+    if (top >= viewport()->height())
+        return;
+    viewport()->update(QRect(0, top, viewport()->width(), viewport()->height() - top));
+    const int headerHeight = header_->isHidden() ? 0 : header_->height();
+    indicator_->update(QRect(0, headerHeight + top, indicator_->width(), indicator_->height() - headerHeight - top));
+}
+
+QRect ReadingGridView::indicatorCell(int row) const
+{
+    const int headerHeight = header_->isHidden() ? 0 : header_->height();
+    return QRect(0, headerHeight + rowY(row), indicator_->width(), rowHeight_);
 }
 
 void ReadingGridView::modelRowsRemoved()
@@ -344,17 +442,25 @@ void ReadingGridView::reset()
 
 void ReadingGridView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
-    QAbstractItemView::currentChanged(current, previous);
-    indicator_->update();
+    QAbstractItemView::currentChanged(current, previous);  // scrolls the current row into sight
+    // The arrow moves from one row's cell to another's, and the two rows are
+    // painted where the scroll has put them.
+    for (const QModelIndex& index : {previous, current})
+        if (index.isValid()) {
+            indicator_->update(indicatorCell(index.row()));
+            viewport()->update(QRect(0, rowY(index.row()), viewport()->width(), rowHeight_));
+        }
 }
 
 // ---- Painting -------------------------------------------------------------------
 
 void ReadingGridView::paintEvent(QPaintEvent* event)
 {
+    QPainter painter(viewport());
+    // The viewport's background, which Qt paints under a viewport that is not opaque.
+    painter.fillRect(event->rect(), viewport()->palette().brush(viewport()->backgroundRole()));
     if (!model())
         return;
-    QPainter painter(viewport());
     const int rows = rowCount();
     const int columns = model()->columnCount(rootIndex());
     const int top = topRow();

@@ -66,12 +66,20 @@ protected:
 private:
     class Indicator;
     friend class Indicator;
+    class RowScrollBar;
     void paintIndicator(QPainter& painter) const;
     int rowCount() const;
     // How far the rows are scrolled, in pixels; the row at a height in the viewport.
     int contentOffset() const;
     int rowAtY(int y) const;
     int rowY(int row) const { return row * rowHeight_ - contentOffset(); }
+    // Brings what the viewport and the row strip show to the content offset,
+    // moving what stays in sight instead of painting it again.
+    void showContentOffset(int dx);
+    // The scroll range and the painting for rows added at the end since the last turn.
+    void layOutAppendedRows();
+    // A row's cell in the strip left of the rows.
+    QRect indicatorCell(int row) const;
     void modelRowsRemoved();
 
     QHeaderView* header_;
@@ -79,5 +87,6 @@ private:
     QMetaObject::Connection rowsRemoved_;
     bool showGrid_ = true;
     int rowHeight_ = 18;
-    int shownOffset_ = 0;  // the offset of what the viewport shows
+    int shownOffset_ = 0;    // the offset of what the viewport shows
+    int appendedFrom_ = -1;  // the first row added at the end and not laid out yet
 };

@@ -38,7 +38,7 @@ TEST(CsvWindow, TheRecordMenuExportsAndLogsToDailyFiles)
 
     f.Feed(MeterRun('+', "1234", '1', 0x30, 0, 0, 0x80));
     const QString today = dir.filePath("logs/" + QString::fromStdString(CsvLog::fileName(
-                                                     QDate::currentDate().toString(Qt::ISODate).toStdString())));
+                                                     f.clock.now().date().toString(Qt::ISODate).toStdString())));
     EXPECT_TRUE(RunUntil([&] { return FileBytes(today).count('\n') == 2; }));
     EXPECT_TRUE(FileBytes(today).endsWith(",1,12:34:56,1.234,V,1.234,V,DC,AUTO,0\r\n")) << FileBytes(today).toStdString();
 

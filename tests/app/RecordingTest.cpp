@@ -9,6 +9,8 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -416,6 +418,58 @@ TEST(Recording, TheNoColumnShowsEveryRecordNumberWhole)
         seeWhole(c.row);
     }
     EXPECT_EQ(grid->columnWidth(0), 39);  // the short numbers of the last file
+}
+
+// What the window shows of a part of the grid (its backing store, where a
+// scroll moves what was painted before) and the same part drawn afresh.
+QImage OnScreen(QWidget* part)
+{
+    QWidget* window = part->window();
+    const QPoint at = part->mapTo(window, QPoint(0, 0));
+    return window->screen()->grabWindow(window->winId(), at.x(), at.y(), part->width(), part->height()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The window drawn afresh where the part is: the part over what lies under it.
+QImage DrawnAfresh(QWidget* part)
+{
+    QWidget* window = part->window();
+    return window->grab(QRect(part->mapTo(window, QPoint(0, 0)), part->size())).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+TEST(Recording, TheGridOnScreenIsTheGridDrawnAfreshAfterEveryReading)
+{
+    // New readings move the rows in sight up instead of painting them again,
+    // and only the new row and the rows whose selection changed are painted:
+    // what the window shows must still be the grid as it is, after each
+    // reading, after a burst of readings in one turn, and after the user
+    // scrolls away and back.
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    ReadingGridView* grid = Parts(w).ui->DBGrid1;
+    const auto same = [&](const char* when) {
+        SCOPED_TRACE(when);
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        for (QWidget* part : {grid->viewport(), grid->rowIndicator(), static_cast<QWidget*>(grid->verticalScrollBar())})
+            EXPECT_EQ(OnScreen(part), DrawnAfresh(part)) << part->metaObject()->className();
+    };
+    const char* values[] = {"0100", "2345", "5999", "0007", "1234", "4321"};
+    for (int i = 0; i < 40; ++i) {
+        f.Feed(MeterRun(i % 2 ? '-' : '+', values[i % 6]));
+        same("one reading");
+    }
+    for (int i = 0; i < 3; ++i)
+        f.Feed(MeterRun('+', values[i]));
+    same("three readings in one turn");
+    grid->scrollTo(grid->model()->index(0, 0), QAbstractItemView::PositionAtTop);
+    same("scrolled to the top");
+    f.Feed(MeterRun('+', "0200"));
+    same("a reading scrolls back to the end");
+    grid->verticalScrollBar()->setValue(grid->verticalScrollBar()->value() - 2);
+    same("two rows up with the scroll bar");
 }
 
 }  // namespace

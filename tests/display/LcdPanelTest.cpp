@@ -1,8 +1,11 @@
 // The LCD panel over the window's own Panel1 and PBar2, driven in the
 // decoder's frame order from frame texts.
+#include <QImage>
 #include <QLabel>
 #include <QMainWindow>
 #include <QProgressBar>
+#include <QScreen>
+#include <QTest>
 #include <QWidget>
 #include <array>
 #include <cstdio>
@@ -323,6 +326,42 @@ TEST_F(LcdPanelTest, FailedFrameKeepsWhatTheResetDid)
     EXPECT_THROW(DecodeSymbols(Frame(false, Digits("1234"), 'J'), r), std::runtime_error);
     EXPECT_EQ(Shown(), With(kDigits, {"LcdP1", "LCDsend"}));
     EXPECT_EQ(DigitTexts(), (std::array<QString, 4>{"1", "2", "3", "4"}));
+}
+
+// What the window shows where a widget is, and the window drawn afresh there
+// (the widget over what lies under it).
+QImage OnScreen(QWidget* part)
+{
+    QWidget* window = part->window();
+    const QPoint at = part->mapTo(window, QPoint(0, 0));
+    return window->screen()->grabWindow(window->winId(), at.x(), at.y(), part->width(), part->height()).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QImage DrawnAfresh(QWidget* part)
+{
+    QWidget* window = part->window();
+    return window->grab(QRect(part->mapTo(window, QPoint(0, 0)), part->size())).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+TEST_F(LcdPanelTest, TheBarOnScreenIsTheBarDrawnAfreshAtEveryPosition)
+{
+    // Only the strip between the bar's old and new end is painted: whatever
+    // the step, up or down, to an end or across a change of range, the window
+    // must show the bar as it is.
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const struct {
+        int maximum, position;
+    } steps[] = {{60, 30}, {60, 31}, {60, 29}, {60, 60}, {60, 0}, {60, 1}, {60, 59}, {60, 12}, {40, 40}, {40, 3}, {60, 45}, {60, 60}, {60, 58}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << step.maximum << " " << step.position);
+        panel->SetBarMaximum(step.maximum);
+        panel->SetBarPosition(step.position);
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(OnScreen(ui.PBar2), DrawnAfresh(ui.PBar2));
+    }
 }
 
 TEST(LcdPanelConstruction, MissingElementIsNamed)
