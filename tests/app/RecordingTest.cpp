@@ -2,6 +2,7 @@
 
 #include "record/grid/ReadingGridView.h"
 #include "record/grid/ReadingTableModel.h"
+#include "support/ScreenGrab.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -418,22 +419,6 @@ TEST(Recording, TheNoColumnShowsEveryRecordNumberWhole)
         seeWhole(c.row);
     }
     EXPECT_EQ(grid->columnWidth(0), 39);  // the short numbers of the last file
-}
-
-// What the window shows of a part of the grid (its backing store, where a
-// scroll moves what was painted before) and the same part drawn afresh.
-QImage OnScreen(QWidget* part)
-{
-    QWidget* window = part->window();
-    const QPoint at = part->mapTo(window, QPoint(0, 0));
-    return window->screen()->grabWindow(window->winId(), at.x(), at.y(), part->width(), part->height()).toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-// The window drawn afresh where the part is: the part over what lies under it.
-QImage DrawnAfresh(QWidget* part)
-{
-    QWidget* window = part->window();
-    return window->grab(QRect(part->mapTo(window, QPoint(0, 0)), part->size())).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 TEST(Recording, TheGridOnScreenIsTheGridDrawnAfreshAfterEveryReading)

@@ -16,6 +16,7 @@
 
 #include "meter/FrameDecoder.h"
 #include "display/LcdPanel.h"
+#include "support/ScreenGrab.h"
 #include "ui_TFCOMM.h"
 
 namespace {
@@ -326,21 +327,6 @@ TEST_F(LcdPanelTest, FailedFrameKeepsWhatTheResetDid)
     EXPECT_THROW(DecodeSymbols(Frame(false, Digits("1234"), 'J'), r), std::runtime_error);
     EXPECT_EQ(Shown(), With(kDigits, {"LcdP1", "LCDsend"}));
     EXPECT_EQ(DigitTexts(), (std::array<QString, 4>{"1", "2", "3", "4"}));
-}
-
-// What the window shows where a widget is, and the window drawn afresh there
-// (the widget over what lies under it).
-QImage OnScreen(QWidget* part)
-{
-    QWidget* window = part->window();
-    const QPoint at = part->mapTo(window, QPoint(0, 0));
-    return window->screen()->grabWindow(window->winId(), at.x(), at.y(), part->width(), part->height()).toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-QImage DrawnAfresh(QWidget* part)
-{
-    QWidget* window = part->window();
-    return window->grab(QRect(part->mapTo(window, QPoint(0, 0)), part->size())).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 TEST_F(LcdPanelTest, TheBarOnScreenIsTheBarDrawnAfreshAtEveryPosition)
