@@ -33,6 +33,8 @@ constexpr int kWindow = 32;
 constexpr int kFirstRetryMs = 1000;
 constexpr int kLastRetryMs = 30000;
 constexpr int kHousekeepingMs = 1000;
+// Where the system keeps the CA certificates it trusts (ca-certificates).
+constexpr char kSystemCaPath[] = "/etc/ssl/certs";
 constexpr qint64 kDropNoticeEveryMs = 60000;
 // How long finish() waits for the broker to take "offline".
 constexpr int kOfflineWaitMs = 1000;
@@ -401,7 +403,12 @@ struct MqttPublisher::Impl {
         if (!config.url.user.empty())
             mosquitto_username_pw_set(mosq, config.url.user.c_str(), config.password.empty() ? nullptr : config.password.c_str());
         if (config.url.tls) {
-            const int rc = config.caFile.empty() ? mosquitto_tls_set(mosq, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
+            if (config.caFile.empty() && ::access(kSystemCaPath, R_OK | X_OK) != 0) {
+                failed(Failure::Certificate, std::string("no CA certificates to check it with: none in ") + kSystemCaPath +
+                                                 " (the package ca-certificates) and no --cafile given");
+                return;
+            }
+            const int rc = config.caFile.empty() ? mosquitto_tls_set(mosq, nullptr, kSystemCaPath, nullptr, nullptr, nullptr)
                                                  : mosquitto_tls_set(mosq, config.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
             if (rc != MOSQ_ERR_SUCCESS) {
                 failed(Failure::Certificate, "the CA certificates cannot be used: " + std::string(mosquitto_strerror(rc)));
