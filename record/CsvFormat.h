@@ -55,6 +55,9 @@ class CsvTimestamps {
 public:
     // ISO 8601 with milliseconds and offset: "2026-12-10T23:59:59.850+01:00".
     void appendIso(std::string& out, int64_t ms);
+    // The same moment as local wall-clock ms (the zone's offset added), by
+    // the same cached offset: the time of day of a line agrees with its stamp.
+    int64_t localMs(int64_t ms) { return ms + int64_t(offsetSeconds(ms)) * 1000; }
 
 private:
     int offsetSeconds(int64_t ms);
