@@ -102,11 +102,11 @@ void CsvLog::rowAppended(size_t row)
     if (dated) {
         line_.clear();
         lines_->append(line_, row);
-        files_->linesFor(std::string_view(line_.data(), 10)) += line_;
+        files_->addDatedLine(line_);
     } else {
         lines_->append(files_->linesFor(QDate::currentDate().toString(Qt::ISODate).toStdString()), row);
+        files_->added();
     }
-    files_->added();
 }
 
 void CsvLog::tableDestroyed()

@@ -43,6 +43,13 @@ public:
     std::string& linesFor(std::string_view date);
     // Lines were appended: written at once when many have gathered, else soon.
     void added();
+    // One dated line (CsvFormat's, its timestamp first): to the file of the
+    // date the timestamp begins with.
+    void addDatedLine(std::string_view line)
+    {
+        linesFor(line.substr(0, 10)) += line;
+        added();
+    }
 
     // Writes the lines gathered so far (the timer does it on its own).
     void flush();

@@ -94,10 +94,8 @@ void MeterLogger::record(const Reading& r)
             std::fwrite(line_.data(), 1, line_.size(), stdout);
             std::fflush(stdout);
         }
-        if (out_.csvFiles) {
-            out_.csvFiles->linesFor(std::string_view(line_.data(), 10)) += line_;
-            out_.csvFiles->added();
-        }
+        if (out_.csvFiles)
+            out_.csvFiles->addDatedLine(line_);
     }
     if (out_.mqtt) {
         out_.mqtt->setStatus(MqttPublisher::Status::Online);
