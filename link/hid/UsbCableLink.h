@@ -66,6 +66,20 @@ public:
         // Runs a report handler; the window shows its failures after the
         // report's hand-over (never inside it).
         std::function<void(const std::function<void()>&)> guard;
+
+        // Hooks for a link without a window: "USB Connect" held down for
+        // good, "Read" up, the program's own meter; the caller adds decode
+        // and guard.
+        static Hooks withoutWindow()
+        {
+            Hooks h;
+            h.usbConDown = [] { return true; };
+            h.raiseUsbCon = [] {};
+            h.readBtnDown = [] { return false; };
+            h.raiseReadBtn = [] {};
+            h.profile = [] { return UsbProfileFlags{false, false, false, true}; };
+            return h;
+        }
     };
 
     struct DeviceLine {

@@ -22,12 +22,7 @@ struct DecodingCable {
 private:
     UsbCableLink::Hooks Hooks()
     {
-        UsbCableLink::Hooks h;
-        h.usbConDown = [] { return true; };
-        h.raiseUsbCon = [] {};
-        h.readBtnDown = [] { return false; };
-        h.raiseReadBtn = [] {};
-        h.profile = [] { return UsbProfileFlags{false, false, false, true}; };
+        UsbCableLink::Hooks h = UsbCableLink::Hooks::withoutWindow();
         h.decode = [this](const std::string& frameText) {
             // A frame with letters where digits belong is reported, not decoded.
             if (const DecodedFrame d = DecodeFrame(frameText, scale); !d.Failed())

@@ -29,14 +29,7 @@ UsbSource::~UsbSource()
 
 UsbCableLink::Hooks UsbSource::hooks()
 {
-    UsbCableLink::Hooks h;
-    // "USB Connect" is down for good; "Read" stays up.
-    h.usbConDown = [] { return true; };
-    h.raiseUsbCon = [] {};
-    h.readBtnDown = [] { return false; };
-    h.raiseReadBtn = [] {};
-    // The program's own meter, as the window's profile has it.
-    h.profile = [] { return UsbProfileFlags{false, false, false, true}; };
+    UsbCableLink::Hooks h = UsbCableLink::Hooks::withoutWindow();
     h.decode = [this](const std::string& frameText) {
         if (onFrame)
             onFrame(frameText);
