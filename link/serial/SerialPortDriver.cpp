@@ -93,6 +93,11 @@ LineSettings MakeLineSettings(const SerialPortSettings& s)
     return l;
 }
 
+int ComPortNumber(std::string_view name)
+{
+    return name.size() == 4 && name.substr(0, 3) == "COM" && name[3] >= '1' && name[3] <= '4' ? name[3] - '0' : 0;
+}
+
 QString ResolvePortDevice(int n, const QString& workDir, const QString& devDir)
 {
     const QFileInfo link(QDir(workDir).filePath(QStringLiteral("COM%1").arg(n)));

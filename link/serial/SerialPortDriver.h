@@ -75,6 +75,10 @@ struct SerialPortSettings {
 };
 LineSettings MakeLineSettings(const SerialPortSettings& settings);
 
+// The port number a tool's argument names: 1 to 4 for "COM1" ... "COM4",
+// 0 for anything else.
+int ComPortNumber(std::string_view name);
+
 // The device behind port n (1-4): a symlink "COMn" in workDir whose target
 // exists (the meter simulator makes one); otherwise <devDir>/ttyUSB<n-1> if it
 // exists; otherwise <devDir>/ttyS<n-1>.

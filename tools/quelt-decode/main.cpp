@@ -114,12 +114,6 @@ Options ParseOptions(int argc, char** argv)
     return o;
 }
 
-// The port number of "COM1" ... "COM4", or 0.
-int PortNumber(const std::string& name)
-{
-    return name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '4' ? name[3] - '0' : 0;
-}
-
 // Prints each decoded frame as one line; a frame that fails to decode is
 // reported and decoding goes on with the next.
 class LinePrinter {
@@ -281,7 +275,7 @@ int Run(const Options& o)
 
     LinePrinter printer(o.csv);
     int rc = 0;
-    if (const int n = PortNumber(o.source)) {
+    if (const int n = ComPortNumber(o.source)) {
         const std::string device = ResolvePortDevice(n, QString()).toStdString();
         setvbuf(stdout, nullptr, _IOLBF, 0);
         rc = DecodePort(o.source + " (" + device + ")", device, o.speed, printer, waitMask);

@@ -45,12 +45,6 @@ std::string baseName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int comNumber(const std::string& name)
-{
-    return name.size() == 4 && name.compare(0, 3, "COM") == 0 && name[3] >= '1' && name[3] <= '4' ? name[3] - '0'
-                                                                                                  : 0;
-}
-
 // A folder for --csv DIR: one that is there and writable, or one whose parent
 // is there (it is made when logging starts).
 void checkCsvFolder(const std::string& folder)
@@ -103,7 +97,7 @@ LogOptions parseLogOptions(const std::vector<std::string>& args, const std::opti
                 throw LogUsageError("--port needs a value: COM1 ... COM4 or a device such as /dev/ttyUSB0");
             portGiven = true;
             const std::string& port = args[++i];
-            o.portNumber = comNumber(port);
+            o.portNumber = ComPortNumber(port);
             if (o.portNumber == 0 && port.find('/') == std::string::npos)
                 throw LogUsageError("--port: '" + port + "' is neither COM1 ... COM4 nor a device path such as "
                                                          "/dev/ttyUSB0");
