@@ -9,6 +9,7 @@
 #include "record/paradox/ReplacingFile.h"
 
 #include "meter/FrameDecoder.h"
+#include "support/CentralEuropeanTime.h"
 #include "support/FakeClock.h"
 #include "support/FakeDialogs.h"
 #include "support/NullSeams.h"
@@ -48,18 +49,8 @@ std::string Slurp(const std::string& path)
 
 // The computer's zone is Central European Time for every test here: an offset
 // that changes twice a year and is not UTC.
-class CsvTest : public ::testing::Test {
+class CsvTest : public CentralEuropeanTime {
 protected:
-    void SetUp() override
-    {
-        qputenv("TZ", "Europe/Berlin");
-        ::tzset();
-    }
-    void TearDown() override
-    {
-        qunsetenv("TZ");
-        ::tzset();
-    }
     static int64_t Berlin(QDate d, QTime t) { return QDateTime(d, t).toMSecsSinceEpoch(); }
 };
 

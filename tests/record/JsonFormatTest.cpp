@@ -1,6 +1,7 @@
 // The JSON object of a reading: the CSV line's columns, exact, in their order,
 // escaped; and every payload read back by Python's json module.
 #include "record/JsonFormat.h"
+#include "support/CentralEuropeanTime.h"
 
 #include <gtest/gtest.h>
 
@@ -27,19 +28,8 @@ struct Case {
     const char* json;  // after "ts"
 };
 
-// Central European Time: an offset that is not UTC.
-class JsonFormatTest : public ::testing::Test {
+class JsonFormatTest : public CentralEuropeanTime {
 protected:
-    void SetUp() override
-    {
-        qputenv("TZ", "Europe/Berlin");
-        ::tzset();
-    }
-    void TearDown() override
-    {
-        qunsetenv("TZ");
-        ::tzset();
-    }
     static std::string Payload(const Case& c, int64_t stamp)
     {
         CsvTimestamps stamps;
