@@ -240,6 +240,7 @@ def run_compare(args):
             if pixels != "0":
                 failed = True
         if args.keep:
+            os.makedirs(args.keep, exist_ok=True)
             for f in os.listdir(work):
                 shutil.copy(os.path.join(work, f), args.keep)
             print(f"pictures in {args.keep}")

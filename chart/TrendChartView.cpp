@@ -129,6 +129,20 @@ TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartContr
     axisY_->setLinePen(QPen(kAxisLine, 1, Qt::DashLine));
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
+    // The axes' lines, ticks and grid lines are one pixel wide, drawn without
+    // antialiasing; as cosmetic pens they draw the same pixels, but the scene
+    // takes each line's bounds from its two ends instead of building the
+    // outline of its stroke, a few thousand times a second while the chart
+    // follows the readings.
+    for (QValueAxis* axis : {axisX_, axisY_}) {
+        const auto cosmetic = [](QPen pen) {
+            if (pen.widthF() <= 1) pen.setWidth(0);
+            return pen;
+        };
+        axis->setLinePen(cosmetic(axis->linePen()));
+        axis->setGridLinePen(cosmetic(axis->gridLinePen()));
+        axis->setMinorGridLinePen(cosmetic(axis->minorGridLinePen()));
+    }
     for (QAbstractSeries* s : std::initializer_list<QAbstractSeries*>{series2_, series1_, band_}) {
         s->attachAxis(axisX_);
         s->attachAxis(axisY_);
