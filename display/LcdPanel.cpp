@@ -1,5 +1,7 @@
 #include "display/LcdPanel.h"
 
+#include "display/LabelImageCache.h"
+
 #include <QLabel>
 #include <QProgressBar>
 #include <QWidget>
@@ -64,6 +66,7 @@ LcdPanel::LcdPanel(QWidget* panel1, QProgressBar* bar) : bar_(bar)
     send_ = Element<QWidget>(panel1, "LCDsend");
     digits_ = {Element<QLabel>(panel1, "LcdDa"), Element<QLabel>(panel1, "LcdDb"),
                Element<QLabel>(panel1, "LcdDc"), Element<QLabel>(panel1, "LcdDd")};
+    for (QLabel* digit : digits_) new LabelImageCache(digit);
 }
 
 void LcdPanel::SetShown(QWidget* w, bool shown)

@@ -7,14 +7,18 @@
 #include <QScreen>
 #include <QTest>
 #include <QWidget>
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "meter/FrameDecoder.h"
+#include "display/LabelImageCache.h"
+#include "display/LcdFont.h"
 #include "display/LcdPanel.h"
 #include "support/ScreenGrab.h"
 #include "ui_TFCOMM.h"
@@ -53,6 +57,7 @@ class LcdPanelTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        LcdFontFamily();  // as the window does: the font is there before the labels use it
         ui.setupUi(&window);
         panel = std::make_unique<LcdPanel>(ui.Panel1, ui.PBar2);
     }
@@ -348,6 +353,66 @@ TEST_F(LcdPanelTest, TheBarOnScreenIsTheBarDrawnAfreshAtEveryPosition)
         QCoreApplication::processEvents();
         EXPECT_EQ(OnScreen(ui.PBar2), DrawnAfresh(ui.PBar2));
     }
+}
+
+TEST_F(LcdPanelTest, TheDigitsFromTheirPicturesAreTheDigitsTheLabelsDraw)
+{
+    // The panel paints its digits from a picture per text: for each frame,
+    // what the window shows from the pictures must be what it shows when the
+    // labels paint themselves, also after a digit's style changes.
+    const std::array<QLabel*, 4> digits = {ui.LcdDa, ui.LcdDb, ui.LcdDc, ui.LcdDd};
+    for (QLabel* digit : digits)
+        ASSERT_TRUE(digit->findChild<LabelImageCache*>() && digit->findChild<LabelImageCache*>()->active());
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto shown = [&] {
+        for (QLabel* digit : digits) digit->update();
+        for (int pass = 0; pass < 3; ++pass) {
+            QCoreApplication::processEvents();
+            QTest::qWait(5);
+        }
+        std::vector<QImage> images;
+        for (QLabel* digit : digits) images.push_back(OnScreen(digit));
+        return images;
+    };
+    const std::string frames[] = {
+        Frame(false, Digits("0123"), '1', {0x20, 0, 0, 0x80}),
+        Frame(true, Digits("4567"), '2', {0x20, 0, 0, 0x80}),
+        Frame(false, Digits("8901"), '4', {0, 0, 0x40, 0x80}),
+        Frame(false, kOverload, '2', {0x00, 0x00, 0x00, 0x80}),
+        Frame(false, Digits("0123"), '1', {0x20, 0, 0, 0x80}),
+    };
+    for (size_t i = 0; i <= std::size(frames); ++i) {
+        SCOPED_TRACE(testing::Message() << "step " << i);
+        if (i < std::size(frames))
+            Show(frames[i]);
+        else
+            ui.LcdDb->setStyleSheet(ui.LcdDb->styleSheet() + " color: red;");
+        shown();  // each new text is painted by its label twice, and the second kept
+        shown();
+        const std::vector<QImage> fromPictures = shown();
+        std::vector<LabelImageCache*> caches;
+        for (QLabel* digit : digits) caches.push_back(digit->findChild<LabelImageCache*>());
+        for (size_t d = 0; d < digits.size(); ++d) digits[d]->removeEventFilter(caches[d]);
+        const std::vector<QImage> painted = shown();
+        for (size_t d = 0; d < digits.size(); ++d) {
+            EXPECT_EQ(fromPictures[d], painted[d]) << digits[d]->objectName().toStdString();
+            digits[d]->installEventFilter(caches[d]);
+        }
+    }
+}
+
+TEST(LabelImageCacheTest, ALabelOverASiblingBeneathItPaintsItself)
+{
+    QWidget parent;
+    QLabel beneath("under", &parent);
+    beneath.setGeometry(0, 0, 40, 20);
+    QLabel over("8", &parent);
+    over.setGeometry(30, 0, 40, 20);
+    QLabel apart("8", &parent);
+    apart.setGeometry(80, 0, 40, 20);
+    EXPECT_FALSE((new LabelImageCache(&over))->active());
+    EXPECT_TRUE((new LabelImageCache(&apart))->active());
 }
 
 TEST(LcdPanelConstruction, MissingElementIsNamed)

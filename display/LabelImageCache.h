@@ -1,0 +1,43 @@
+#pragma once
+// Paints a label from a picture of it kept once per text (and alignment):
+// what the label left in the window's buffer when it painted that text, its
+// parent's background under it included. Large text is beyond the
+// size whose glyphs the painter keeps, so a label would otherwise fill every
+// glyph's outline again on each repaint; the LCD's 100 px digits change with
+// nearly every reading.
+//
+// The pictures are exact only where the parent's own background is all that
+// lies under the label: no sibling beneath it may overlap it (siblings above
+// are painted over it as before). A label for which that does not hold when
+// the cache is made keeps painting itself.
+#include <QHash>
+#include <QImage>
+#include <QObject>
+#include <QRegion>
+#include <QSet>
+#include <QString>
+
+class QLabel;
+
+class LabelImageCache : public QObject {
+public:
+    // Made a child of `label`; it lives and dies with it.
+    explicit LabelImageCache(QLabel* label);
+
+    // False where a sibling beneath the label overlaps it: the label paints
+    // itself.
+    bool active() const { return active_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QString key() const;
+    void keepPicture(const QRegion& painted);
+
+    QLabel* label_;
+    bool active_ = false;
+    bool painting_ = false;  // the label's own painting runs
+    QHash<QString, QImage> pictures_;
+    QSet<QString> seen_;  // texts painted once, without a picture yet
+};
