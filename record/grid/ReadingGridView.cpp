@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPaintEvent>
 #include <QPolygon>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QStyleOptionHeader>
 #include <QStyleOptionSlider>
@@ -470,6 +471,11 @@ void ReadingGridView::paintEvent(QPaintEvent* event)
     initViewItemOption(&option);
     const QModelIndex current = currentIndex();
     const bool focused = hasFocus() && current.isValid();
+    auto* cells = qobject_cast<ReadingGridDelegate*>(itemDelegate());
+    if (cells) cells->beginPaint(event->rect(), viewport()->palette().brush(viewport()->backgroundRole()), option.font);
+    const auto endPaint = qScopeGuard([cells] {
+        if (cells) cells->endPaint();
+    });
 
     for (int row = rowAtY(event->rect().top()); row <= last; ++row) {
         const int y = rowY(row);
