@@ -50,18 +50,16 @@ bool LabelImageCache::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         // A text without a picture: the label paints itself over the
-        // background the window has just painted beneath it, and from its
-        // second time on, what that left in the window's buffer, before any
-        // sibling above paints over it, is kept. (The painter's first drawing
-        // of a large glyph in a process can differ at its antialiased edges
-        // from all its later ones; the picture is one of those.)
+        // background the window has just painted beneath it, and what that
+        // left in the window's buffer, before any sibling above paints over
+        // it, becomes the picture once two paints in a row have left the same
+        // pixels. (The painter's drawing of a large glyph can differ at its
+        // antialiased edges from one paint to another, most of all the first
+        // in a process; a picture is the drawing it settles on.)
         painting_ = true;
         QCoreApplication::sendEvent(label_, event);
         painting_ = false;
-        if (const QString k = key(); !seen_.contains(k))
-            seen_.insert(k);
-        else
-            keepPicture(static_cast<QPaintEvent*>(event)->region());
+        takePicture(static_cast<QPaintEvent*>(event)->region());
         return true;
     // What changes the label's or the background's look makes new pictures.
     case QEvent::Resize:
@@ -73,20 +71,20 @@ bool LabelImageCache::eventFilter(QObject* watched, QEvent* event)
     case QEvent::ScreenChangeInternal:
     case QEvent::EnabledChange:
         pictures_.clear();
-        seen_.clear();
+        candidates_.clear();
         return false;
     case QEvent::Move:
-        if (watched == label_) {
+        if (watched == label_) {  // over another part of the background
             pictures_.clear();
-            seen_.clear();
-        }  // over another part of the background
+            candidates_.clear();
+        }
         return false;
     default:
         return false;
     }
 }
 
-void LabelImageCache::keepPicture(const QRegion& painted)
+void LabelImageCache::takePicture(const QRegion& painted)
 {
     // Only a paint of the whole label leaves all of it fresh in the buffer.
     if (!QRegion(label_->rect()).subtracted(painted).isEmpty()) return;
@@ -97,11 +95,16 @@ void LabelImageCache::keepPicture(const QRegion& painted)
     const qreal ratio = buffer->devicePixelRatio();
     const QRect inBuffer(label_->mapTo(window, QPoint()) * ratio, label_->size() * ratio);
     if (!buffer->rect().contains(inBuffer)) return;
-    if (pictures_.size() >= kMostPictures) {
-        pictures_.clear();
-        seen_.clear();
-    }
     QImage picture = buffer->copy(inBuffer);
     picture.setDevicePixelRatio(ratio);
-    pictures_.insert(key(), picture);
+    const QString k = key();
+    const auto candidate = candidates_.find(k);
+    if (candidate == candidates_.end() || *candidate != picture) {
+        if (candidates_.size() >= kMostPictures) candidates_.clear();
+        candidates_.insert(k, picture);
+        return;
+    }
+    candidates_.erase(candidate);
+    if (pictures_.size() >= kMostPictures) pictures_.clear();
+    pictures_.insert(k, picture);
 }

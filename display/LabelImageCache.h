@@ -1,7 +1,7 @@
 #pragma once
 // Paints a label from a picture of it kept once per text (and alignment):
-// what the label left in the window's buffer when it painted that text, its
-// parent's background under it included. Large text is beyond the
+// what the label left in the window's buffer when it painted that text (the
+// same in two paints in a row), its parent's background under it included. Large text is beyond the
 // size whose glyphs the painter keeps, so a label would otherwise fill every
 // glyph's outline again on each repaint; the LCD's 100 px digits change with
 // nearly every reading.
@@ -14,7 +14,6 @@
 #include <QImage>
 #include <QObject>
 #include <QRegion>
-#include <QSet>
 #include <QString>
 
 class QLabel;
@@ -33,11 +32,11 @@ protected:
 
 private:
     QString key() const;
-    void keepPicture(const QRegion& painted);
+    void takePicture(const QRegion& painted);
 
     QLabel* label_;
     bool active_ = false;
     bool painting_ = false;  // the label's own painting runs
     QHash<QString, QImage> pictures_;
-    QSet<QString> seen_;  // texts painted once, without a picture yet
+    QHash<QString, QImage> candidates_;  // what the last paint of a text left
 };
