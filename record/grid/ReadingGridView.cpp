@@ -501,13 +501,19 @@ void ReadingGridView::paintEvent(QPaintEvent* event)
     painter.setPen(gridColor);
     const int bottom = rowY(last) + rowHeight_ - 1;
     const int right = header_->sectionViewportPosition(columns - 1) + header_->sectionSize(columns - 1) - 1;
-    for (int row = top; row <= last; ++row) {
+    // The lines are solid, one pixel wide and straight: only their part in
+    // the area being painted is drawn, the same pixels as the whole lines
+    // clipped to it.
+    const QRect area = event->rect();
+    for (int row = std::max(top, rowAtY(area.top())); row <= last; ++row) {
         const int y = rowY(row) + rowHeight_ - 1;
-        painter.drawLine(0, y, right, y);
+        if (y > area.bottom()) break;
+        if (y >= area.top()) painter.drawLine(std::max(0, area.left()), y, std::min(right, area.right()), y);
     }
-    for (int column = 0; column < columns; ++column) {
+    const int lineTop = std::max(0, area.top()), lineBottom = std::min(bottom, area.bottom());
+    for (int column = 0; column < columns && lineTop <= lineBottom; ++column) {
         const int x = header_->sectionViewportPosition(column) + header_->sectionSize(column) - 1;
-        painter.drawLine(x, 0, x, bottom);
+        if (x >= area.left() && x <= area.right()) painter.drawLine(x, lineTop, x, lineBottom);
     }
 }
 
