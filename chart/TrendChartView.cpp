@@ -4,6 +4,7 @@
 #include <QAreaSeries>
 #include <QCheckBox>
 #include <QGraphicsLayout>
+#include <QGraphicsLineItem>
 #include <QImageWriter>
 #include <QLabel>
 #include <QLineSeries>
@@ -337,6 +338,26 @@ void TrendChartView::refresh()
     series2_->setVisible(area);
     series1_->setVisible(!area && !reduced);
     band_->setVisible(reduced);
+    cacheStraightLines();
+}
+
+void TrendChartView::cacheStraightLines()
+{
+    // The axes' lines, ticks and grid lines stay where they are from one
+    // reading to the next while the series change under them: each is drawn
+    // once into a picture of its own and copied from then on, instead of
+    // stroked, dashes and all, at every repaint of the plot. The chart makes
+    // new ones when an axis changes.
+    for (QGraphicsItem* item : chart_->childItems())
+        cacheStraightLines(item);
+}
+
+void TrendChartView::cacheStraightLines(QGraphicsItem* item)
+{
+    if (item->type() == QGraphicsLineItem::Type && item->cacheMode() == QGraphicsItem::NoCache)
+        item->setCacheMode(QGraphicsItem::DeviceCoordinateCache);
+    for (QGraphicsItem* child : item->childItems())
+        cacheStraightLines(child);
 }
 
 // ---- Events ---------------------------------------------------------------------

@@ -20,6 +20,7 @@
 #include "chart/PageNumberBox.h"
 
 class QAction;
+class QGraphicsItem;
 class QAreaSeries;
 class QCheckBox;
 class QLabel;
@@ -67,6 +68,8 @@ public:
 
     // Draws what changed at once rather than later.
     void refresh();
+    void cacheStraightLines();
+    static void cacheStraightLines(QGraphicsItem* item);
 
     // The shortest time between two drawings for new readings.
     static constexpr int kReadingRefreshMs = 200;
