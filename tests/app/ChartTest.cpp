@@ -6,6 +6,8 @@
 #include <QAreaSeries>
 #include <QCheckBox>
 #include <QFile>
+#include <QGraphicsItem>
+#include <QGraphicsScene>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
@@ -155,6 +157,41 @@ TEST(Chart, ManyPointsOnOnePageDrawABandOfTheirWholeExtent)
         }
         EXPECT_GT(checked, 200);
     }
+}
+
+TEST(Chart, ItsLinesCopiedFromTheirPicturesAreTheLinesDrawnAfresh)
+{
+    // The axes' lines, ticks and grid lines are drawn once and copied from
+    // then on: the chart must look as it does drawn without those copies,
+    // through readings, a turn of the page and a change of the window's size
+    // (the lines move), and after a new chart.
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.show();
+    const auto sameAsDrawnAfresh = [&] {
+        QTest::qWait(300);  // the chart follows the readings at its own pace
+        QGraphicsScene* scene = Parts(w).chartView->scene();
+        const QImage copied = Parts(w).chartView->grab().toImage();
+        std::vector<QGraphicsItem*> cached;
+        for (QGraphicsItem* item : scene->items())
+            if (item->cacheMode() != QGraphicsItem::NoCache) {
+                cached.push_back(item);
+                item->setCacheMode(QGraphicsItem::NoCache);
+            }
+        const QImage fresh = Parts(w).chartView->grab().toImage();
+        for (QGraphicsItem* item : cached) item->setCacheMode(QGraphicsItem::DeviceCoordinateCache);
+        return std::pair{cached.size(), copied == fresh};
+    };
+    for (int i = 0; i < 30; ++i) f.Feed(MeterRun('+', i % 2 ? "0100" : "3200"));
+    EXPECT_TRUE(sameAsDrawnAfresh().second) << "after 30 readings";
+    for (int i = 0; i < 100; ++i) f.Feed(MeterRun('-', "1500"));
+    const auto [lines, same] = sameAsDrawnAfresh();
+    EXPECT_GT(lines, 40u);  // the axes' lines, ticks and grid lines
+    EXPECT_TRUE(same) << "on the next page";
+    w.resize(w.width() + 60, w.height() + 40);
+    EXPECT_TRUE(sameAsDrawnAfresh().second) << "in a larger window";
+    f.Feed(MeterRun('+', "0100", '1', 0, 0, 0, 0x40));  // another range: a new chart
+    EXPECT_TRUE(sameAsDrawnAfresh().second) << "after a new chart";
 }
 
 TEST(Chart, PagingButtonsAndMenuItems)
