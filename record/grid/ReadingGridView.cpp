@@ -40,9 +40,25 @@ class ReadingGridView::RowScrollBar final : public QScrollBar {
 public:
     explicit RowScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
 
+    // A new range and, where the view follows the last row, the value at its
+    // end, judged by the look they end with: between the two the handle has
+    // left the end for a moment, and the bar would be painted twice for a
+    // look it does not change.
+    void setRangeFollowing(int maximum, bool follow)
+    {
+        holding_ = true;
+        setRange(0, maximum);
+        if (follow)
+            setValue(maximum);
+        holding_ = false;
+        sliderChange(SliderValueChange);
+    }
+
 protected:
     void sliderChange(SliderChange change) override
     {
+        if (holding_ && change != SliderOrientationChange)
+            return;
         const Look look = current();
         if (change != SliderOrientationChange && look == shown_)
             return;
@@ -69,6 +85,7 @@ private:
                 value() == minimum(), value() == maximum(), isEnabled()};
     }
     Look shown_;
+    bool holding_ = false;
 };
 
 ReadingGridView::ReadingGridView(QWidget* parent)
@@ -201,9 +218,13 @@ void ReadingGridView::updateGeometries()
     const bool atEnd = bar->value() > 0 && bar->value() == bar->maximum();
     {
         const QSignalBlocker quiet(bar->maximum() > 0 && maximum > 0 ? bar : nullptr);
-        bar->setRange(0, maximum);
-        if (atEnd)
-            bar->setValue(maximum);
+        if (auto* rows = dynamic_cast<RowScrollBar*>(bar)) {
+            rows->setRangeFollowing(maximum, atEnd);
+        } else {
+            bar->setRange(0, maximum);
+            if (atEnd)
+                bar->setValue(maximum);
+        }
     }
 
     horizontalScrollBar()->setSingleStep(20);
