@@ -457,4 +457,41 @@ TEST(Recording, TheGridOnScreenIsTheGridDrawnAfreshAfterEveryReading)
     same("two rows up with the scroll bar");
 }
 
+TEST(Recording, TheScrollBarIsNotPaintedForReadingsThatLeaveItsHandleWhereItIs)
+{
+    // Once the handle is as short as it gets and rests at the end, a new row
+    // changes nothing the bar shows: it is not painted again (each paint of
+    // its tall groove wakes Qt's painting threads).
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QScrollBar* bar = Parts(w).ui->DBGrid1->verticalScrollBar();
+    const auto settle = [] {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    };
+    for (int i = 0; i < 300; ++i) f.Feed(MeterRun('+', "0100"));
+    settle();
+    struct Paints : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            count += e->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    bar->installEventFilter(&paints);
+    const QImage before = OnScreen(bar);
+    for (int i = 0; i < 20; ++i) {
+        f.Feed(MeterRun('+', "0100"));
+        settle();
+    }
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_EQ(paints.count, 0);
+    EXPECT_EQ(OnScreen(bar), before);
+    EXPECT_EQ(OnScreen(bar), DrawnAfresh(bar));
+}
+
 }  // namespace
