@@ -70,18 +70,20 @@ bool LabelImageCache::eventFilter(QObject* watched, QEvent* event)
     case QEvent::LayoutDirectionChange:
     case QEvent::ScreenChangeInternal:
     case QEvent::EnabledChange:
-        pictures_.clear();
-        candidates_.clear();
+        forget();
         return false;
     case QEvent::Move:
-        if (watched == label_) {  // over another part of the background
-            pictures_.clear();
-            candidates_.clear();
-        }
+        if (watched == label_) forget();  // over another part of the background
         return false;
     default:
         return false;
     }
+}
+
+void LabelImageCache::forget()
+{
+    pictures_.clear();
+    candidates_.clear();
 }
 
 void LabelImageCache::takePicture(const QRegion& painted)

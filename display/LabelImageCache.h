@@ -33,6 +33,7 @@ protected:
 private:
     QString key() const;
     void takePicture(const QRegion& painted);
+    void forget();  // every picture and candidate
 
     QLabel* label_;
     bool active_ = false;
