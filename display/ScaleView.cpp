@@ -176,6 +176,11 @@ void ScaleView::restore(const QRect& r)
                     dial_.constScanLine(y) + area.left() * sizeof(QRgb), bytes);
 }
 
+QRect ScaleView::needleRect(const NeedleLine& n) const
+{
+    return QRect(n.tip, n.base).normalized().adjusted(-3, -3, 3, 3) & surface_.rect();
+}
+
 void ScaleView::drawNeedle(const NeedleLine& n)
 {
     {
@@ -183,7 +188,19 @@ void ScaleView::drawNeedle(const NeedleLine& n)
         p.setPen(QPen(Qt::black, 2, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(n.tip, n.base);
     }
-    dirty_ = QRect(n.tip, n.base).normalized().adjusted(-3, -3, 3, 3) & surface_.rect();
+    dirty_ = needleRect(n);
+}
+
+void ScaleView::settle() const
+{
+    if (!stale_)
+        return;
+    auto* self = const_cast<ScaleView*>(this);
+    self->restore(dirty_);
+    self->dirty_ = QRect();
+    if (needleShown_)
+        self->drawNeedle(needle_);
+    self->stale_ = false;
 }
 
 void ScaleView::KDsetup()
@@ -193,36 +210,43 @@ void ScaleView::KDsetup()
         renderDial(key);
         surface_ = dial_.copy();
         dirty_ = QRect();
+        stale_ = false;
         update();
     } else {
-        restore(dirty_);
-        update(dirty_);
-        dirty_ = QRect();
+        update(shownRect_);
+        stale_ = stale_ || !dirty_.isEmpty();
     }
+    shownRect_ = QRect();
     needleShown_ = false;
 }
 
 void ScaleView::KDrun(int32_t p)
 {
-    // The previous needle goes: the dial under it comes back from the cache, so the dots it
-    // crossed stay whole.
-    const QRect old = dirty_;
-    restore(old);
-    dirty_ = QRect();
+    // The previous needle goes and the new one comes. Both are drawn on the surface when it is
+    // next painted or read, so a frame that moves the needle more than once draws it once.
+    const QRect old = shownRect_;
     needleShown_ = false;
-
+    shownRect_ = QRect();
     const QSize panel = panelSize();
     if (const auto n = ScaleGeometry(panel.width(), panel.height()).Needle(set_, p)) {
         needle_ = *n;
-        drawNeedle(needle_);
         needleShown_ = true;
+        shownRect_ = needleRect(needle_);
         lastPos_ = p;
     }
-    update(old | dirty_);
+    stale_ = true;
+    update(old | shownRect_);
+}
+
+const QImage& ScaleView::KD1() const
+{
+    settle();
+    return surface_;
 }
 
 void ScaleView::paintEvent(QPaintEvent* event)
 {
+    settle();
     QPainter p(this);
     const QRect r = event->rect();
     p.fillRect(r, Qt::white);

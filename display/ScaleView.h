@@ -35,7 +35,7 @@ public:
     void KDrun(int32_t p);
 
     // The drawing surface as it stands (the size of the view).
-    const QImage& KD1() const { return surface_; }
+    const QImage& KD1() const;
     // The needle drawn last; (0,0)-(0,0) before the first.
     NeedleLine needle() const { return needle_; }
     // The outer size the dial is computed from.
@@ -57,6 +57,9 @@ private:
     void renderDial(const DialKey& key);
     void restore(const QRect& r);
     void drawNeedle(const NeedleLine& n);
+    QRect needleRect(const NeedleLine& n) const;
+    // Brings the surface to the needle last asked for (the restore of the old one, the new one).
+    void settle() const;
     const std::vector<QPoint>& dotCorners(const ScaleGeometry& g, const ScaleSet& set, QSize panel);
 
     const ScaleSet& set_;
@@ -64,7 +67,7 @@ private:
     std::function<bool()> maxChecked_, minChecked_;
 
     QImage dial_;     // the dial without needle, for dialKey_
-    QImage surface_;  // KD1: the dial plus at most the needle in dirty_
+    QImage surface_;  // KD1: the dial plus at most the needle in dirty_ (once settled)
     DialKey dialKey_;
     bool haveDial_ = false;
     QRect dirty_;  // where surface_ differs from dial_
@@ -77,6 +80,8 @@ private:
     std::vector<Corners> corners_;
 
     NeedleLine needle_;
-    bool needleShown_ = false;  // the surface shows a needle (at lastPos_)
+    bool needleShown_ = false;  // a needle is to be shown (at lastPos_), in shownRect_
+    QRect shownRect_;
+    bool stale_ = false;  // the surface does not yet show the needle asked for
     int32_t lastPos_ = 0;
 };

@@ -2,8 +2,11 @@
 #include "display/LimitAlarm.h"
 #include "meter/ScaleSet.h"
 #include "display/ScaleView.h"
+#include "support/ScreenGrab.h"
 
+#include <QCoreApplication>
 #include <QFrame>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -94,6 +97,54 @@ TEST_F(ScaleViewTest, NextNeedleTakesThePreviousAwayAndLeavesTheDialWhole)
                 ASSERT_LT(x, 159);
             }
     EXPECT_GT(changed, 100);
+}
+
+TEST_F(ScaleViewTest, TheWindowShowsTheLastNeedleOfEachFrameAsADialDrawnForItAlone)
+{
+    // A frame takes the needle to zero and then to the reading, and several
+    // frames may come between two paints: the needle is drawn once, where the
+    // last call put it, and only the strips of the old and new needle are
+    // painted. The window must show what a dial given only that needle shows.
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    // A frame: the setup, zero, then p. A setup alone leaves the dial
+    // without needle; a move alone takes the needle on.
+    enum Kind { Frame, Setup, Move };
+    struct Step {
+        Kind kind;
+        int p;
+    };
+    const std::vector<std::vector<Step>> passes = {
+        {{Frame, 600}},
+        {{Frame, 1200}},
+        {{Frame, 57}, {Frame, 600}, {Frame, 1100}},
+        {{Setup, 0}},
+        {{Frame, 300}},
+        {{Setup, 0}, {Frame, 900}},
+        {{Move, 200}},
+        {{Move, 1000}, {Move, 700}},
+        {{Frame, 1200}, {Frame, 1200}},
+        {{Frame, 600}, {Setup, 0}},
+        {{Frame, 40}},
+    };
+    for (size_t i = 0; i < passes.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "pass " << i);
+        for (const Step& step : passes[i]) {
+            if (step.kind != Move) view.KDsetup();
+            if (step.kind == Frame) view.KDrun(0);
+            if (step.kind != Setup) view.KDrun(step.p);
+        }
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        ScaleView alone(set, limits);
+        alone.resize(view.size());
+        alone.setLimitChecks([this] { return maxOn; }, [this] { return minOn; });
+        alone.KDsetup();
+        if (passes[i].back().kind != Setup) alone.KDrun(passes[i].back().p);
+        EXPECT_EQ(OnScreen(&view), alone.KD1().convertToFormat(QImage::Format_RGB32));
+        EXPECT_EQ(view.KD1(), alone.KD1());
+    }
 }
 
 TEST_F(ScaleViewTest, LimitSwitchedOffRedrawsTheDialWithoutNeedle)
