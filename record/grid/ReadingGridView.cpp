@@ -23,10 +23,10 @@ public:
                                                 view_(view) {}
 
 protected:
-    void paintEvent(QPaintEvent*) override
+    void paintEvent(QPaintEvent* event) override
     {
         QPainter painter(this);
-        view_->paintIndicator(painter);
+        view_->paintIndicator(painter, event->rect());
     }
 
 private:
@@ -538,8 +538,10 @@ void ReadingGridView::paintEvent(QPaintEvent* event)
     }
 }
 
-void ReadingGridView::paintIndicator(QPainter& painter) const
+void ReadingGridView::paintIndicator(QPainter& painter, const QRect& area) const
 {
+    // Only the corner and the rows' cells in the area are drawn: a new reading
+    // paints the cells of a row or two.
     const int headerHeight = header_->isHidden() ? 0 : header_->height();
     const QRect strip = indicator_->rect();
 
@@ -551,18 +553,22 @@ void ReadingGridView::paintIndicator(QPainter& painter) const
     if (isActiveWindow()) corner.state |= QStyle::State_Active;
     corner.rect = QRect(0, 0, strip.width(), headerHeight);
     corner.position = QStyleOptionHeader::OnlyOneSection;
-    painter.save();  // the style leaves its clip to the corner behind
-    style()->drawControl(QStyle::CE_Header, &corner, &painter, indicator_);
-    painter.restore();
+    if (corner.rect.intersects(area)) {
+        painter.save();  // the style leaves its clip to the corner behind
+        style()->drawControl(QStyle::CE_Header, &corner, &painter, indicator_);
+        painter.restore();
+    }
 
-    painter.fillRect(QRect(0, headerHeight, strip.width(), strip.height() - headerHeight),
-                     viewport()->palette().brush(viewport()->backgroundRole()));
+    const QRect cells(0, headerHeight, strip.width(), strip.height() - headerHeight);
+    if (!cells.intersects(area))
+        return;
+    painter.fillRect(cells & area, viewport()->palette().brush(viewport()->backgroundRole()));
     const int rows = rowCount();
-    const int top = topRow();
-    const int last = std::min(rows - 1, rowAtY(viewport()->height() - 1));
+    const int top = std::max(topRow(), rowAtY(area.top() - headerHeight));
+    const int last = std::min({rows - 1, rowAtY(viewport()->height() - 1), rowAtY(area.bottom() - headerHeight)});
     const int marked = currentIndex().isValid() ? currentIndex().row() : -1;
     const QPalette& palette = indicator_->palette();
-    painter.setClipRect(QRect(0, headerHeight, strip.width(), strip.height() - headerHeight));
+    painter.setClipRect(cells);
     for (int row = top; row <= last; ++row) {
         const QRect cell(0, headerHeight + rowY(row), strip.width(), rowHeight_);
         painter.fillRect(cell, palette.button());

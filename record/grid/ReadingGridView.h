@@ -67,7 +67,7 @@ private:
     class Indicator;
     friend class Indicator;
     class RowScrollBar;
-    void paintIndicator(QPainter& painter) const;
+    void paintIndicator(QPainter& painter, const QRect& area) const;
     int rowCount() const;
     // How far the rows are scrolled, in pixels; the row at a height in the viewport.
     int contentOffset() const;
