@@ -1,6 +1,6 @@
 #include "display/LcdPanel.h"
 
-#include "display/LabelImageCache.h"
+#include "display/WidgetImageCache.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -66,7 +66,7 @@ LcdPanel::LcdPanel(QWidget* panel1, QProgressBar* bar) : bar_(bar)
     send_ = Element<QWidget>(panel1, "LCDsend");
     digits_ = {Element<QLabel>(panel1, "LcdDa"), Element<QLabel>(panel1, "LcdDb"),
                Element<QLabel>(panel1, "LcdDc"), Element<QLabel>(panel1, "LcdDd")};
-    for (QLabel* digit : digits_) new LabelImageCache(digit);
+    for (QLabel* digit : digits_) new WidgetImageCache(digit);
 }
 
 void LcdPanel::SetShown(QWidget* w, bool shown)

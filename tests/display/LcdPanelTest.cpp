@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "meter/FrameDecoder.h"
-#include "display/LabelImageCache.h"
+#include "display/WidgetImageCache.h"
 #include "display/LcdFont.h"
 #include "display/LcdPanel.h"
 #include "support/ScreenGrab.h"
@@ -362,7 +362,7 @@ TEST_F(LcdPanelTest, TheDigitsFromTheirPicturesAreTheDigitsTheLabelsDraw)
     // labels paint themselves, also after a digit's style changes.
     const std::array<QLabel*, 4> digits = {ui.LcdDa, ui.LcdDb, ui.LcdDc, ui.LcdDd};
     for (QLabel* digit : digits)
-        ASSERT_TRUE(digit->findChild<LabelImageCache*>() && digit->findChild<LabelImageCache*>()->active());
+        ASSERT_TRUE(digit->findChild<WidgetImageCache*>() && digit->findChild<WidgetImageCache*>()->active());
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     const auto shown = [&] {
@@ -391,8 +391,8 @@ TEST_F(LcdPanelTest, TheDigitsFromTheirPicturesAreTheDigitsTheLabelsDraw)
         shown();  // each new text is painted by its label twice, and the second kept
         shown();
         const std::vector<QImage> fromPictures = shown();
-        std::vector<LabelImageCache*> caches;
-        for (QLabel* digit : digits) caches.push_back(digit->findChild<LabelImageCache*>());
+        std::vector<WidgetImageCache*> caches;
+        for (QLabel* digit : digits) caches.push_back(digit->findChild<WidgetImageCache*>());
         for (size_t d = 0; d < digits.size(); ++d) digits[d]->removeEventFilter(caches[d]);
         const std::vector<QImage> painted = shown();
         for (size_t d = 0; d < digits.size(); ++d) {
@@ -402,7 +402,7 @@ TEST_F(LcdPanelTest, TheDigitsFromTheirPicturesAreTheDigitsTheLabelsDraw)
     }
 }
 
-TEST(LabelImageCacheTest, ALabelOverASiblingBeneathItPaintsItself)
+TEST(WidgetImageCacheTest, ALabelOverASiblingBeneathItPaintsItself)
 {
     QWidget parent;
     QLabel beneath("under", &parent);
@@ -411,8 +411,8 @@ TEST(LabelImageCacheTest, ALabelOverASiblingBeneathItPaintsItself)
     over.setGeometry(30, 0, 40, 20);
     QLabel apart("8", &parent);
     apart.setGeometry(80, 0, 40, 20);
-    EXPECT_FALSE((new LabelImageCache(&over))->active());
-    EXPECT_TRUE((new LabelImageCache(&apart))->active());
+    EXPECT_FALSE((new WidgetImageCache(&over))->active());
+    EXPECT_TRUE((new WidgetImageCache(&apart))->active());
 }
 
 TEST(LcdPanelConstruction, MissingElementIsNamed)

@@ -18,10 +18,10 @@
 
 class QLabel;
 
-class LabelImageCache : public QObject {
+class WidgetImageCache : public QObject {
 public:
     // Made a child of `label`; it lives and dies with it.
-    explicit LabelImageCache(QLabel* label);
+    explicit WidgetImageCache(QLabel* label);
 
     // False where a sibling beneath the label overlaps it: the label paints
     // itself.

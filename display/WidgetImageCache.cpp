@@ -1,4 +1,4 @@
-#include "display/LabelImageCache.h"
+#include "display/WidgetImageCache.h"
 
 #include <QBackingStore>
 #include <QCoreApplication>
@@ -27,7 +27,7 @@ bool OverlapsSiblingBeneath(const QWidget* w)
 
 }  // namespace
 
-LabelImageCache::LabelImageCache(QLabel* label) : QObject(label), label_(label)
+WidgetImageCache::WidgetImageCache(QLabel* label) : QObject(label), label_(label)
 {
     active_ = !OverlapsSiblingBeneath(label);
     if (!active_) return;
@@ -35,12 +35,12 @@ LabelImageCache::LabelImageCache(QLabel* label) : QObject(label), label_(label)
     label->parentWidget()->installEventFilter(this);
 }
 
-QString LabelImageCache::key() const
+QString WidgetImageCache::key() const
 {
     return label_->text() + QChar(0) + QString::number(int(label_->alignment()));
 }
 
-bool LabelImageCache::eventFilter(QObject* watched, QEvent* event)
+bool WidgetImageCache::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::Paint:
@@ -80,13 +80,13 @@ bool LabelImageCache::eventFilter(QObject* watched, QEvent* event)
     }
 }
 
-void LabelImageCache::forget()
+void WidgetImageCache::forget()
 {
     pictures_.clear();
     candidates_.clear();
 }
 
-void LabelImageCache::takePicture(const QRegion& painted)
+void WidgetImageCache::takePicture(const QRegion& painted)
 {
     // Only a paint of the whole label leaves all of it fresh in the buffer.
     if (!QRegion(label_->rect()).subtracted(painted).isEmpty()) return;
