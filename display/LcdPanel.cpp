@@ -66,7 +66,8 @@ LcdPanel::LcdPanel(QWidget* panel1, QProgressBar* bar) : bar_(bar)
     send_ = Element<QWidget>(panel1, "LCDsend");
     digits_ = {Element<QLabel>(panel1, "LcdDa"), Element<QLabel>(panel1, "LcdDb"),
                Element<QLabel>(panel1, "LcdDc"), Element<QLabel>(panel1, "LcdDd")};
-    for (QLabel* digit : digits_) new WidgetImageCache(digit);
+    for (QLabel* digit : digits_) WidgetImageCache::ForLabel(digit);
+    barPictures_ = WidgetImageCache::ForBar(bar);
 }
 
 void LcdPanel::SetShown(QWidget* w, bool shown)
@@ -130,6 +131,12 @@ void LcdPanel::SetBarPosition(int position)
     bar_->setUpdatesEnabled(false);
     bar_->setValue(position);
     bar_->setAttribute(Qt::WA_UpdatesDisabled, false);  // without the whole repaint of setUpdatesEnabled(true)
+    // A length the bar has no picture of yet is painted whole, so that its
+    // picture can be kept; then each strip is a copy from it.
+    if (barPictures_->active() && !barPictures_->hasPicture()) {
+        bar_->update();
+        return;
+    }
     const int span = std::max(bar_->maximum() - bar_->minimum(), 1);
     const auto x = [&](int value) { return int(int64_t(bar_->width()) * (value - bar_->minimum()) / span); };
     const int left = std::min(x(previous), x(position)), right = std::max(x(previous), x(position));

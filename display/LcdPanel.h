@@ -10,6 +10,7 @@
 class QLabel;
 class QProgressBar;
 class QWidget;
+class WidgetImageCache;
 
 class LcdPanel {
 public:
@@ -45,4 +46,5 @@ private:
     QWidget* send_ = nullptr;                          // LCDsend
     std::array<QLabel*, 4> digits_{};                  // LcdDa .. LcdDd
     QProgressBar* bar_ = nullptr;
+    WidgetImageCache* barPictures_ = nullptr;  // a child of the bar
 };

@@ -3,65 +3,113 @@
 #include <QBackingStore>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFrame>
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QProgressBar>
+
+#include <optional>
+#include <vector>
 
 namespace {
 
-// A label shows a few texts in turn (a digit, a blank, a dash); this bounds
-// the pictures kept should one be given many.
-constexpr int kMostPictures = 64;
+// A label shows a few texts in turn (a digit, a blank, a dash), a bar some
+// tens of lengths; this bounds the pictures kept should one be given many.
+constexpr int kMostPictures = 128;
 
-bool OverlapsSiblingBeneath(const QWidget* w)
+// The siblings beneath w that overlap it, or none at all where one of them
+// may change its look with nothing the cache sees: one that shows content of
+// its own (a label's text), or has a widget of its own reaching under w. A
+// plain panel's look (its background and edge), like the parent's
+// background, changes with the events the cache watches.
+std::optional<std::vector<QWidget*>> SiblingsBeneath(const QWidget* w)
 {
     const QWidget* parent = w->parentWidget();
-    if (!parent) return true;
-    for (const QObject* o : parent->children()) {
-        if (o == w) return false;  // the rest are above it
-        const auto* sibling = qobject_cast<const QWidget*>(o);
-        if (sibling && !sibling->isWindow() && sibling->geometry().intersects(w->geometry())) return true;
+    if (!parent) return std::nullopt;
+    std::vector<QWidget*> beneath;
+    for (QObject* o : parent->children()) {
+        if (o == w) break;  // the rest are above it
+        auto* sibling = qobject_cast<QWidget*>(o);
+        if (!sibling || sibling->isWindow()) continue;
+        const QRect shared = sibling->geometry() & w->geometry();
+        if (shared.isEmpty()) continue;
+        const QMetaObject* kind = sibling->metaObject();
+        if (kind != &QFrame::staticMetaObject && kind != &QWidget::staticMetaObject) return std::nullopt;
+        for (const QWidget* child : sibling->findChildren<QWidget*>())
+            if (!child->isWindow() && QRect(child->mapTo(parent, QPoint()), child->size()).intersects(shared))
+                return std::nullopt;
+        beneath.push_back(sibling);
     }
-    return false;
+    return beneath;
 }
 
 }  // namespace
 
-WidgetImageCache::WidgetImageCache(QLabel* label) : QObject(label), label_(label)
+WidgetImageCache::WidgetImageCache(QWidget* widget, std::function<QString()> look)
+    : QObject(widget), widget_(widget), look_(std::move(look))
 {
-    active_ = !OverlapsSiblingBeneath(label);
+    const auto beneath = SiblingsBeneath(widget);
+    active_ = beneath.has_value();
     if (!active_) return;
-    label->installEventFilter(this);
-    label->parentWidget()->installEventFilter(this);
+    widget->installEventFilter(this);
+    widget->parentWidget()->installEventFilter(this);
+    for (QWidget* sibling : *beneath) sibling->installEventFilter(this);
 }
 
-QString WidgetImageCache::key() const
+WidgetImageCache* WidgetImageCache::ForLabel(QLabel* label)
 {
-    return label_->text() + QChar(0) + QString::number(int(label_->alignment()));
+    return new WidgetImageCache(label, [label] { return label->text() + QChar(0) + QString::number(int(label->alignment())); });
+}
+
+WidgetImageCache* WidgetImageCache::ForBar(QProgressBar* bar)
+{
+    return new WidgetImageCache(bar, [bar] {
+        if (bar->minimum() == bar->maximum()) return QString();  // busy: the style moves it
+        return QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+            .arg(bar->minimum())
+            .arg(bar->maximum())
+            .arg(bar->value())
+            .arg(bar->isTextVisible() ? bar->text() : QString())
+            .arg(int(bar->alignment()))
+            .arg(int(bar->orientation()))
+            .arg(bar->invertedAppearance());
+    });
+}
+
+bool WidgetImageCache::hasPicture() const
+{
+    if (!active_) return false;
+    const QString look = look_();
+    return !look.isEmpty() && pictures_.contains(look);
 }
 
 bool WidgetImageCache::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::Paint:
-        if (watched != label_ || painting_) return false;
-        if (const auto it = pictures_.constFind(key()); it != pictures_.constEnd()) {
-            QPainter(label_).drawImage(QPoint(), *it);
+    {
+        if (watched != widget_ || painting_) return false;
+        const QString look = look_();
+        if (look.isEmpty()) return false;
+        if (const auto it = pictures_.constFind(look); it != pictures_.constEnd()) {
+            QPainter(widget_).drawImage(QPoint(), *it);  // clipped to the area being painted
             return true;
         }
-        // A text without a picture: the label paints itself over the
-        // background the window has just painted beneath it, and what that
-        // left in the window's buffer, before any sibling above paints over
-        // it, becomes the picture once two paints in a row have left the same
-        // pixels. (The painter's drawing of a large glyph can differ at its
-        // antialiased edges from one paint to another, most of all the first
-        // in a process; a picture is the drawing it settles on.)
+        // A look without a picture: the widget paints itself over the
+        // background the window has just painted beneath it, and what a whole
+        // paint left in the window's buffer, before any sibling above paints
+        // over it, becomes the picture once two such paints in a row have left
+        // the same pixels. (The painter's drawing of a large glyph can differ
+        // at its antialiased edges from one paint to another, most of all the
+        // first in a process; a picture is the drawing it settles on.)
         painting_ = true;
-        QCoreApplication::sendEvent(label_, event);
+        QCoreApplication::sendEvent(widget_, event);
         painting_ = false;
         takePicture(static_cast<QPaintEvent*>(event)->region());
         return true;
-    // What changes the label's or the background's look makes new pictures.
+    }
+    // What changes the widget's or the background's look makes new pictures.
     case QEvent::Resize:
     case QEvent::StyleChange:
     case QEvent::PaletteChange:
@@ -72,8 +120,12 @@ bool WidgetImageCache::eventFilter(QObject* watched, QEvent* event)
     case QEvent::EnabledChange:
         forget();
         return false;
-    case QEvent::Move:
-        if (watched == label_) forget();  // over another part of the background
+    case QEvent::Move:  // over another part of the background, or another part under it
+        if (watched != widget_->parentWidget()) forget();
+        return false;
+    case QEvent::ChildAdded:  // a sibling beneath may have a new child under the widget
+    case QEvent::ChildRemoved:
+        if (watched != widget_ && watched != widget_->parentWidget()) forget();
         return false;
     default:
         return false;
@@ -88,18 +140,18 @@ void WidgetImageCache::forget()
 
 void WidgetImageCache::takePicture(const QRegion& painted)
 {
-    // Only a paint of the whole label leaves all of it fresh in the buffer.
-    if (!QRegion(label_->rect()).subtracted(painted).isEmpty()) return;
-    QWidget* window = label_->window();
+    // Only a paint of the whole widget leaves all of it fresh in the buffer.
+    if (!QRegion(widget_->rect()).subtracted(painted).isEmpty()) return;
+    QWidget* window = widget_->window();
     QBackingStore* store = window->backingStore();
     const auto* buffer = store ? dynamic_cast<const QImage*>(store->paintDevice()) : nullptr;
     if (!buffer) return;
     const qreal ratio = buffer->devicePixelRatio();
-    const QRect inBuffer(label_->mapTo(window, QPoint()) * ratio, label_->size() * ratio);
+    const QRect inBuffer(widget_->mapTo(window, QPoint()) * ratio, widget_->size() * ratio);
     if (!buffer->rect().contains(inBuffer)) return;
     QImage picture = buffer->copy(inBuffer);
     picture.setDevicePixelRatio(ratio);
-    const QString k = key();
+    const QString k = look_();
     const auto candidate = candidates_.find(k);
     if (candidate == candidates_.end() || *candidate != picture) {
         if (candidates_.size() >= kMostPictures) candidates_.clear();

@@ -1,43 +1,61 @@
 #pragma once
-// Paints a label from a picture of it kept once per text (and alignment):
-// what the label left in the window's buffer when it painted that text (the
-// same in two paints in a row), its parent's background under it included. Large text is beyond the
-// size whose glyphs the painter keeps, so a label would otherwise fill every
-// glyph's outline again on each repaint; the LCD's 100 px digits change with
-// nearly every reading.
+// Paints a widget from a picture of it kept once per look (a label's text and
+// alignment, a bar's range and value): what the widget left in the window's
+// buffer when it painted itself whole in that look (the same in two paints in
+// a row), its parent's background under it included. A paint of part of the
+// widget copies that part of the picture.
 //
-// The pictures are exact only where the parent's own background is all that
-// lies under the label: no sibling beneath it may overlap it (siblings above
-// are painted over it as before). A label for which that does not hold when
-// the cache is made keeps painting itself.
+// Large text is beyond the size whose glyphs the painter keeps, so a label
+// would otherwise fill every glyph's outline again on each repaint (the LCD's
+// 100 px digits change with nearly every reading); the style draws the bar
+// graph's groove and chunk, gradients and rounded ends, for every strip of it
+// that changes.
+//
+// The pictures are exact only where what lies under the widget changes with
+// the events the cache watches: the parent's background, and plain panels
+// beneath that overlap it (a panel's edge under the bar's top), so long as
+// none of those has a child of its own under the widget. A widget for which
+// that does not hold when the cache is made keeps painting itself.
 #include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QRegion>
 #include <QString>
 
+#include <functional>
+
 class QLabel;
+class QProgressBar;
+class QWidget;
 
 class WidgetImageCache : public QObject {
 public:
-    // Made a child of `label`; it lives and dies with it.
-    explicit WidgetImageCache(QLabel* label);
+    // Made a child of `widget`; it lives and dies with it. `look` names what
+    // the widget shows as it stands; an empty name: no picture, the widget
+    // paints itself (a look that moves by itself, a busy bar's).
+    WidgetImageCache(QWidget* widget, std::function<QString()> look);
+    // A label's look: its text and alignment.
+    static WidgetImageCache* ForLabel(QLabel* label);
+    // A bar's look: its range, value, text and direction.
+    static WidgetImageCache* ForBar(QProgressBar* bar);
 
-    // False where a sibling beneath the label overlaps it: the label paints
-    // itself.
+    // False where a sibling beneath that overlaps the widget is more than a
+    // plain panel, or has a child under it: the widget paints itself.
     bool active() const { return active_; }
+    // The widget's present look has a picture: a paint of any part of it is a copy.
+    bool hasPicture() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QString key() const;
     void takePicture(const QRegion& painted);
     void forget();  // every picture and candidate
 
-    QLabel* label_;
+    QWidget* widget_;
+    std::function<QString()> look_;
     bool active_ = false;
-    bool painting_ = false;  // the label's own painting runs
+    bool painting_ = false;  // the widget's own painting runs
     QHash<QString, QImage> pictures_;
-    QHash<QString, QImage> candidates_;  // what the last paint of a text left
+    QHash<QString, QImage> candidates_;  // what the last whole paint of a look left
 };

@@ -336,23 +336,33 @@ TEST_F(LcdPanelTest, FailedFrameKeepsWhatTheResetDid)
 
 TEST_F(LcdPanelTest, TheBarOnScreenIsTheBarDrawnAfreshAtEveryPosition)
 {
-    // Only the strip between the bar's old and new end is painted: whatever
-    // the step, up or down, to an end or across a change of range, the window
-    // must show the bar as it is.
+    // Only the strip between the bar's old and new end is painted, once the
+    // bar has a picture of its new length a copy from it: whatever the step,
+    // up or down, to an end or across a change of range, the window must show
+    // the bar as the style draws it. The steps are taken three times: the
+    // first two paint each length whole, the third copies strips.
+    WidgetImageCache* pictures = ui.PBar2->findChild<WidgetImageCache*>();
+    ASSERT_TRUE(pictures && pictures->active());
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     const struct {
         int maximum, position;
     } steps[] = {{60, 30}, {60, 31}, {60, 29}, {60, 60}, {60, 0}, {60, 1}, {60, 59}, {60, 12}, {40, 40}, {40, 3}, {60, 45}, {60, 60}, {60, 58}};
-    for (const auto& step : steps) {
-        SCOPED_TRACE(testing::Message() << step.maximum << " " << step.position);
-        panel->SetBarMaximum(step.maximum);
-        panel->SetBarPosition(step.position);
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-        EXPECT_EQ(OnScreen(ui.PBar2), DrawnAfresh(ui.PBar2));
-    }
+    for (int round = 0; round < 3; ++round)
+        for (const auto& step : steps) {
+            SCOPED_TRACE(testing::Message() << "round " << round << ": " << step.maximum << " " << step.position);
+            panel->SetBarMaximum(step.maximum);
+            panel->SetBarPosition(step.position);
+            if (round == 2) {
+                EXPECT_TRUE(pictures->hasPicture());
+            }
+            QCoreApplication::processEvents();
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            ui.PBar2->removeEventFilter(pictures);
+            EXPECT_EQ(OnScreen(ui.PBar2), DrawnAfresh(ui.PBar2));
+            ui.PBar2->installEventFilter(pictures);
+        }
 }
 
 TEST_F(LcdPanelTest, TheDigitsFromTheirPicturesAreTheDigitsTheLabelsDraw)
@@ -402,8 +412,10 @@ TEST_F(LcdPanelTest, TheDigitsFromTheirPicturesAreTheDigitsTheLabelsDraw)
     }
 }
 
-TEST(WidgetImageCacheTest, ALabelOverASiblingBeneathItPaintsItself)
+TEST(WidgetImageCacheTest, AWidgetOverWhatMayChangeBeneathItPaintsItself)
 {
+    // Beneath may lie the parent's background and a plain panel's edge, not
+    // a sibling that shows a text of its own or a panel's child.
     QWidget parent;
     QLabel beneath("under", &parent);
     beneath.setGeometry(0, 0, 40, 20);
@@ -411,8 +423,18 @@ TEST(WidgetImageCacheTest, ALabelOverASiblingBeneathItPaintsItself)
     over.setGeometry(30, 0, 40, 20);
     QLabel apart("8", &parent);
     apart.setGeometry(80, 0, 40, 20);
-    EXPECT_FALSE((new WidgetImageCache(&over))->active());
-    EXPECT_TRUE((new WidgetImageCache(&apart))->active());
+    QFrame panel(&parent);
+    panel.setGeometry(0, 30, 100, 40);
+    QLabel inPanel("1", &panel);
+    inPanel.setGeometry(5, 5, 20, 20);
+    QLabel overEdge("8", &parent);
+    overEdge.setGeometry(40, 69, 40, 20);
+    QLabel overChild("8", &parent);
+    overChild.setGeometry(20, 50, 40, 40);
+    EXPECT_FALSE(WidgetImageCache::ForLabel(&over)->active());
+    EXPECT_TRUE(WidgetImageCache::ForLabel(&apart)->active());
+    EXPECT_TRUE(WidgetImageCache::ForLabel(&overEdge)->active());
+    EXPECT_FALSE(WidgetImageCache::ForLabel(&overChild)->active());
 }
 
 TEST(LcdPanelConstruction, MissingElementIsNamed)
