@@ -14,7 +14,9 @@
 #include <QToolButton>
 #include <QValueAxis>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -308,6 +310,7 @@ void TrendChartView::refresh()
 {
     refreshTimer_.stop();
     lastRefresh_.start();
+    const PlotState before = plotState();
     const int columns = std::max(1, int(chart_->plotArea().width()));
     if (model_.page() != shownPage_ || model_.PointsPerPage != shownPointsPerPage_) {
         zoomed_ = false;
@@ -339,6 +342,76 @@ void TrendChartView::refresh()
     series1_->setVisible(!area && !reduced);
     band_->setVisible(reduced);
     cacheStraightLines();
+    // A reading added to the page changes the series from the last point
+    // before it on: the scene would paint each series' whole extent again,
+    // from the plot's left edge. The view is told to paint that strip alone,
+    // and to pass over what the scene reports until the scene has handled
+    // these changes.
+    // A layout still to come (a new window, a new size) moves things later:
+    // the scene reports it all, and should the plot have moved by the time
+    // the scene is done, the view paints itself whole.
+    const PlotState now = plotState();
+    if (!chart_->layout()->isActivated()) return;
+    if (const std::optional<QRect> strip = changedStrip(before, now)) {
+        const ViewportUpdateMode mode = viewportUpdateMode();
+        setViewportUpdateMode(NoViewportUpdate);
+        viewport()->update(*strip);
+        QMetaObject::invokeMethod(
+            this,
+            [this, mode, decided = now] {
+                setViewportUpdateMode(mode);
+                if (!changedStrip(decided, plotState())) viewport()->update();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+TrendChartView::PlotState TrendChartView::plotState() const
+{
+    PlotState s;
+    s.xMin = axisX_->min();
+    s.xMax = axisX_->max();
+    s.yMin = axisY_->min();
+    s.yMax = axisY_->max();
+    s.xStep = axisX_->tickInterval();
+    s.yStep = axisY_->tickInterval();
+    s.area = series2_->isVisible();
+    s.line = series1_->isVisible();
+    s.band = band_->isVisible();
+    s.plotArea = chart_->plotArea();
+    const QLineSeries* series[4] = {areaUpper_, series1_, bandUpper_, bandLower_};
+    for (int i = 0; i < 4; ++i) s.points[i] = series[i]->points();
+    return s;
+}
+
+std::optional<QRect> TrendChartView::changedStrip(const PlotState& before, const PlotState& now) const
+{
+    PlotState frame = before;  // all but the points
+    for (QList<QPointF>& p : frame.points) p.clear();
+    PlotState nowFrame = now;
+    for (QList<QPointF>& p : nowFrame.points) p.clear();
+    if (!(frame == nowFrame) || now.xMax <= now.xMin || now.plotArea.isEmpty()) return std::nullopt;
+    // From the last point both have in common before the first that differs,
+    // to the right end of either.
+    double from = std::numeric_limits<double>::infinity(), to = -from;
+    for (int i = 0; i < 4; ++i) {
+        const QList<QPointF>& was = before.points[i];
+        const QList<QPointF>& is = now.points[i];
+        qsizetype same = 0;
+        while (same < was.size() && same < is.size() && was[same] == is[same]) ++same;
+        if (same == was.size() && same == is.size()) continue;
+        if (same == 0 || is.size() < was.size()) return std::nullopt;  // not an addition at the right end
+        from = std::min(from, is[same - 1].x());
+        to = std::max({to, is.last().x(), was.last().x()});
+    }
+    if (from > to) return QRect();  // nothing changed
+    const QRectF& plot = now.plotArea;
+    const auto x = [&](double value) { return plot.left() + (value - now.xMin) / (now.xMax - now.xMin) * plot.width(); };
+    // A few pixels either side hold the line's end and the area's edge; the
+    // series are drawn within the plot.
+    constexpr double kMargin = 3;
+    const QRectF inChart(QPointF(x(from) - kMargin, plot.top() - 1), QPointF(x(to) + kMargin, plot.bottom() + 1));
+    return mapFromScene(chart_->mapToScene(inChart)).boundingRect() & viewport()->rect();
 }
 
 void TrendChartView::cacheStraightLines()

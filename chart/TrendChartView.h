@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <optional>
 
 #include "chart/TrendChart.h"
 #include "chart/PageNumberBox.h"
@@ -95,6 +96,19 @@ private:
     void scheduleReadingRefresh();
     void setAxes(double xMin, double xMax, double yMin, double yMax);
     void setMargins();
+    // What the plot shows, to tell a refresh that only adds to the right end
+    // of the series from one that changes more.
+    struct PlotState {
+        double xMin = 0, xMax = 0, yMin = 0, yMax = 0, xStep = 0, yStep = 0;
+        bool area = false, line = false, band = false;
+        QRectF plotArea;
+        QList<QPointF> points[4];  // areaUpper_, series1_, bandUpper_, bandLower_
+        bool operator==(const PlotState&) const = default;
+    };
+    PlotState plotState() const;
+    // The part of the view that changed between `before` and now when only
+    // the series' right ends did; none when more changed.
+    std::optional<QRect> changedStrip(const PlotState& before, const PlotState& now) const;
 
     TrendChart& model_;
     QWidget* host_;

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QTest>
 #include <QToolButton>
@@ -20,7 +21,9 @@
 
 #include "chart/TrendChartView.h"
 #include "chart/PageNumberBox.h"
+#include "support/ScreenGrab.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -192,6 +195,60 @@ TEST(Chart, ItsLinesCopiedFromTheirPicturesAreTheLinesDrawnAfresh)
     EXPECT_TRUE(sameAsDrawnAfresh().second) << "in a larger window";
     f.Feed(MeterRun('+', "0100", '1', 0, 0, 0, 0x40));  // another range: a new chart
     EXPECT_TRUE(sameAsDrawnAfresh().second) << "after a new chart";
+}
+
+TEST(Chart, ReadingsPaintedAsAStripLeaveTheChartAsDrawnAfresh)
+{
+    // A reading added to the page paints only the strip from the series' last
+    // point before it: the view must show the chart as drawn whole, for the
+    // area and the line, for a reduced page (a band per column), and across
+    // pages and changes of range.
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    TrendChartView* view = Parts(w).chartView;
+    QWidget* plot = view->viewport();
+    struct PaintWidths : QObject {
+        std::vector<int> widths;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint) widths.push_back(static_cast<QPaintEvent*>(e)->rect().width());
+            return false;
+        }
+    } paints;
+    plot->installEventFilter(&paints);
+    const auto same = [&](const std::string& when) {
+        SCOPED_TRACE(when);
+        view->refresh();
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        // The plot, where the series are: the chart's gradient around it
+        // is drawn a little differently by paints of part of it.
+        const QRect inPlot = view->mapFromScene(view->chart()->mapToScene(view->chart()->plotArea().adjusted(1, 1, -1, -1))).boundingRect();
+        const QImage a = OnScreen(plot).copy(inPlot);
+        const QImage b = DrawnAfresh(plot).copy(inPlot);
+        EXPECT_EQ(a, b);
+    };
+    const char* values[] = {"0100", "5900", "0007", "3000", "3000", "1234", "4321", "0000", "2500"};
+    const auto feed = [&](int count, int every, const char* what) {
+        for (int i = 0; i < count; ++i) {
+            f.Feed(MeterRun(i % 3 ? '+' : '-', values[i % std::size(values)]));
+            if (i % every == 0) same(std::string(what) + " " + std::to_string(i));
+        }
+    };
+    feed(130, 1, "area");  // into the second page
+    Click(Parts(w).ui->BtFill);  // the line
+    feed(60, 1, "line");
+    f.Feed(MeterRun('+', "0100", '1', 0, 0, 0, 0x40));  // another range: a new chart
+    same("new chart");
+    feed(20, 1, "line after a new chart");
+    view->setPointsPerPage(2000);  // more points than the plot has columns
+    feed(700, 9, "reduced");
+    plot->removeEventFilter(&paints);
+    const int narrow = int(std::count_if(paints.widths.begin(), paints.widths.end(), [&](int width) { return width < plot->width() / 4; }));
+    EXPECT_GT(narrow, 100);  // the strips were painted alone
 }
 
 TEST(Chart, PagingButtonsAndMenuItems)
