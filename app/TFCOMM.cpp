@@ -637,7 +637,10 @@ UsbCableLink::Hooks TFCOMM::UsbHooks()
         return UsbProfileFlags{ui->IFEvrin->isChecked(), ui->IFQuelt->isChecked(), ui->IFHarvo->isChecked(),
                                ui->IFTormo->isChecked()};
     };
-    h.decode = [this](const std::string& frameText) { LcdDisplayTormo(frameText); };
+    h.decode = [this](const std::string& frameText) {
+        LcdDisplayTormo(frameText);
+        chartView->refreshIfDue();  // a burst is one frame: the chart is drawn with it
+    };
     // A report is handled inside the reader's hand-over: a failure is shown
     // after it.
     h.guard = [this](const std::function<void()>& f) { errors.GuardPosted(f); };
@@ -709,6 +712,8 @@ void TFCOMM::ReceiveData(const uint8_t* data, int32_t size)
         case ReceiveRoutine::Nibble: assembler.HBrevoRData(data, size); break;
         case ReceiveRoutine::None: break;
         }
+        // The chart is drawn with the readings of the delivery, in one paint.
+        chartView->refreshIfDue();
     });
 }
 

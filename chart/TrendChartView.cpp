@@ -281,10 +281,24 @@ void TrendChartView::scheduleRefresh()
 
 void TrendChartView::scheduleReadingRefresh()
 {
+    const qint64 since = lastRefresh_.isValid() ? lastRefresh_.elapsed() : kReadingRefreshMs;
+    if (since >= kReadingRefreshMs - kEarlyRefreshMs) {
+        // Due, or nearly: drawn once the readings that came together are all
+        // in (refreshIfDue), so that the chart is painted with them, or else
+        // at the next turn of the event loop.
+        refreshDue_ = true;
+        scheduleRefresh();
+        return;
+    }
     if (refreshTimer_.isActive())
         return;
-    const qint64 since = lastRefresh_.isValid() ? lastRefresh_.elapsed() : kReadingRefreshMs;
-    refreshTimer_.start(int(std::max<qint64>(0, kReadingRefreshMs - since)));
+    refreshTimer_.start(int(kReadingRefreshMs - since));
+}
+
+void TrendChartView::refreshIfDue()
+{
+    if (refreshDue_)
+        refresh();
 }
 
 void TrendChartView::setAxes(double xMin, double xMax, double yMin, double yMax)
@@ -309,6 +323,7 @@ void TrendChartView::setAxes(double xMin, double xMax, double yMin, double yMax)
 void TrendChartView::refresh()
 {
     refreshTimer_.stop();
+    refreshDue_ = false;
     lastRefresh_.start();
     const PlotState before = plotState();
     const int columns = std::max(1, int(chart_->plotArea().width()));

@@ -197,6 +197,26 @@ TEST(Chart, ItsLinesCopiedFromTheirPicturesAreTheLinesDrawnAfresh)
     EXPECT_TRUE(sameAsDrawnAfresh().second) << "after a new chart";
 }
 
+TEST(Chart, AReadingDueForDrawingIsDrawnWithTheDeliveryThatBroughtIt)
+{
+    // Once the chart's pause since its last drawing is (nearly) over, a
+    // delivery of readings draws it before it returns, to be painted with
+    // the rest of the readings' display; sooner, the readings wait for the
+    // chart's own pace.
+    WindowFixture f;
+    TFCOMM& w = *f.w;
+    const auto drawn = [&] { return Parts(w).chartView->Series2()->upperSeries()->count(); };
+    f.Feed(MeterRun('+', "0100"));
+    QTest::qWait(TrendChartView::kReadingRefreshMs + 50);
+    const qsizetype before = drawn();
+    f.Feed(MeterRun('+', "0200"));
+    EXPECT_EQ(drawn(), before + 1);
+    f.Feed(MeterRun('+', "0300"));  // at once: it waits
+    EXPECT_EQ(drawn(), before + 1);
+    QTest::qWait(TrendChartView::kReadingRefreshMs + 50);
+    EXPECT_EQ(drawn(), before + 2);
+}
+
 TEST(Chart, ReadingsPaintedAsAStripLeaveTheChartAsDrawnAfresh)
 {
     // A reading added to the page paints only the strip from the series' last
