@@ -282,6 +282,10 @@ TEST_F(WindowLayoutTest, ColoursOfPanelsAndTexts)
         EXPECT_EQ(PixelAt(W(b.name), b.x, b.y), b.colour);
     }
     EXPECT_EQ(PixelAt(ui.DBGrid1->viewport(), 150, 80), kSilver);
+    // The sunken edges are shaded from each panel's own colour.
+    EXPECT_EQ(PixelAt(W("Panel1"), 0, 0), QColor(170, 170, 170));
+    EXPECT_EQ(PixelAt(W("KD"), 0, 0), QColor(170, 170, 170));
+    EXPECT_EQ(PixelAt(W("Panel3"), 0, 0), QColor(128, 128, 128));
 
     const struct {
         const char* name;
