@@ -46,8 +46,8 @@ std::optional<std::vector<QWidget*>> SiblingsBeneath(const QWidget* w)
 
 }  // namespace
 
-WidgetImageCache::WidgetImageCache(QWidget* widget, std::function<QString()> look)
-    : QObject(widget), widget_(widget), look_(std::move(look))
+WidgetImageCache::WidgetImageCache(QWidget* widget, std::function<QString()> look, std::function<bool()> drawsText)
+    : QObject(widget), widget_(widget), look_(std::move(look)), drawsText_(std::move(drawsText))
 {
     const auto beneath = SiblingsBeneath(widget);
     active_ = beneath.has_value();
@@ -59,7 +59,9 @@ WidgetImageCache::WidgetImageCache(QWidget* widget, std::function<QString()> loo
 
 WidgetImageCache* WidgetImageCache::ForLabel(QLabel* label)
 {
-    return new WidgetImageCache(label, [label] { return label->text() + QChar(0) + QString::number(int(label->alignment())); });
+    return new WidgetImageCache(
+        label, [label] { return label->text() + QChar(0) + QString::number(int(label->alignment())); },
+        [label] { return !label->text().isEmpty(); });
 }
 
 WidgetImageCache* WidgetImageCache::ForBar(QProgressBar* bar)
@@ -74,7 +76,7 @@ WidgetImageCache* WidgetImageCache::ForBar(QProgressBar* bar)
             .arg(int(bar->alignment()))
             .arg(int(bar->orientation()))
             .arg(bar->invertedAppearance());
-    });
+    }, [bar] { return bar->isTextVisible(); });
 }
 
 bool WidgetImageCache::hasPicture() const
@@ -92,8 +94,9 @@ bool WidgetImageCache::eventFilter(QObject* watched, QEvent* event)
         if (watched != widget_ || painting_) return false;
         const QString look = look_();
         if (look.isEmpty()) return false;
-        if (const auto it = pictures_.constFind(look); it != pictures_.constEnd()) {
-            QPainter(widget_).drawImage(QPoint(), *it);  // clipped to the area being painted
+        const QRegion& area = static_cast<QPaintEvent*>(event)->region();
+        if (const auto it = pictures_.constFind(look); it != pictures_.constEnd() && area.subtracted(it->fresh).isEmpty()) {
+            QPainter(widget_).drawImage(QPoint(), it->image);  // clipped to the area being painted
             return true;
         }
         // A look without a picture: the widget paints itself over the
@@ -140,8 +143,11 @@ void WidgetImageCache::forget()
 
 void WidgetImageCache::takePicture(const QRegion& painted)
 {
-    // Only a paint of the whole widget leaves all of it fresh in the buffer.
-    if (!QRegion(widget_->rect()).subtracted(painted).isEmpty()) return;
+    // Only a paint of all the widget shows leaves it fresh in the buffer: an
+    // opaque sibling above hides the rest, which no paint of the widget
+    // reaches while that holds, and a picture serves paints of its fresh part.
+    const QRegion shown = widget_->visibleRegion();
+    if (shown.isEmpty() || !shown.subtracted(painted).isEmpty()) return;
     QWidget* window = widget_->window();
     QBackingStore* store = window->backingStore();
     const auto* buffer = store ? dynamic_cast<const QImage*>(store->paintDevice()) : nullptr;
@@ -153,12 +159,12 @@ void WidgetImageCache::takePicture(const QRegion& painted)
     picture.setDevicePixelRatio(ratio);
     const QString k = look_();
     const auto candidate = candidates_.find(k);
-    if (candidate == candidates_.end() || *candidate != picture) {
+    if (drawsText_() && (candidate == candidates_.end() || *candidate != picture)) {
         if (candidates_.size() >= kMostPictures) candidates_.clear();
         candidates_.insert(k, picture);
         return;
     }
-    candidates_.erase(candidate);
+    if (candidate != candidates_.end()) candidates_.erase(candidate);
     if (pictures_.size() >= kMostPictures) pictures_.clear();
-    pictures_.insert(k, picture);
+    pictures_.insert(k, Picture{picture, shown});
 }

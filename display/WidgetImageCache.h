@@ -1,8 +1,8 @@
 #pragma once
 // Paints a widget from a picture of it kept once per look (a label's text and
 // alignment, a bar's range and value): what the widget left in the window's
-// buffer when it painted itself whole in that look (the same in two paints in
-// a row), its parent's background under it included. A paint of part of the
+// buffer when it painted itself whole in that look (for text, the same in two
+// paints in a row), its parent's background under it included. A paint of part of the
 // widget copies that part of the picture.
 //
 // Large text is beyond the size whose glyphs the painter keeps, so a label
@@ -33,7 +33,11 @@ public:
     // Made a child of `widget`; it lives and dies with it. `look` names what
     // the widget shows as it stands; an empty name: no picture, the widget
     // paints itself (a look that moves by itself, a busy bar's).
-    WidgetImageCache(QWidget* widget, std::function<QString()> look);
+    // `drawsText`: whether the look holds text, whose large glyphs the
+    // painter may draw a little differently from one paint to the next; its
+    // picture is then kept once two whole paints in a row agree, otherwise
+    // from the first.
+    WidgetImageCache(QWidget* widget, std::function<QString()> look, std::function<bool()> drawsText);
     // A label's look: its text and alignment.
     static WidgetImageCache* ForLabel(QLabel* label);
     // A bar's look: its range, value, text and direction.
@@ -54,8 +58,13 @@ private:
 
     QWidget* widget_;
     std::function<QString()> look_;
+    std::function<bool()> drawsText_;
     bool active_ = false;
     bool painting_ = false;  // the widget's own painting runs
-    QHash<QString, QImage> pictures_;
+    struct Picture {
+        QImage image;
+        QRegion fresh;  // what the widget showed of itself when it was taken
+    };
+    QHash<QString, Picture> pictures_;
     QHash<QString, QImage> candidates_;  // what the last whole paint of a look left
 };
