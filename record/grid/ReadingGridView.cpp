@@ -3,6 +3,7 @@
 #include "record/grid/ReadingGridDelegate.h"
 
 #include <QHeaderView>
+#include <QLine>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QPolygon>
@@ -10,6 +11,7 @@
 #include <QScrollBar>
 #include <QStyleOptionHeader>
 #include <QStyleOptionSlider>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <cmath>
@@ -524,18 +526,20 @@ void ReadingGridView::paintEvent(QPaintEvent* event)
     const int right = header_->sectionViewportPosition(columns - 1) + header_->sectionSize(columns - 1) - 1;
     // The lines are solid, one pixel wide and straight: only their part in
     // the area being painted is drawn, the same pixels as the whole lines
-    // clipped to it.
+    // clipped to it, all in one call.
     const QRect area = event->rect();
+    QVarLengthArray<QLine, 64> lines;
     for (int row = std::max(top, rowAtY(area.top())); row <= last; ++row) {
         const int y = rowY(row) + rowHeight_ - 1;
         if (y > area.bottom()) break;
-        if (y >= area.top()) painter.drawLine(std::max(0, area.left()), y, std::min(right, area.right()), y);
+        if (y >= area.top()) lines.append(QLine(std::max(0, area.left()), y, std::min(right, area.right()), y));
     }
     const int lineTop = std::max(0, area.top()), lineBottom = std::min(bottom, area.bottom());
     for (int column = 0; column < columns && lineTop <= lineBottom; ++column) {
         const int x = header_->sectionViewportPosition(column) + header_->sectionSize(column) - 1;
-        if (x >= area.left() && x <= area.right()) painter.drawLine(x, lineTop, x, lineBottom);
+        if (x >= area.left() && x <= area.right()) lines.append(QLine(x, lineTop, x, lineBottom));
     }
+    painter.drawLines(lines.constData(), int(lines.size()));
 }
 
 void ReadingGridView::paintIndicator(QPainter& painter, const QRect& area) const
