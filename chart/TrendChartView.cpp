@@ -365,20 +365,26 @@ void TrendChartView::refresh()
     // A layout still to come (a new window, a new size) moves things later:
     // the scene reports it all, and should the plot have moved by the time
     // the scene is done, the view paints itself whole.
+    // A later refresh in the same turn that changes more than a strip is
+    // caught the same way: the plot is then not what the last strip left.
     const PlotState now = plotState();
     if (!chart_->layout()->isActivated()) return;
-    if (const std::optional<QRect> strip = changedStrip(before, now)) {
-        const ViewportUpdateMode mode = viewportUpdateMode();
-        setViewportUpdateMode(NoViewportUpdate);
-        viewport()->update(*strip);
-        QMetaObject::invokeMethod(
-            this,
-            [this, mode, decided = now] {
-                setViewportUpdateMode(mode);
-                if (!changedStrip(decided, plotState())) viewport()->update();
-            },
-            Qt::QueuedConnection);
-    }
+    const std::optional<QRect> strip = changedStrip(before, now);
+    if (!strip) return;
+    stripShown_ = now;
+    viewport()->update(*strip);
+    if (stripPending_) return;
+    stripPending_ = true;
+    normalUpdateMode_ = viewportUpdateMode();
+    setViewportUpdateMode(NoViewportUpdate);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            stripPending_ = false;
+            setViewportUpdateMode(normalUpdateMode_);
+            if (!(plotState() == stripShown_)) viewport()->update();
+        },
+        Qt::QueuedConnection);
 }
 
 TrendChartView::PlotState TrendChartView::plotState() const

@@ -138,6 +138,11 @@ private:
     QElapsedTimer lastRefresh_;
     bool settingAxes_ = false;
     bool refreshDue_ = false;  // readings wait for refreshIfDue or the timer
+    // Between a refresh that paints a strip and the scene's handling of it:
+    // the view's own update mode, and the plot the last strip showed.
+    bool stripPending_ = false;
+    ViewportUpdateMode normalUpdateMode_ = MinimalViewportUpdate;
+    PlotState stripShown_;
     // A zoom by dragging holds until the user drags back, right-clicks, or the page changes.
     bool zoomed_ = false;
     int64_t shownPage_ = 0;

@@ -264,6 +264,18 @@ TEST(Chart, ReadingsPaintedAsAStripLeaveTheChartAsDrawnAfresh)
     f.Feed(MeterRun('+', "0100", '1', 0, 0, 0, 0x40));  // another range: a new chart
     same("new chart");
     feed(20, 1, "line after a new chart");
+    // Strips and a page turn in one turn of the event loop: the page is
+    // painted, and the view keeps its own way of following the scene.
+    const QGraphicsView::ViewportUpdateMode mode = view->viewportUpdateMode();
+    f.Feed(MeterRun('+', "4000"));
+    view->refresh();
+    f.Feed(MeterRun('+', "4100"));
+    view->refresh();
+    Parts(w).ui->First1->trigger();
+    same("strips and a page turn in one turn");
+    EXPECT_EQ(view->viewportUpdateMode(), mode);
+    Parts(w).ui->Last1->trigger();
+    feed(10, 1, "back on the last page");
     view->setPointsPerPage(2000);  // more points than the plot has columns
     feed(700, 9, "reduced");
     plot->removeEventFilter(&paints);
