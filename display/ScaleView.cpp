@@ -181,6 +181,11 @@ QRect ScaleView::needleRect(const NeedleLine& n) const
     return QRect(n.tip, n.base).normalized().adjusted(-3, -3, 3, 3) & surface_.rect();
 }
 
+QRect ScaleView::shownRect() const
+{
+    return needleShown_ ? needleRect(needle_) : QRect();
+}
+
 void ScaleView::drawNeedle(const NeedleLine& n)
 {
     {
@@ -213,10 +218,9 @@ void ScaleView::KDsetup()
         stale_ = false;
         update();
     } else {
-        update(shownRect_);
+        update(shownRect());
         stale_ = stale_ || !dirty_.isEmpty();
     }
-    shownRect_ = QRect();
     needleShown_ = false;
 }
 
@@ -224,18 +228,16 @@ void ScaleView::KDrun(int32_t p)
 {
     // The previous needle goes and the new one comes. Both are drawn on the surface when it is
     // next painted or read, so a frame that moves the needle more than once draws it once.
-    const QRect old = shownRect_;
+    const QRect old = shownRect();
     needleShown_ = false;
-    shownRect_ = QRect();
     const QSize panel = panelSize();
     if (const auto n = ScaleGeometry(panel.width(), panel.height()).Needle(set_, p)) {
         needle_ = *n;
         needleShown_ = true;
-        shownRect_ = needleRect(needle_);
         lastPos_ = p;
     }
     stale_ = true;
-    update(old | shownRect_);
+    update(old | shownRect());
 }
 
 const QImage& ScaleView::KD1() const

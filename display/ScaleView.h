@@ -58,6 +58,7 @@ private:
     void restore(const QRect& r);
     void drawNeedle(const NeedleLine& n);
     QRect needleRect(const NeedleLine& n) const;
+    QRect shownRect() const;  // where the needle to be shown lies, if any
     // Brings the surface to the needle last asked for (the restore of the old one, the new one).
     void settle() const;
     const std::vector<QPoint>& dotCorners(const ScaleGeometry& g, const ScaleSet& set, QSize panel);
@@ -80,8 +81,7 @@ private:
     std::vector<Corners> corners_;
 
     NeedleLine needle_;
-    bool needleShown_ = false;  // a needle is to be shown (at lastPos_), in shownRect_
-    QRect shownRect_;
+    bool needleShown_ = false;  // a needle is to be shown (at lastPos_)
     bool stale_ = false;  // the surface does not yet show the needle asked for
     int32_t lastPos_ = 0;
 };
