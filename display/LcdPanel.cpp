@@ -66,7 +66,7 @@ LcdPanel::LcdPanel(QWidget* panel1, QProgressBar* bar) : bar_(bar)
     send_ = Element<QWidget>(panel1, "LCDsend");
     digits_ = {Element<QLabel>(panel1, "LcdDa"), Element<QLabel>(panel1, "LcdDb"),
                Element<QLabel>(panel1, "LcdDc"), Element<QLabel>(panel1, "LcdDd")};
-    for (QLabel* digit : digits_) WidgetImageCache::ForLabel(digit);
+    for (size_t i = 0; i < digits_.size(); ++i) digitPictures_[i] = WidgetImageCache::ForLabel(digits_[i]);
     barPictures_ = WidgetImageCache::ForBar(bar);
 }
 
@@ -103,7 +103,10 @@ void LcdPanel::ShowDigits(const Reading& r)
     const std::string* texts[4] = {&r.Digit1, &r.Digit2, &r.Digit3, &r.Digit4};
     for (size_t i = 0; i < 4; ++i) {
         const QLatin1String text(texts[i]->data(), qsizetype(texts[i]->size()));
-        if (digits_[i]->text() != text) digits_[i]->setText(text);
+        // A new digit repaints just the pixels in which its picture differs
+        // from the old one's: the symbols over the digits' boxes are painted
+        // again only where those pixels reach them.
+        if (digits_[i]->text() != text) digitPictures_[i]->changeLook([&] { digits_[i]->setText(text); });
     }
 }
 
@@ -125,20 +128,14 @@ void LcdPanel::SetBarPosition(int position)
     const int previous = bar_->value();
     if (previous == position) return;
     // A progress bar repaints itself whole, at once, on every change of value;
-    // here only the strip between the old and the new end of the bar is
-    // painted, with the rest of the frame's work. The bar is drawn the same
-    // along its length, so nothing else of it changes.
-    bar_->setUpdatesEnabled(false);
-    bar_->setValue(position);
-    bar_->setAttribute(Qt::WA_UpdatesDisabled, false);  // without the whole repaint of setUpdatesEnabled(true)
-    // A length the bar has no picture of yet is painted whole, so that its
-    // picture can be kept; then each strip is a copy from it.
-    if (barPictures_->active() && !barPictures_->hasPicture()) {
-        bar_->update();
-        return;
-    }
+    // here only what changes is painted, with the rest of the frame's work:
+    // the pixels in which the pictures of the two lengths differ, or the strip
+    // between the old and the new end of the bar (the bar is drawn the same
+    // along its length, so nothing else of it changes). A length the bar has
+    // no picture of yet is painted whole, so that its picture can be kept.
     const int span = std::max(bar_->maximum() - bar_->minimum(), 1);
     const auto x = [&](int value) { return int(int64_t(bar_->width()) * (value - bar_->minimum()) / span); };
     const int left = std::min(x(previous), x(position)), right = std::max(x(previous), x(position));
-    bar_->update(QRect(left - kBarEndMargin, 0, right - left + 2 * kBarEndMargin, bar_->height()));
+    barPictures_->changeLook([&] { bar_->setValue(position); },
+                             QRect(left - kBarEndMargin, 0, right - left + 2 * kBarEndMargin, bar_->height()));
 }

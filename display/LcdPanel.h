@@ -45,6 +45,7 @@ private:
     std::array<QWidget*, 3> neverShown_{};             // LcdRPM, LCDBT, EF
     QWidget* send_ = nullptr;                          // LCDsend
     std::array<QLabel*, 4> digits_{};                  // LcdDa .. LcdDd
+    std::array<WidgetImageCache*, 4> digitPictures_{};  // children of the digits
     QProgressBar* bar_ = nullptr;
     WidgetImageCache* barPictures_ = nullptr;  // a child of the bar
 };

@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QProgressBar>
 
+#include <cstring>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -44,6 +46,36 @@ std::optional<std::vector<QWidget*>> SiblingsBeneath(const QWidget* w)
     return beneath;
 }
 
+// The smallest rectangle, in device-independent pixels, outside which two
+// pictures of one size agree; an empty one where they agree everywhere.
+QRect Difference(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size() || a.format() != b.format() || a.depth() != 32) return a.rect() | b.rect();
+    const int width = a.width(), height = a.height();
+    const qsizetype strideA = a.bytesPerLine(), strideB = b.bytesPerLine();
+    const uchar* rowA = a.constBits();
+    const uchar* rowB = b.constBits();
+    const size_t rowBytes = size_t(width) * 4;
+    int top = -1, bottom = -1, left = width, right = -1;
+    for (int y = 0; y < height; ++y, rowA += strideA, rowB += strideB) {
+        if (std::memcmp(rowA, rowB, rowBytes) == 0) continue;
+        const auto* p = reinterpret_cast<const quint32*>(rowA);
+        const auto* q = reinterpret_cast<const quint32*>(rowB);
+        if (top < 0) top = y;
+        bottom = y;
+        int x = 0;
+        while (x < left && p[x] == q[x]) ++x;
+        left = x;
+        x = width - 1;
+        while (x > right && p[x] == q[x]) --x;
+        right = x;
+    }
+    if (top < 0) return QRect();
+    const qreal ratio = a.devicePixelRatio();
+    const QRectF inDevice(QPointF(left, top), QPointF(right + 1, bottom + 1));
+    return QRectF(inDevice.topLeft() / ratio, inDevice.size() / ratio).toAlignedRect();
+}
+
 }  // namespace
 
 WidgetImageCache::WidgetImageCache(QWidget* widget, std::function<QString()> look, std::function<bool()> drawsText)
@@ -68,14 +100,13 @@ WidgetImageCache* WidgetImageCache::ForBar(QProgressBar* bar)
 {
     return new WidgetImageCache(bar, [bar] {
         if (bar->minimum() == bar->maximum()) return QString();  // busy: the style moves it
-        return QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
-            .arg(bar->minimum())
-            .arg(bar->maximum())
-            .arg(bar->value())
-            .arg(bar->isTextVisible() ? bar->text() : QString())
-            .arg(int(bar->alignment()))
-            .arg(int(bar->orientation()))
-            .arg(bar->invertedAppearance());
+        // The numbers as they are, each in two characters, then the text:
+        // a name made on every change of value, never shown.
+        const qint32 numbers[] = {bar->minimum(), bar->maximum(), bar->value(), int(bar->alignment()),
+                                  int(bar->orientation()), bar->invertedAppearance()};
+        QString look(reinterpret_cast<const QChar*>(numbers), qsizetype(std::size(numbers) * 2));
+        if (bar->isTextVisible()) look += bar->text();
+        return look;
     }, [bar] { return bar->isTextVisible(); });
 }
 
@@ -84,6 +115,45 @@ bool WidgetImageCache::hasPicture() const
     if (!active_) return false;
     const QString look = look_();
     return !look.isEmpty() && pictures_.contains(look);
+}
+
+void WidgetImageCache::changeLook(const std::function<void()>& change, const QRect& otherwise)
+{
+    // The widget's own repaint of all of itself on the change is held back:
+    // it has no child widgets for the attribute to reach.
+    if (widget_->testAttribute(Qt::WA_UpdatesDisabled)) {
+        change();
+        return;
+    }
+    const QString before = look_();
+    widget_->setAttribute(Qt::WA_UpdatesDisabled, true);
+    change();
+    widget_->setAttribute(Qt::WA_UpdatesDisabled, false);
+    const QString after = look_();
+    if (after == before) return;
+    if (!active_) {
+        widget_->update(otherwise.isNull() ? widget_->rect() : otherwise);
+        return;
+    }
+    const auto now = pictures_.constFind(after);
+    if (after.isEmpty() || now == pictures_.constEnd()) {
+        widget_->update();
+        return;
+    }
+    const auto was = pictures_.constFind(before);
+    if (before.isEmpty() || was == pictures_.constEnd()) {
+        widget_->update(otherwise.isNull() ? widget_->rect() : otherwise);
+        return;
+    }
+    // A widget shows a few looks in turn: what differs between two of them
+    // is kept.
+    const QString pair = before + QChar(0xffff) + after;
+    auto changed = differences_.constFind(pair);
+    if (changed == differences_.constEnd()) {
+        if (differences_.size() >= kMostPictures * 4) differences_.clear();
+        changed = differences_.insert(pair, Difference(was->image, now->image));
+    }
+    if (!changed->isEmpty()) widget_->update(*changed);
 }
 
 bool WidgetImageCache::eventFilter(QObject* watched, QEvent* event)
@@ -139,6 +209,7 @@ void WidgetImageCache::forget()
 {
     pictures_.clear();
     candidates_.clear();
+    differences_.clear();
 }
 
 void WidgetImageCache::takePicture(const QRegion& painted)
@@ -166,5 +237,6 @@ void WidgetImageCache::takePicture(const QRegion& painted)
     }
     if (candidate != candidates_.end()) candidates_.erase(candidate);
     if (pictures_.size() >= kMostPictures) pictures_.clear();
+    if (pictures_.contains(k)) differences_.clear();  // a look's new picture: its differences are new too
     pictures_.insert(k, Picture{picture, shown});
 }

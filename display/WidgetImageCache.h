@@ -19,6 +19,7 @@
 #include <QHash>
 #include <QImage>
 #include <QObject>
+#include <QRect>
 #include <QRegion>
 #include <QString>
 
@@ -49,6 +50,14 @@ public:
     // The widget's present look has a picture: a paint of any part of it is a copy.
     bool hasPicture() const;
 
+    // Applies `change` to the widget's look (a new text, a new value) and
+    // repaints what it changed: where the old look and the new one both have
+    // a picture, the pixels in which the two differ; where only the new look
+    // lacks one, all of the widget, so that its picture is taken; else
+    // `otherwise` (all of the widget when null), where the caller knows the
+    // change to lie.
+    void changeLook(const std::function<void()>& change, const QRect& otherwise = QRect());
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -67,4 +76,5 @@ private:
     };
     QHash<QString, Picture> pictures_;
     QHash<QString, QImage> candidates_;  // what the last whole paint of a look left
+    QHash<QString, QRect> differences_;  // between two looks' pictures, by the two looks
 };

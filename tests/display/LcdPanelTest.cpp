@@ -412,6 +412,44 @@ TEST_F(LcdPanelTest, TheDigitsFromTheirPicturesAreTheDigitsTheLabelsDraw)
     }
 }
 
+TEST_F(LcdPanelTest, APanelRepaintedWhereItsDigitsChangedIsThePanelDrawnAfresh)
+{
+    // Once the digits have their pictures, a new digit repaints only the
+    // pixels in which its picture differs from the old one's; the symbols
+    // over the digits' boxes (the range and the mode) are painted again only
+    // where those reach them. After every frame, in each round, the panel
+    // must show what it shows when it is drawn whole.
+    const std::array<QLabel*, 4> digits = {ui.LcdDa, ui.LcdDb, ui.LcdDc, ui.LcdDd};
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const std::string frames[] = {
+        Frame(true, Digits("2083"), '1', {0x20, 0, 0, 0x80}),
+        Frame(true, Digits("5186"), '1', {0x20, 0, 0, 0x80}),
+        Frame(false, Digits("1111"), '2', {0x20, 0, 0, 0x80}),
+        Frame(false, kOverload, '2', {0x00, 0x00, 0x00, 0x80}),
+        Frame(true, Digits("8888"), '4', {0, 0, 0x40, 0x80}),
+        Frame(true, Digits("2083"), '1', {0x20, 0, 0, 0x80}),
+    };
+    for (int round = 0; round < 4; ++round)
+        for (size_t i = 0; i < std::size(frames); ++i) {
+            SCOPED_TRACE(testing::Message() << "round " << round << ", frame " << i);
+            Show(frames[i]);
+            for (int pass = 0; pass < 3; ++pass) {
+                QCoreApplication::processEvents();
+                QTest::qWait(5);
+            }
+            const QImage shown = OnScreen(ui.Panel1);
+            std::vector<WidgetImageCache*> caches;
+            for (QLabel* digit : digits) {
+                caches.push_back(digit->findChild<WidgetImageCache*>());
+                digit->removeEventFilter(caches.back());
+            }
+            EXPECT_EQ(shown, DrawnAfresh(ui.Panel1));
+            for (size_t d = 0; d < digits.size(); ++d) digits[d]->installEventFilter(caches[d]);
+        }
+    for (QLabel* digit : digits) EXPECT_TRUE(digit->findChild<WidgetImageCache*>()->hasPicture());
+}
+
 TEST(WidgetImageCacheTest, AWidgetOverWhatMayChangeBeneathItPaintsItself)
 {
     // Beneath may lie the parent's background and a plain panel's edge, not
