@@ -20,6 +20,7 @@
 #include "chart/TrendChart.h"
 #include "chart/PageNumberBox.h"
 
+class ChartGridLines;
 class QAction;
 class QGraphicsItem;
 class QAreaSeries;
@@ -71,6 +72,10 @@ public:
     void refresh();
     void cacheStraightLines();
     static void cacheStraightLines(QGraphicsItem* item);
+    // The axes' grid lines are drawn together, as one picture copied from
+    // then on, rather than each line as an item of its own; false (for
+    // tests) leaves them to the chart's own items.
+    void setGridLinesInOnePicture(bool together);
 
     // Draws the readings added since the last drawing if their drawing is
     // due: called once a delivery of readings is all in, it joins the chart's
@@ -93,6 +98,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
@@ -134,6 +140,7 @@ private:
     QAreaSeries* band_;
     QValueAxis* axisX_;
     QValueAxis* axisY_;
+    ChartGridLines* gridLines_ = nullptr;  // an item of the chart's, or none where its grid was not found
     QTimer refreshTimer_;
     QElapsedTimer lastRefresh_;
     bool settingAxes_ = false;
