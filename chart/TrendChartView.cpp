@@ -133,8 +133,11 @@ public:
             for (QGraphicsItem* child : group->childItems()) {
                 auto* line = qgraphicsitem_cast<QGraphicsLineItem*>(child);
                 if (!line || !line->isVisibleTo(group)) continue;
+                // Where a line lies from this item: its own place and the group's
+                // (a sibling of this item's).
                 if (k >= lines_.size() || lines_[k].item != line || lines_[k].line != line->line() || lines_[k].pen != line->pen() ||
-                    lines_[k].toThis != line->itemTransform(this)) {
+                    lines_[k].pos != line->pos() || lines_[k].groupPos != group->pos() || !line->transform().isIdentity() ||
+                    !group->transform().isIdentity()) {
                     same = false;
                     break;
                 }
@@ -149,7 +152,7 @@ public:
             for (QGraphicsItem* child : group->childItems()) {
                 auto* line = qgraphicsitem_cast<QGraphicsLineItem*>(child);
                 if (!line || !line->isVisibleTo(group)) continue;
-                now.push_back({line, line->line(), line->pen(), line->itemTransform(this)});
+                now.push_back({line, line->line(), line->pen(), line->pos(), group->pos(), line->itemTransform(this)});
                 bounds |= line->mapRectToItem(this, line->boundingRect());
             }
         if (bounds != bounds_) {
@@ -190,6 +193,7 @@ private:
         QGraphicsLineItem* item;
         QLineF line;
         QPen pen;
+        QPointF pos, groupPos;
         QTransform toThis;
         bool operator==(const Line&) const = default;
     };

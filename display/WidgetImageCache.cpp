@@ -48,16 +48,23 @@ std::optional<std::vector<QWidget*>> SiblingsBeneath(const QWidget* w)
 
 // The smallest rectangle, in device-independent pixels, outside which two
 // pictures of one size agree; an empty one where they agree everywhere.
-QRect Difference(const QImage& a, const QImage& b)
+// Only the pixels within `within` (device-independent; all of them where null)
+// are compared, where the caller knows the two to agree outside it.
+QRect Difference(const QImage& a, const QImage& b, const QRect& within)
 {
     if (a.size() != b.size() || a.format() != b.format() || a.depth() != 32) return a.rect() | b.rect();
-    const int width = a.width(), height = a.height();
+    const qreal ratio = a.devicePixelRatio();
+    QRect area = a.rect();
+    if (!within.isNull())
+        area &= QRectF(QPointF(within.topLeft()) * ratio, QSizeF(within.size()) * ratio).toAlignedRect();
+    if (area.isEmpty()) return QRect();
+    const int first = area.left(), width = area.width();
     const qsizetype strideA = a.bytesPerLine(), strideB = b.bytesPerLine();
-    const uchar* rowA = a.constBits();
-    const uchar* rowB = b.constBits();
+    const uchar* rowA = a.constScanLine(area.top()) + first * 4;
+    const uchar* rowB = b.constScanLine(area.top()) + first * 4;
     const size_t rowBytes = size_t(width) * 4;
     int top = -1, bottom = -1, left = width, right = -1;
-    for (int y = 0; y < height; ++y, rowA += strideA, rowB += strideB) {
+    for (int y = area.top(); y <= area.bottom(); ++y, rowA += strideA, rowB += strideB) {
         if (std::memcmp(rowA, rowB, rowBytes) == 0) continue;
         const auto* p = reinterpret_cast<const quint32*>(rowA);
         const auto* q = reinterpret_cast<const quint32*>(rowB);
@@ -71,8 +78,7 @@ QRect Difference(const QImage& a, const QImage& b)
         right = x;
     }
     if (top < 0) return QRect();
-    const qreal ratio = a.devicePixelRatio();
-    const QRectF inDevice(QPointF(left, top), QPointF(right + 1, bottom + 1));
+    const QRectF inDevice(QPointF(first + left, top), QPointF(first + right + 1, bottom + 1));
     return QRectF(inDevice.topLeft() / ratio, inDevice.size() / ratio).toAlignedRect();
 }
 
@@ -151,7 +157,7 @@ void WidgetImageCache::changeLook(const std::function<void()>& change, const QRe
     auto changed = differences_.constFind(pair);
     if (changed == differences_.constEnd()) {
         if (differences_.size() >= kMostPictures * 4) differences_.clear();
-        changed = differences_.insert(pair, Difference(was->image, now->image));
+        changed = differences_.insert(pair, Difference(was->image, now->image, otherwise));
     }
     if (!changed->isEmpty()) widget_->update(*changed);
 }

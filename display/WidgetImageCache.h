@@ -55,7 +55,7 @@ public:
     // a picture, the pixels in which the two differ; where only the new look
     // lacks one, all of the widget, so that its picture is taken; else
     // `otherwise` (all of the widget when null), where the caller knows the
-    // change to lie.
+    // change to lie, and outside which the pictures are not compared.
     void changeLook(const std::function<void()>& change, const QRect& otherwise = QRect());
 
 protected:
