@@ -521,7 +521,6 @@ void ReadingGridView::paintEvent(QPaintEvent* event)
     if (!showGrid_ || last < top)
         return;
     const QColor gridColor = QColor::fromRgba(uint(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this)));
-    painter.setPen(gridColor);
     const int bottom = rowY(last) + rowHeight_ - 1;
     const int right = header_->sectionViewportPosition(columns - 1) + header_->sectionSize(columns - 1) - 1;
     // The lines are solid, one pixel wide and straight: only their part in
@@ -539,7 +538,24 @@ void ReadingGridView::paintEvent(QPaintEvent* event)
         const int x = header_->sectionViewportPosition(column) + header_->sectionSize(column) - 1;
         if (x >= area.left() && x <= area.right()) lines.append(QLine(x, lineTop, x, lineBottom));
     }
-    painter.drawLines(lines.constData(), int(lines.size()));
+    DrawStraightLines(painter, lines.constData(), int(lines.size()), gridColor);
+}
+
+void ReadingGridView::DrawStraightLines(QPainter& painter, const QLine* lines, int count, const QColor& colour)
+{
+    for (int i = 0; i < count; ++i) {
+        const QLine& line = lines[i];
+        if (line.x1() != line.x2() && line.y1() != line.y2()) {
+            painter.save();
+            painter.setPen(colour);
+            painter.drawLine(line);
+            painter.restore();
+            continue;
+        }
+        painter.fillRect(QRect(QPoint(std::min(line.x1(), line.x2()), std::min(line.y1(), line.y2())),
+                               QPoint(std::max(line.x1(), line.x2()), std::max(line.y1(), line.y2()))),
+                         colour);
+    }
 }
 
 void ReadingGridView::paintIndicator(QPainter& painter, const QRect& area) const

@@ -42,6 +42,12 @@ public:
     int topRow() const;
     int fullRowsInSight() const;
 
+    // Draws horizontal and vertical lines, ends included, as the painter
+    // draws them with a one-pixel pen of `colour`: each as a filled
+    // rectangle, where the painter's line drawing would set its pixels one
+    // by one.
+    static void DrawStraightLines(QPainter& painter, const QLine* lines, int count, const QColor& colour);
+
     QRect visualRect(const QModelIndex& index) const override;
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     QModelIndex indexAt(const QPoint& point) const override;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "record/grid/ReadingGridDelegate.h"
+#include "record/grid/ReadingGridView.h"
 
 namespace {
 
@@ -80,3 +81,35 @@ TEST_F(GridDelegateTest, CellsFromPicturesAreTheCellsDrawnAsText)
 }
 
 }  // namespace
+
+TEST(GridLines, FilledAsRectanglesTheyAreTheLinesThePainterDraws)
+{
+    // The grid's lines are filled as rectangles: they must be the pixels the
+    // painter's own line drawing sets with a one-pixel pen, both ends
+    // included, where they cross, at the image's edges, under a clip, and in
+    // a colour that lets the background through.
+    QList<QLine> lines;
+    for (int y = 5; y < 190; y += 17) lines << QLine(3, y, 290, y);
+    for (int x = 0; x < 300; x += 23) lines << QLine(x, 2, x, 180);
+    lines << QLine(7, 7, 7, 7) << QLine(0, 199, 299, 199) << QLine(299, 0, 299, 199) << QLine(250, 40, 120, 40) << QLine(60, 150, 60, 20)
+          << QLine(10, 10, 100, 60);  // not straight: drawn as a line
+    for (const QColor colour : {QColor(0xd0, 0xd0, 0xd0), QColor(0, 0, 0, 100)})
+        for (const QRect clip : {QRect(), QRect(10, 10, 200, 150)}) {
+            SCOPED_TRACE(testing::Message() << colour.name(QColor::HexArgb).toStdString() << (clip.isNull() ? " whole" : " clipped"));
+            QImage drawn(300, 200, QImage::Format_RGB32);
+            drawn.fill(Qt::white);
+            QImage filled = drawn;
+            {
+                QPainter painter(&drawn);
+                if (!clip.isNull()) painter.setClipRect(clip);
+                painter.setPen(colour);
+                painter.drawLines(lines.constData(), int(lines.size()));
+            }
+            {
+                QPainter painter(&filled);
+                if (!clip.isNull()) painter.setClipRect(clip);
+                ReadingGridView::DrawStraightLines(painter, lines.constData(), int(lines.size()), colour);
+            }
+            EXPECT_EQ(drawn, filled);
+        }
+}
