@@ -1,19 +1,18 @@
 #include "chart/TrendChartView.h"
 
+#include "chart/PlotItems.h"
+
 #include <QAction>
 #include <QAreaSeries>
 #include <QCheckBox>
-#include <QGraphicsItemGroup>
 #include <QGraphicsLayout>
 #include <QGraphicsLineItem>
-#include <QGraphicsScene>
 #include <QImageWriter>
 #include <QLabel>
 #include <QLineSeries>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSaveFile>
-#include <QStyleOptionGraphicsItem>
 #include <QToolButton>
 #include <QValueAxis>
 
@@ -71,137 +70,6 @@ void SetRange(QValueAxis* axis, double min, double max, double step)
 }
 
 }  // namespace
-
-// The axes' grid lines, major and minor, drawn by one item in the place of
-// the chart's own: the plot is painted again strip by strip as readings come,
-// and each of the few dozen lines crossing a strip would otherwise be an item
-// of its own to set up and copy. The chart still lays its lines out, in its
-// groups of them, now hidden; this item draws each line as the line's own
-// item would, in the order the scene stacks them, and keeps the drawing as
-// one picture until they move.
-class ChartGridLines final : public QGraphicsItem {
-public:
-    // Hides the chart's grid groups and takes their place; none where the
-    // chart has no grid groups to be found.
-    static ChartGridLines* Take(QChart* chart, const std::vector<QValueAxis*>& axes)
-    {
-        // The grid groups are the ones the axes' grid switches hide.
-        const auto groups = [&] {
-            std::vector<QGraphicsItem*> shown;
-            for (QGraphicsItem* item : chart->childItems())
-                if (item->type() == QGraphicsItemGroup::Type && item->isVisibleTo(chart)) shown.push_back(item);
-            return shown;
-        };
-        const std::vector<QGraphicsItem*> before = groups();
-        for (QValueAxis* axis : axes) {
-            axis->setGridLineVisible(false);
-            axis->setMinorGridLineVisible(false);
-        }
-        std::vector<QGraphicsItem*> grid;
-        for (QGraphicsItem* item : before)
-            if (!item->isVisibleTo(chart)) grid.push_back(item);
-        if (grid.empty()) {
-            for (QValueAxis* axis : axes) {
-                axis->setGridLineVisible(true);
-                axis->setMinorGridLineVisible(true);
-            }
-            return nullptr;
-        }
-        return new ChartGridLines(axes, std::move(grid));
-    }
-
-    // True: this item draws the lines; false: the chart's own items do.
-    void setInPlace(bool inPlace)
-    {
-        for (QValueAxis* axis : axes_) {
-            axis->setGridLineVisible(!inPlace);
-            axis->setMinorGridLineVisible(!inPlace);
-        }
-        setVisible(inPlace);
-        follow();
-    }
-
-    // Takes the lines where the chart has laid them out, and repaints where
-    // they were and are should any have moved, appeared or gone.
-    void follow()
-    {
-        // Called at each refresh and paint: the lines are compared where they
-        // stand, and gathered anew only should one differ.
-        size_t k = 0;
-        bool same = true;
-        for (QGraphicsItem* group : groups_) {
-            for (QGraphicsItem* child : group->childItems()) {
-                auto* line = qgraphicsitem_cast<QGraphicsLineItem*>(child);
-                if (!line || !line->isVisibleTo(group)) continue;
-                // Where a line lies from this item: its own place and the group's
-                // (a sibling of this item's).
-                if (k >= lines_.size() || lines_[k].item != line || lines_[k].line != line->line() || lines_[k].pen != line->pen() ||
-                    lines_[k].pos != line->pos() || lines_[k].groupPos != group->pos() || !line->transform().isIdentity() ||
-                    !group->transform().isIdentity()) {
-                    same = false;
-                    break;
-                }
-                ++k;
-            }
-            if (!same) break;
-        }
-        if (same && k == lines_.size()) return;
-        std::vector<Line> now;
-        QRectF bounds;
-        for (QGraphicsItem* group : groups_)
-            for (QGraphicsItem* child : group->childItems()) {
-                auto* line = qgraphicsitem_cast<QGraphicsLineItem*>(child);
-                if (!line || !line->isVisibleTo(group)) continue;
-                now.push_back({line, line->line(), line->pen(), line->pos(), group->pos(), line->itemTransform(this)});
-                bounds |= line->mapRectToItem(this, line->boundingRect());
-            }
-        if (bounds != bounds_) {
-            prepareGeometryChange();
-            bounds_ = bounds;
-        }
-        lines_ = std::move(now);
-        update();
-    }
-
-    QRectF boundingRect() const override { return bounds_; }
-
-    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget* widget) override
-    {
-        const QStyleOptionGraphicsItem plain;
-        for (const Line& line : lines_) {
-            painter->save();
-            painter->setTransform(line.toThis, true);
-            line.item->paint(painter, &plain, widget);
-            painter->restore();
-        }
-    }
-
-private:
-    ChartGridLines(const std::vector<QValueAxis*>& axes, std::vector<QGraphicsItem*> groups)
-        : QGraphicsItem(groups.front()->parentItem()), axes_(axes), groups_(std::move(groups))
-    {
-        setZValue(groups_.front()->zValue());
-        // Over the other items of its height, as the last of the groups is.
-        for (QGraphicsItem* group : groups_) group->stackBefore(this);
-        setCacheMode(DeviceCoordinateCache);
-        setAcceptedMouseButtons(Qt::NoButton);
-        setAcceptHoverEvents(false);
-        follow();
-    }
-
-    struct Line {
-        QGraphicsLineItem* item;
-        QLineF line;
-        QPen pen;
-        QPointF pos, groupPos;
-        QTransform toThis;
-        bool operator==(const Line&) const = default;
-    };
-    std::vector<QValueAxis*> axes_;
-    std::vector<QGraphicsItem*> groups_;
-    std::vector<Line> lines_;
-    QRectF bounds_;
-};
 
 TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartControls controls)
     // Given its chart at once: the view makes a default chart otherwise, and
