@@ -1,5 +1,6 @@
 #include "chart/PlotItems.h"
 
+#include <QAreaSeries>
 #include <QChart>
 #include <QGraphicsItemGroup>
 #include <QGraphicsLineItem>
@@ -105,4 +106,100 @@ void ChartGridLines::paint(QPainter* painter, const QStyleOptionGraphicsItem*, Q
         line.item->paint(painter, &plain, widget);
         painter->restore();
     }
+}
+
+ChartAreaStrips* ChartAreaStrips::Take(QChart* chart, QAreaSeries* series)
+{
+    // The series' item is the one its visibility hides.
+    if (!series->isVisible()) return nullptr;
+    std::vector<QGraphicsItem*> shown;
+    for (QGraphicsItem* item : chart->childItems())
+        if (item->isVisibleTo(chart)) shown.push_back(item);
+    series->setVisible(false);
+    QGraphicsItem* area = nullptr;
+    int found = 0;
+    for (QGraphicsItem* item : shown)
+        if (!item->isVisibleTo(chart)) {
+            area = item;
+            ++found;
+        }
+    series->setVisible(true);
+    if (found != 1 || !area->childItems().isEmpty()) return nullptr;
+    return new ChartAreaStrips(chart, series, area);
+}
+
+ChartAreaStrips::ChartAreaStrips(QChart* chart, QAreaSeries* series, QGraphicsItem* area)
+    : QGraphicsItem(area), chart_(chart), series_(series), area_(area)
+{
+    setFlag(ItemUsesExtendedStyleOption);  // for the exposed rectangle
+    setAcceptedMouseButtons(Qt::NoButton);
+    setAcceptHoverEvents(false);
+    setInPlace(true);
+}
+
+void ChartAreaStrips::setInPlace(bool inPlace)
+{
+    area_->setFlag(ItemHasNoContents, inPlace);
+    setVisible(inPlace);
+    area_->update();
+    follow();
+}
+
+void ChartAreaStrips::follow()
+{
+    const QRectF bounds = area_->boundingRect();
+    if (bounds != bounds_) {
+        prepareGeometryChange();
+        bounds_ = bounds;
+    }
+    update();
+}
+
+void ChartAreaStrips::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*)
+{
+    // As the chart's own item paints the area, with the outline it laid out.
+    painter->save();
+    painter->setPen(series_->pen());
+    painter->setBrush(series_->brush());
+    painter->setClipRect(QRectF(QPointF(0, 0), chart_->plotArea().size()));
+    painter->drawPath(Within(area_->shape(), option->exposedRect));
+    painter->restore();
+}
+
+QPainterPath ChartAreaStrips::Within(const QPainterPath& outline, const QRectF& exposed)
+{
+    // The outline of an area under points: a move to the first point and
+    // lines to the others, left to right, then down to the bottom at the
+    // last, back along the bottom, and up to the first where that is not
+    // where the line along the bottom ends.
+    const int count = outline.elementCount();
+    if (count < 5 || exposed.isEmpty() || !outline.elementAt(0).isMoveTo()) return outline;
+    for (int i = 1; i < count; ++i)
+        if (!outline.elementAt(i).isLineTo()) return outline;
+    const QPointF first = outline.elementAt(0);
+    int end = count;
+    if (QPointF(outline.elementAt(count - 1)) == first) --end;  // the line back up to the start
+    const int last = end - 3;
+    if (last < 1) return outline;
+    const QPointF back = outline.elementAt(end - 1), down = outline.elementAt(end - 2), lastPoint = outline.elementAt(last);
+    if (back.x() != first.x() || down.x() != lastPoint.x() || back.y() != down.y()) return outline;
+    for (int i = 1; i <= last; ++i)
+        if (outline.elementAt(i).x < outline.elementAt(i - 1).x) return outline;
+    // From the last point at least two pixels left of the strip to the first
+    // as far right of it: the edges that cross the strip, and the ones that
+    // close the part lie outside it.
+    constexpr double kOutside = 2;
+    int from = 0;
+    while (from < last && outline.elementAt(from + 1).x <= exposed.left() - kOutside) ++from;
+    int to = last;
+    while (to > from && outline.elementAt(to - 1).x >= exposed.right() + kOutside) --to;
+    if (from == 0 && to == last) return outline;
+    QPainterPath part;
+    part.setFillRule(outline.fillRule());
+    part.moveTo(outline.elementAt(from));
+    for (int i = from + 1; i <= to; ++i) part.lineTo(outline.elementAt(i));
+    part.lineTo(outline.elementAt(to).x, down.y());
+    part.lineTo(outline.elementAt(from).x, down.y());
+    part.closeSubpath();
+    return part;
 }

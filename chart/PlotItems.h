@@ -4,6 +4,7 @@
 // the chart follows the readings strip by strip.
 #include <QGraphicsItem>
 #include <QLineF>
+#include <QPainterPath>
 #include <QPen>
 #include <QPointF>
 #include <QRectF>
@@ -11,6 +12,7 @@
 
 #include <vector>
 
+class QAreaSeries;
 class QChart;
 class QGraphicsLineItem;
 class QValueAxis;
@@ -52,5 +54,41 @@ private:
     std::vector<QValueAxis*> axes_;
     std::vector<QGraphicsItem*> groups_;
     std::vector<Line> lines_;
+    QRectF bounds_;
+};
+
+// The area under the readings, drawn in the place of the chart's own area
+// item (which keeps laying the area's outline out, and no longer paints).
+// A repaint of a strip of the plot draws only the part of the outline that
+// crosses the strip, from the last point left of it to the first right of
+// it, closed down to the bottom the same way: inside the strip that is the
+// same area, edge for edge, where the whole outline would be filled and
+// stroked for every reading.
+class ChartAreaStrips final : public QGraphicsItem {
+public:
+    // Takes the place of the item that draws `series` in `chart`; none where
+    // it is not to be found.
+    static ChartAreaStrips* Take(QChart* chart, QAreaSeries* series);
+
+    // True: this item draws the area; false: the chart's own item does.
+    void setInPlace(bool inPlace);
+
+    // Follows a change of the area: repaints where it was and is, as the
+    // chart's own item does whenever it lays the area out again.
+    void follow();
+
+    QRectF boundingRect() const override { return bounds_; }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget* widget) override;
+
+    // The part of an area's outline that a repaint of `exposed` needs (the
+    // whole outline where it is not an area under points from left to right).
+    static QPainterPath Within(const QPainterPath& outline, const QRectF& exposed);
+
+private:
+    ChartAreaStrips(QChart* chart, QAreaSeries* series, QGraphicsItem* area);
+
+    QChart* chart_;
+    QAreaSeries* series_;
+    QGraphicsItem* area_;  // the chart's item, this item's parent
     QRectF bounds_;
 };

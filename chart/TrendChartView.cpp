@@ -154,6 +154,7 @@ TrendChartView::TrendChartView(TrendChart& chart, QWidget* host, TrendChartContr
         s->attachAxis(axisY_);
     }
     gridLines_ = ChartGridLines::Take(chart_, {axisX_, axisY_});
+    areaStrips_ = ChartAreaStrips::Take(chart_, series2_);
     // A drag that zooms changes the axes; the chart holds that view.
     for (QValueAxis* axis : {axisX_, axisY_})
         connect(axis, &QValueAxis::rangeChanged, this, [this] {
@@ -362,6 +363,7 @@ void TrendChartView::refresh()
     band_->setVisible(reduced);
     cacheStraightLines();
     if (gridLines_) gridLines_->follow();
+    if (areaStrips_) areaStrips_->follow();
     // A reading added to the page changes the series from the last point
     // before it on: the scene would paint each series' whole extent again,
     // from the plot's left edge. The view is told to paint that strip alone,
@@ -454,6 +456,11 @@ void TrendChartView::cacheStraightLines()
 void TrendChartView::setGridLinesInOnePicture(bool together)
 {
     if (gridLines_) gridLines_->setInPlace(together);
+}
+
+void TrendChartView::setAreaDrawnInStrips(bool inStrips)
+{
+    if (areaStrips_) areaStrips_->setInPlace(inStrips);
 }
 
 void TrendChartView::cacheStraightLines(QGraphicsItem* item)

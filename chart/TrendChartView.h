@@ -20,6 +20,7 @@
 #include "chart/TrendChart.h"
 #include "chart/PageNumberBox.h"
 
+class ChartAreaStrips;
 class ChartGridLines;
 class QAction;
 class QGraphicsItem;
@@ -76,6 +77,10 @@ public:
     // then on, rather than each line as an item of its own; false (for
     // tests) leaves them to the chart's own items.
     void setGridLinesInOnePicture(bool together);
+    // The area under the readings is drawn strip by strip, each strip from
+    // the part of its outline that crosses it; false (for tests) leaves it to
+    // the chart's own item, which draws all of it for every strip.
+    void setAreaDrawnInStrips(bool inStrips);
 
     // Draws the readings added since the last drawing if their drawing is
     // due: called once a delivery of readings is all in, it joins the chart's
@@ -141,6 +146,7 @@ private:
     QValueAxis* axisX_;
     QValueAxis* axisY_;
     ChartGridLines* gridLines_ = nullptr;  // an item of the chart's, or none where its grid was not found
+    ChartAreaStrips* areaStrips_ = nullptr;  // the same for the area
     QTimer refreshTimer_;
     QElapsedTimer lastRefresh_;
     bool settingAxes_ = false;
