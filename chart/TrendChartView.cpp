@@ -361,7 +361,6 @@ void TrendChartView::refresh()
     series2_->setVisible(area);
     series1_->setVisible(!area && !reduced);
     band_->setVisible(reduced);
-    cacheStraightLines();
     if (gridLines_) gridLines_->follow();
     if (areaStrips_) areaStrips_->follow();
     // A reading added to the page changes the series from the last point
@@ -375,9 +374,15 @@ void TrendChartView::refresh()
     // A later refresh in the same turn that changes more than a strip is
     // caught the same way: the plot is then not what the last strip left.
     const PlotState now = plotState();
-    if (!chart_->layout()->isActivated()) return;
-    const std::optional<QRect> strip = changedStrip(before, now);
-    if (!strip) return;
+    const std::optional<QRect> strip = chart_->layout()->isActivated() ? changedStrip(before, now) : std::nullopt;
+    // The axes' lines are made anew with new ticks or a new plot.
+    PlotState frame = now;
+    for (QList<QPointF>& p : frame.points) p.clear();
+    if (!(frame == cachedFrame_)) {
+        cacheStraightLines();
+        cachedFrame_ = frame;
+    }
+    if (!strip || !chart_->layout()->isActivated()) return;
     stripShown_ = now;
     viewport()->update(*strip);
     if (stripPending_) return;

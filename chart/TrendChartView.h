@@ -156,6 +156,7 @@ private:
     bool stripPending_ = false;
     ViewportUpdateMode normalUpdateMode_ = MinimalViewportUpdate;
     PlotState stripShown_;
+    PlotState cachedFrame_;  // the plot, without its points, when its straight lines were last cached
     // A zoom by dragging holds until the user drags back, right-clicks, or the page changes.
     bool zoomed_ = false;
     int64_t shownPage_ = 0;
