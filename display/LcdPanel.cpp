@@ -132,7 +132,8 @@ void LcdPanel::SetBarPosition(int position)
     // the pixels in which the pictures of the two lengths differ, or the strip
     // between the old and the new end of the bar (the bar is drawn the same
     // along its length, so nothing else of it changes). A length the bar has
-    // no picture of yet is painted whole, so that its picture can be kept.
+    // no picture of yet has its strip painted, and its picture is the last
+    // length's with that strip.
     const int span = std::max(bar_->maximum() - bar_->minimum(), 1);
     const auto x = [&](int value) { return int(int64_t(bar_->width()) * (value - bar_->minimum()) / span); };
     const int left = std::min(x(previous), x(position)), right = std::max(x(previous), x(position));

@@ -141,13 +141,23 @@ void WidgetImageCache::changeLook(const std::function<void()>& change, const QRe
         widget_->update(otherwise.isNull() ? widget_->rect() : otherwise);
         return;
     }
+    derivation_.reset();
     const auto now = pictures_.constFind(after);
+    const auto was = before.isEmpty() ? pictures_.constEnd() : pictures_.constFind(before);
     if (after.isEmpty() || now == pictures_.constEnd()) {
-        widget_->update();
+        // A new look where the caller knows the change to lie within a part
+        // of the widget, from a look with a picture: that part is painted,
+        // and the new picture is the old one with that part as painted. Any
+        // other new look is painted whole, and that paint is its picture.
+        if (!after.isEmpty() && !otherwise.isNull() && was != pictures_.constEnd() && !drawsText_()) {
+            derivation_ = Derivation{before, after, otherwise & widget_->rect()};
+            widget_->update(derivation_->part);
+        } else {
+            widget_->update();
+        }
         return;
     }
-    const auto was = pictures_.constFind(before);
-    if (before.isEmpty() || was == pictures_.constEnd()) {
+    if (was == pictures_.constEnd()) {
         widget_->update(otherwise.isNull() ? widget_->rect() : otherwise);
         return;
     }
@@ -185,7 +195,12 @@ bool WidgetImageCache::eventFilter(QObject* watched, QEvent* event)
         painting_ = true;
         QCoreApplication::sendEvent(widget_, event);
         painting_ = false;
-        takePicture(static_cast<QPaintEvent*>(event)->region());
+        if (derivation_ && derivation_->to == look &&
+            (QRegion(derivation_->part) & widget_->visibleRegion()).subtracted(area).isEmpty())
+            derivePicture(area);
+        else
+            takePicture(area);
+        derivation_.reset();
         return true;
     }
     // What changes the widget's or the background's look makes new pictures.
@@ -216,6 +231,34 @@ void WidgetImageCache::forget()
     pictures_.clear();
     candidates_.clear();
     differences_.clear();
+}
+
+void WidgetImageCache::derivePicture(const QRegion& painted)
+{
+    const auto from = pictures_.constFind(derivation_->from);
+    if (from == pictures_.constEnd()) return;
+    QWidget* window = widget_->window();
+    QBackingStore* store = window->backingStore();
+    const auto* buffer = store ? dynamic_cast<const QImage*>(store->paintDevice()) : nullptr;
+    if (!buffer || buffer->format() != from->image.format() || buffer->depth() != 32) return;
+    const qreal ratio = buffer->devicePixelRatio();
+    const QPoint origin = widget_->mapTo(window, QPoint()) * ratio;
+    QImage picture = from->image.copy();
+    for (const QRect& part : painted & widget_->rect()) {
+        const QRect inPicture = QRectF(QPointF(part.topLeft()) * ratio, QSizeF(part.size()) * ratio).toAlignedRect() & picture.rect();
+        const QRect inBuffer = inPicture.translated(origin);
+        if (!buffer->rect().contains(inBuffer)) return;
+        for (int y = 0; y < inPicture.height(); ++y)
+            std::memcpy(picture.scanLine(inPicture.top() + y) + inPicture.left() * 4,
+                        buffer->constScanLine(inBuffer.top() + y) + inBuffer.left() * 4, size_t(inPicture.width()) * 4);
+    }
+    if (pictures_.size() >= kMostPictures) {
+        const Picture kept = *from;
+        pictures_.clear();
+        differences_.clear();
+        pictures_.insert(derivation_->from, kept);
+    }
+    pictures_.insert(derivation_->to, Picture{picture, from->fresh});
 }
 
 void WidgetImageCache::takePicture(const QRegion& painted)

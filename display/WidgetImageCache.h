@@ -2,7 +2,9 @@
 // Paints a widget from a picture of it kept once per look (a label's text and
 // alignment, a bar's range and value): what the widget left in the window's
 // buffer when it painted itself whole in that look (for text, the same in two
-// paints in a row), its parent's background under it included. A paint of part of the
+// paints in a row), its parent's background under it included; or, for a
+// change its caller knows to lie within a part of the widget, the old look's
+// picture with that part as the widget painted it. A paint of part of the
 // widget copies that part of the picture.
 //
 // Large text is beyond the size whose glyphs the painter keeps, so a label
@@ -24,6 +26,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QLabel;
 class QProgressBar;
@@ -53,9 +56,11 @@ public:
     // Applies `change` to the widget's look (a new text, a new value) and
     // repaints what it changed: where the old look and the new one both have
     // a picture, the pixels in which the two differ; where only the new look
-    // lacks one, all of the widget, so that its picture is taken; else
-    // `otherwise` (all of the widget when null), where the caller knows the
-    // change to lie, and outside which the pictures are not compared.
+    // lacks one, `otherwise`, where the caller knows the change to lie, and
+    // the new picture is made from the old (all of the widget when null or
+    // for text, so that its picture is taken); where the old look lacks one,
+    // `otherwise` (all of the widget when null). The pictures are not
+    // compared outside `otherwise`.
     void changeLook(const std::function<void()>& change, const QRect& otherwise = QRect());
 
 protected:
@@ -63,6 +68,9 @@ protected:
 
 private:
     void takePicture(const QRegion& painted);
+    // The new look's picture from the old look's, with what a paint of the
+    // part the change lies in left in the window's buffer.
+    void derivePicture(const QRegion& painted);
     void forget();  // every picture and candidate
 
     QWidget* widget_;
@@ -76,5 +84,11 @@ private:
     };
     QHash<QString, Picture> pictures_;
     QHash<QString, QImage> candidates_;  // what the last whole paint of a look left
+    // A change of look whose new picture is made from the old one.
+    struct Derivation {
+        QString from, to;
+        QRect part;  // where the two differ, painted for the new look
+    };
+    std::optional<Derivation> derivation_;
     QHash<QString, QRect> differences_;  // between two looks' pictures, by the two looks
 };

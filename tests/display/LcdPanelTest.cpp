@@ -340,7 +340,9 @@ TEST_F(LcdPanelTest, TheBarOnScreenIsTheBarDrawnAfreshAtEveryPosition)
     // bar has a picture of its new length a copy from it: whatever the step,
     // up or down, to an end or across a change of range, the window must show
     // the bar as the style draws it. The steps are taken three times: the
-    // first paints each length whole, the others copy strips.
+    // first paints each new length's strip (a new range the whole bar) and
+    // makes the length's picture from the last one's, the others copy
+    // strips from those pictures.
     WidgetImageCache* pictures = ui.PBar2->findChild<WidgetImageCache*>();
     ASSERT_TRUE(pictures && pictures->active());
     window.show();
