@@ -1,6 +1,7 @@
 #include "display/ScaleView.h"
 
 #include "display/LimitAlarm.h"
+#include "display/PaintInBands.h"
 #include "meter/ScaleSet.h"
 
 #include <QPaintEvent>
@@ -250,9 +251,10 @@ void ScaleView::paintEvent(QPaintEvent* event)
 {
     settle();
     QPainter p(this);
-    const QRect r = event->rect();
-    p.fillRect(r, Qt::white);
-    p.drawImage(r.topLeft(), surface_, r);
+    PaintInBands(event->rect(), [&](const QRect& band) {
+        p.fillRect(band, Qt::white);
+        p.drawImage(band.topLeft(), surface_, band);
+    });
 }
 
 void ScaleView::resizeEvent(QResizeEvent* event)

@@ -1,5 +1,7 @@
 #include "display/WidgetImageCache.h"
 
+#include "display/PaintInBands.h"
+
 #include <QBackingStore>
 #include <QCoreApplication>
 #include <QEvent>
@@ -182,7 +184,12 @@ bool WidgetImageCache::eventFilter(QObject* watched, QEvent* event)
         if (look.isEmpty()) return false;
         const QRegion& area = static_cast<QPaintEvent*>(event)->region();
         if (const auto it = pictures_.constFind(look); it != pictures_.constEnd() && area.subtracted(it->fresh).isEmpty()) {
-            QPainter(widget_).drawImage(QPoint(), it->image);  // clipped to the area being painted
+            QPainter painter(widget_);  // clipped to the area being painted
+            if (it->image.devicePixelRatio() != 1)
+                painter.drawImage(QPoint(), it->image);
+            else
+                PaintInBands(area.boundingRect() & widget_->rect(),
+                             [&](const QRect& band) { painter.drawImage(band.topLeft(), it->image, band); });
             return true;
         }
         // A look without a picture: the widget paints itself over the
