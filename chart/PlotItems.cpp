@@ -8,6 +8,8 @@
 #include <QStyleOptionGraphicsItem>
 #include <QValueAxis>
 
+#include <cmath>
+
 ChartGridLines* ChartGridLines::Take(QChart* chart, const std::vector<QValueAxis*>& axes)
 {
     // The grid groups are the ones the axes' grid switches hide.
@@ -158,12 +160,28 @@ void ChartAreaStrips::follow()
 void ChartAreaStrips::paint(QPainter* painter, const QStyleOptionGraphicsItem* option, QWidget*)
 {
     // As the chart's own item paints the area, with the outline it laid out.
-    painter->save();
-    painter->setPen(series_->pen());
-    painter->setBrush(series_->brush());
-    painter->setClipRect(QRectF(QPointF(0, 0), chart_->plotArea().size()));
-    painter->drawPath(Within(area_->shape(), option->exposedRect));
-    painter->restore();
+    // An opaque area is drawn in bands of fewer than 96 rows, each a row
+    // over the next: the raster painter hands a fill or an outline of more
+    // rows to Qt's painting threads and waits for them. Each band is drawn
+    // the same as it is within the whole, and a row drawn twice in one
+    // opaque colour is the same row.
+    const QRectF plot(QPointF(0, 0), chart_->plotArea().size());
+    const QPainterPath part = Within(area_->shape(), option->exposedRect);
+    const QPen pen = series_->pen();
+    const QBrush brush = series_->brush();
+    const bool opaque = pen.color().alpha() == 255 && brush.isOpaque();
+    const QRectF area = option->exposedRect & plot;
+    constexpr qreal kBandRows = 64;
+    for (qreal top = std::floor(area.top()); top < area.bottom(); top += kBandRows) {
+        painter->save();
+        painter->setPen(pen);
+        painter->setBrush(brush);
+        painter->setClipRect(plot);
+        if (opaque) painter->setClipRect(QRectF(area.left() - 1, top, area.width() + 2, kBandRows + 1), Qt::IntersectClip);
+        painter->drawPath(part);
+        painter->restore();
+        if (!opaque) break;
+    }
 }
 
 QPainterPath ChartAreaStrips::Within(const QPainterPath& outline, const QRectF& exposed)
