@@ -10,6 +10,23 @@
 
 #include <cmath>
 
+namespace {
+
+// Calls visit(line, group) for each line the groups show, in the scene's
+// order, until it returns false; whether it went through them all.
+template <typename Visit>
+bool EachShownLine(const std::vector<QGraphicsItem*>& groups, Visit visit)
+{
+    for (QGraphicsItem* group : groups)
+        for (QGraphicsItem* child : group->childItems()) {
+            auto* line = qgraphicsitem_cast<QGraphicsLineItem*>(child);
+            if (line && line->isVisibleTo(group) && !visit(line, group)) return false;
+        }
+    return true;
+}
+
+}  // namespace
+
 ChartGridLines* ChartGridLines::Take(QChart* chart, const std::vector<QValueAxis*>& axes)
 {
     // The grid groups are the ones the axes' grid switches hide.
@@ -62,35 +79,24 @@ void ChartGridLines::setInPlace(bool inPlace)
 void ChartGridLines::follow()
 {
     // Called at each refresh and paint: the lines are compared where they
-    // stand, and gathered anew only should one differ.
+    // stand, and gathered anew only should one differ. Where a line lies
+    // from this item is its own place and its group's (a sibling of this
+    // item's).
     size_t k = 0;
-    bool same = true;
-    for (QGraphicsItem* group : groups_) {
-        for (QGraphicsItem* child : group->childItems()) {
-            auto* line = qgraphicsitem_cast<QGraphicsLineItem*>(child);
-            if (!line || !line->isVisibleTo(group)) continue;
-            // Where a line lies from this item: its own place and the group's
-            // (a sibling of this item's).
-            if (k >= lines_.size() || lines_[k].item != line || lines_[k].line != line->line() || lines_[k].pen != line->pen() ||
-                lines_[k].pos != line->pos() || lines_[k].groupPos != group->pos() || !line->transform().isIdentity() ||
-                !group->transform().isIdentity()) {
-                same = false;
-                break;
-            }
-            ++k;
-        }
-        if (!same) break;
-    }
+    const bool same = EachShownLine(groups_, [&](QGraphicsLineItem* line, QGraphicsItem* group) {
+        if (k >= lines_.size()) return false;
+        const Line& was = lines_[k++];
+        return was.item == line && was.line == line->line() && was.pen == line->pen() && was.pos == line->pos() &&
+               was.groupPos == group->pos() && line->transform().isIdentity() && group->transform().isIdentity();
+    });
     if (same && k == lines_.size()) return;
     std::vector<Line> now;
     QRectF bounds;
-    for (QGraphicsItem* group : groups_)
-        for (QGraphicsItem* child : group->childItems()) {
-            auto* line = qgraphicsitem_cast<QGraphicsLineItem*>(child);
-            if (!line || !line->isVisibleTo(group)) continue;
-            now.push_back({line, line->line(), line->pen(), line->pos(), group->pos(), line->itemTransform(this)});
-            bounds |= line->mapRectToItem(this, line->boundingRect());
-        }
+    EachShownLine(groups_, [&](QGraphicsLineItem* line, QGraphicsItem* group) {
+        now.push_back({line, line->line(), line->pen(), line->pos(), group->pos(), line->itemTransform(this)});
+        bounds |= line->mapRectToItem(this, line->boundingRect());
+        return true;
+    });
     if (bounds != bounds_) {
         prepareGeometryChange();
         bounds_ = bounds;

@@ -374,15 +374,14 @@ void TrendChartView::refresh()
     // A later refresh in the same turn that changes more than a strip is
     // caught the same way: the plot is then not what the last strip left.
     const PlotState now = plotState();
-    const std::optional<QRect> strip = chart_->layout()->isActivated() ? changedStrip(before, now) : std::nullopt;
     // The axes' lines are made anew with new ticks or a new plot.
-    PlotState frame = now;
-    for (QList<QPointF>& p : frame.points) p.clear();
-    if (!(frame == cachedFrame_)) {
+    if (PlotState frame = Frame(now); !(frame == cachedFrame_)) {
         cacheStraightLines();
-        cachedFrame_ = frame;
+        cachedFrame_ = std::move(frame);
     }
-    if (!strip || !chart_->layout()->isActivated()) return;
+    if (!chart_->layout()->isActivated()) return;
+    const std::optional<QRect> strip = changedStrip(before, now);
+    if (!strip) return;
     stripShown_ = now;
     viewport()->update(*strip);
     if (stripPending_) return;
@@ -397,6 +396,12 @@ void TrendChartView::refresh()
             if (!(plotState() == stripShown_)) viewport()->update();
         },
         Qt::QueuedConnection);
+}
+
+TrendChartView::PlotState TrendChartView::Frame(PlotState state)
+{
+    for (QList<QPointF>& p : state.points) p.clear();
+    return state;
 }
 
 TrendChartView::PlotState TrendChartView::plotState() const
@@ -419,11 +424,7 @@ TrendChartView::PlotState TrendChartView::plotState() const
 
 std::optional<QRect> TrendChartView::changedStrip(const PlotState& before, const PlotState& now) const
 {
-    PlotState frame = before;  // all but the points
-    for (QList<QPointF>& p : frame.points) p.clear();
-    PlotState nowFrame = now;
-    for (QList<QPointF>& p : nowFrame.points) p.clear();
-    if (!(frame == nowFrame) || now.xMax <= now.xMin || now.plotArea.isEmpty()) return std::nullopt;
+    if (!(Frame(before) == Frame(now)) || now.xMax <= now.xMin || now.plotArea.isEmpty()) return std::nullopt;
     // From the last point both have in common before the first that differs,
     // to the right end of either.
     double from = std::numeric_limits<double>::infinity(), to = -from;

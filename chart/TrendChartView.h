@@ -125,6 +125,7 @@ private:
         bool operator==(const PlotState&) const = default;
     };
     PlotState plotState() const;
+    static PlotState Frame(PlotState state);  // all but the points
     // The part of the view that changed between `before` and now when only
     // the series' right ends did; none when more changed.
     std::optional<QRect> changedStrip(const PlotState& before, const PlotState& now) const;
